@@ -1,0 +1,145 @@
+#include "platform/linefile.h"
+
+#include "platform/errors.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmo {
+
+namespace {
+
+constexpr const char* kOpenError = "Datei %s kann nicht geöffnet werden";
+constexpr const char* kCreateError = "Datei %s kann nicht erstellt werden";
+
+bool writeAll(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+mode_t currentUmask() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace
+
+Lines splitLines(std::string_view bytes) {
+    Lines lines;
+    std::size_t start = 0;
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(bytes.substr(start, i - start));
+            if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines.emplace_back(bytes.substr(start));
+    return lines;
+}
+
+std::string joinLines(const Lines& lines) {
+    std::size_t total = 0;
+    for (const auto& l : lines)
+        total += l.size() + 2;
+    std::string out;
+    out.reserve(total);
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string readFileBytes(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw EFOpenError(formatMessage(kOpenError, path));
+    }
+    std::string data;
+    data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            throw EFOpenError(formatMessage(kOpenError, path));
+        }
+        if (n == 0)
+            break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+Lines readLines(const std::string& path) { return splitLines(readFileBytes(path)); }
+
+void writeFileBytes(const std::string& path, std::string_view bytes) {
+    auto fail = [&path]() { throw EFCreateError(formatMessage(kCreateError, path)); };
+
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0))
+        fail();
+
+    std::string tmp = path + ".XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        fail();
+    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        fail();
+    }
+}
+
+void writeLines(const std::string& path, const Lines& lines) { writeFileBytes(path, joinLines(lines)); }
+
+std::string joinPath(const std::string& directory, const std::string& name) { return directory + "/" + name; }
+
+std::string_view baseName(std::string_view path) {
+    auto pos = path.find_last_of("/\\");
+    return pos == std::string_view::npos ? path : path.substr(pos + 1);
+}
+
+std::string currentDirectory() {
+    char buf[PATH_MAX];
+    if (::getcwd(buf, sizeof buf) == nullptr)
+        return {};
+    return buf;
+}
+
+} // namespace velmo

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Whole-file access to the shop's line files. Lines are raw bytes; a path is UTF-8 (the file
+// system's encoding).
+namespace velmo {
+
+using Lines = std::vector<std::string>;
+
+// Splits at CR LF, a lone CR or a lone LF. A last line without a break is still a line; an empty
+// text has no lines.
+Lines splitLines(std::string_view bytes);
+
+// Every line followed by CR LF, the last one included.
+std::string joinLines(const Lines& lines);
+
+bool fileExists(const std::string& path);
+
+// Whole file as bytes. Throws EFOpenError "Datei %s kann nicht geöffnet werden".
+std::string readFileBytes(const std::string& path);
+Lines readLines(const std::string& path);
+
+// Replaces the file atomically: the bytes go to a temporary file beside it, are flushed to disk and
+// then renamed over the target, so a failed write leaves the old file as it was. A target that
+// exists but is write-protected is refused like one that cannot be created. Throws EFCreateError
+// "Datei %s kann nicht erstellt werden".
+void writeFileBytes(const std::string& path, std::string_view bytes);
+void writeLines(const std::string& path, const Lines& lines);
+
+// directory + separator + name, with no check for a separator already there (an empty directory
+// gives a path below the root).
+std::string joinPath(const std::string& directory, const std::string& name);
+
+// The part after the last '/' or '\'.
+std::string_view baseName(std::string_view path);
+
+// The process's current working directory (UTF-8).
+std::string currentDirectory();
+
+} // namespace velmo
