@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <type_traits>
+
+class QDialog;
+class QPrinter;
+class QWidget;
+
+namespace velmo {
+
+// The one seam through which windows ask the user anything: message boxes, confirmations,
+// information boxes, the picture chooser, the print dialog and modal windows. The program installs
+// the Qt implementation; tests install a scripted one that records every text and answers as told.
+class DialogSeam {
+public:
+    virtual ~DialogSeam() = default;
+
+    // Plain message box: the program's title as caption, one OK button.
+    virtual void showMessage(const QString& text) = 0;
+    // The standard error box: error icon, one OK button, the program's title as caption. The text
+    // is shown as given (see errorBoxText).
+    virtual void showError(const QString& text) = 0;
+    // Confirmation box, caption "Bestätigung", buttons "&Ja" and "&Nein". True for "&Ja".
+    virtual bool confirm(const QString& text) = 0;
+    // Information box, caption "Information", one OK button.
+    virtual void information(const QString& text) = 0;
+    // File chooser for a picture. Returns the chosen path, or empty text when cancelled.
+    virtual QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) = 0;
+    // Print dialog for printer; true when the user chose to print.
+    virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
+    // Shows a window modally and returns its result code when it has closed.
+    virtual int showModal(QDialog& window) = 0;
+};
+
+DialogSeam& dialogs();
+// Replaces the seam (tests); returns the previous one.
+std::unique_ptr<DialogSeam> installDialogs(std::unique_ptr<DialogSeam> seam);
+
+// The caption of the error box and of plain message boxes: the program file's name.
+QString programTitle();
+// The error's text with "." appended when it ends in a letter or digit.
+QString errorBoxText(const QString& message);
+
+// Shows an escaped error in the standard error box.
+void showException(const std::exception& e);
+
+// Runs f and shows any exception it throws in the standard error box; nothing escapes to Qt.
+// Returns false when f threw.
+bool guarded(const std::function<void()>& f) noexcept;
+
+// Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
+// not take are dropped.
+template <class F>
+auto guard(F f) {
+    return [f = std::move(f)](auto&&... args) {
+        guarded([&] {
+            if constexpr (std::is_invocable_v<F&, decltype(args)...>)
+                f(args...);
+            else
+                f();
+        });
+    };
+}
+
+} // namespace velmo
