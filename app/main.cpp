@@ -1,1 +1,67 @@
-int main() { return 0; }
+#include "shell/main.h"
+#include "catalog/artedit.h"
+#include "catalog/artikel.h"
+#include "catalog/kataloge.h"
+#include "catalog/katneu.h"
+#include "ftpbrowser/chmod.h"
+#include "ftpbrowser/ftpedit.h"
+#include "ftpbrowser/mkdir.h"
+#include "orders/bestell.h"
+#include "orders/print.h"
+#include "shell/application.h"
+#include "shell/currency.h"
+#include "shell/dialogs.h"
+#include "shell/info.h"
+#include "shell/overz.h"
+#include "statistics/u_artikel.h"
+#include "statistics/u_preis.h"
+#include "sync/connect.h"
+
+#include <memory>
+
+using namespace velmo;
+
+int main(int argc, char** argv) {
+    VelmoApplication app(argc, argv);
+
+    // Every window is created once, in this order, and lives until the program ends. The main
+    // window owns the others, so they close with it.
+    auto mainWindow = std::make_unique<TForm1>();
+    TForm1* main = mainWindow.get();
+    auto* form2 = new TForm2(main);
+    auto* form3 = new TForm3(main);
+    auto* form4 = new TForm4(main);
+    auto* form5 = new TForm5(main);
+    auto* form6 = new TForm6(main);
+    auto* form7 = new TForm7(main);
+    auto* form8 = new TForm8(main);
+    auto* aboutBox = new TAboutBox(main);
+    auto* form9 = new TForm9(main);
+    auto* form10 = new TForm10(main);
+    auto* form11 = new TForm11(main);
+    auto* form12 = new TForm12(main);
+    auto* form13 = new TForm13(main);
+    auto* form14 = new TForm14(main);
+    auto* form15 = new TForm15(main);
+    Q_UNUSED(form3);
+    Q_UNUSED(form5);
+    Q_UNUSED(form8);
+    Q_UNUSED(form12);
+    Q_UNUSED(form13);
+
+    auto modal = [](QDialog* window) { return [window] { dialogs().showModal(*window); }; };
+    TForm1::Actions& a = main->actions;
+    a.connect = modal(form6);
+    a.catalogs = modal(form2);
+    a.articles = modal(form4);
+    a.ordersEdit = modal(form7);
+    a.ftpBrowser = modal(form11);
+    a.statisticsArticles = modal(form14);
+    a.statisticsTurnover = modal(form15);
+    a.directories = modal(form10);
+    a.about = modal(aboutBox);
+    main->currencyDialog = form9;
+
+    main->show();
+    return app.exec();
+}

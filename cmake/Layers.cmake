@@ -20,7 +20,7 @@ function(velmo_layer name)
   if(NOT A_SOURCES)
     # A layer whose folder has no code yet still takes part in the link order.
     set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${stub} "")
+    file(WRITE ${stub} "// This layer has no code yet.\n")
     set(A_SOURCES ${stub})
   endif()
   add_library(${name} STATIC ${A_SOURCES})

@@ -55,8 +55,7 @@ bool guarded(const std::function<void()>& f) noexcept;
 
 // Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
 // not take are dropped.
-template <class F>
-auto guard(F f) {
+template <class F> auto guard(F f) {
     return [f = std::move(f)](auto&&... args) {
         guarded([&] {
             if constexpr (std::is_invocable_v<F&, decltype(args)...>)

@@ -13,7 +13,11 @@ QString toQString(std::string_view cp1252);
 std::string fromQString(const QString& text);
 
 // Local file names and error messages are UTF-8.
-inline QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
-inline std::string toUtf8(const QString& s) { return s.toStdString(); }
+inline QString fromUtf8(const std::string& s) {
+    return QString::fromStdString(s);
+}
+inline std::string toUtf8(const QString& s) {
+    return s.toStdString();
+}
 
 } // namespace velmo

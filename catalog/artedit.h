@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QDialog>
+
+namespace velmo {
+
+// The article edit window. Its controls and handlers are not built yet; the window exists so
+// that start-up creates every window in its order.
+class TForm5 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm5(QWidget* parent = nullptr);
+};
+
+} // namespace velmo

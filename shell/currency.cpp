@@ -1,0 +1,24 @@
+#include "shell/currency.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmo {
+
+TForm9::TForm9(QWidget* parent) : QDialog(parent) {
+    setObjectName("Form9");
+    setWindowTitle(QStringLiteral("Setup"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Bitte geben Sie Ihre Landeswährung ein:"), this));
+    Edit1 = new QLineEdit(QStringLiteral("DM"), this);
+    Edit1->setMaximumWidth(80);
+    layout->addWidget(Edit1);
+    Button1 = new QPushButton(QStringLiteral("&OK"), this);
+    Button1->setDefault(true);
+    layout->addWidget(Button1, 0, Qt::AlignHCenter);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+} // namespace velmo

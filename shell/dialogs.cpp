@@ -1,0 +1,108 @@
+#include "shell/dialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+
+namespace velmo {
+
+namespace {
+
+class QtDialogs final : public DialogSeam {
+public:
+    void showMessage(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, programTitle(), text, QMessageBox::Ok, activeWindow());
+        box.exec();
+    }
+
+    void showError(const QString& text) override {
+        QMessageBox box(QMessageBox::Critical, programTitle(), text, QMessageBox::Ok, activeWindow());
+        box.exec();
+    }
+
+    bool confirm(const QString& text) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
+                        activeWindow());
+        QAbstractButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+        box.exec();
+        return box.clickedButton() == yes;
+    }
+
+    void information(const QString& text) override {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok,
+                        activeWindow());
+        box.exec();
+    }
+
+    QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override {
+        return QFileDialog::getOpenFileName(parent, QString(), directory, filter);
+    }
+
+    bool choosePrinter(QWidget* parent, QPrinter& printer) override {
+        QPrintDialog dialog(&printer, parent);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+    int showModal(QDialog& window) override { return window.exec(); }
+
+private:
+    static QWidget* activeWindow() { return QApplication::activeWindow(); }
+};
+
+std::unique_ptr<DialogSeam>& seamSlot() {
+    static std::unique_ptr<DialogSeam> seam = std::make_unique<QtDialogs>();
+    return seam;
+}
+
+} // namespace
+
+DialogSeam& dialogs() {
+    return *seamSlot();
+}
+
+std::unique_ptr<DialogSeam> installDialogs(std::unique_ptr<DialogSeam> seam) {
+    std::swap(seamSlot(), seam);
+    return seam;
+}
+
+QString programTitle() {
+    // Qt's application name defaults to the program file's name without its directory.
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("velmoshop") : name;
+}
+
+QString errorBoxText(const QString& message) {
+    if (!message.isEmpty() && message.back().isLetterOrNumber())
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void showException(const std::exception& e) {
+    dialogs().showError(errorBoxText(QString::fromUtf8(e.what())));
+}
+
+bool guarded(const std::function<void()>& f) noexcept {
+    try {
+        f();
+        return true;
+    } catch (const std::exception& e) {
+        try {
+            showException(e);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            dialogs().showError(QStringLiteral("Unbekannter Fehler."));
+        } catch (...) {
+        }
+    }
+    return false;
+}
+
+} // namespace velmo

@@ -1,0 +1,15 @@
+#include "shell/settings.h"
+
+#include "platform/linefile.h"
+
+namespace velmo {
+
+std::string localPath(const QString& directory, const std::string& fileName) {
+    return joinPath(directory.toStdString(), fileName);
+}
+
+std::string dataFile(const std::string& fileName) {
+    return localPath(ShopSettings.localDat, fileName);
+}
+
+} // namespace velmo

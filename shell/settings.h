@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+namespace velmo {
+
+// The process-wide settings of the shop. Directories are held without a trailing separator.
+struct TShopSettings {
+    QString Currency;  // currency label of the order window and the invoice
+    QString localProg; // program directory
+    QString localDat;  // data directory: catalog index, article, order and picture list files
+    QString localBg;   // large pictures
+    QString localBk;   // small pictures
+    QString docRoot;   // the shop's document root on the server, ending in "/"
+    QString ftpHome;   // the server directory after login; never stored
+};
+
+inline TShopSettings ShopSettings;
+
+// Logged in to the shop's server.
+inline bool ftpConnected = false;
+
+// Names of the values in the settings store.
+namespace settingnames {
+inline constexpr const char* Currency = "Currency";
+inline constexpr const char* localProg = "localProg";
+inline constexpr const char* localDat = "localDat";
+inline constexpr const char* localBg = "localBg";
+inline constexpr const char* localBk = "localBk";
+inline constexpr const char* docRoot = "docRoot";
+} // namespace settingnames
+
+// directory + separator + file name, as a local file path. Everything is UTF-8; a name taken
+// from a data file (Windows-1252) goes through cp1252::toUtf8 first.
+std::string localPath(const QString& directory, const std::string& fileName);
+// A file in the data directory.
+std::string dataFile(const std::string& fileName);
+
+} // namespace velmo
