@@ -103,7 +103,9 @@ std::string readFileBytes(const std::string& path) {
     return data;
 }
 
-Lines readLines(const std::string& path) { return splitLines(readFileBytes(path)); }
+Lines readLines(const std::string& path) {
+    return splitLines(readFileBytes(path));
+}
 
 void writeFileBytes(const std::string& path, std::string_view bytes) {
     auto fail = [&path]() { throw EFCreateError(formatMessage(kCreateError, path)); };
@@ -126,9 +128,13 @@ void writeFileBytes(const std::string& path, std::string_view bytes) {
     }
 }
 
-void writeLines(const std::string& path, const Lines& lines) { writeFileBytes(path, joinLines(lines)); }
+void writeLines(const std::string& path, const Lines& lines) {
+    writeFileBytes(path, joinLines(lines));
+}
 
-std::string joinPath(const std::string& directory, const std::string& name) { return directory + "/" + name; }
+std::string joinPath(const std::string& directory, const std::string& name) {
+    return directory + "/" + name;
+}
 
 std::string_view baseName(std::string_view path) {
     auto pos = path.find_last_of("/\\");

@@ -118,7 +118,9 @@ const SettingsStore::Entry* SettingsStore::find(const std::string& name) const {
     return nullptr;
 }
 
-bool SettingsStore::valueExists(const std::string& name) const { return find(name) != nullptr; }
+bool SettingsStore::valueExists(const std::string& name) const {
+    return find(name) != nullptr;
+}
 
 std::string SettingsStore::readString(const std::string& name) const {
     const Entry* e = find(name);
