@@ -17,7 +17,10 @@ Lines splitLines(std::string_view bytes);
 // Every line followed by CR LF, the last one included.
 std::string joinLines(const Lines& lines);
 
+// A regular file (or anything but a directory) at path.
 bool fileExists(const std::string& path);
+// Anything at all at path.
+bool pathExists(const std::string& path);
 
 // Whole file as bytes. Throws EFOpenError "Datei %s kann nicht geöffnet werden".
 std::string readFileBytes(const std::string& path);

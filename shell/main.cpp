@@ -150,11 +150,12 @@ void TForm1::LoadSettings() {
 }
 
 void TForm1::LoadPendingLists() {
+    // A missing list file leaves its list as it is.
     const std::string thumbs = dataFile(datafiles::kThumbListFile);
-    if (fileExists(thumbs))
+    if (pathExists(thumbs))
         MemoThumb = datafiles::loadPictureList(thumbs);
     const std::string pics = dataFile(datafiles::kPictureListFile);
-    if (fileExists(pics))
+    if (pathExists(pics))
         MemoPic = datafiles::loadPictureList(pics);
 }
 

@@ -7,16 +7,17 @@
 #include "shell/settings.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
-#include <QFileSystemModel>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace velmo {
@@ -41,14 +42,7 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
     for (const std::string& d : drives)
         DriveComboBox1->addItem(QString::fromStdString(d));
 
-    m_dirModel = new QFileSystemModel(this);
-    m_dirModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
-    m_dirModel->setRootPath(QStringLiteral("/"));
-    DirectoryListBox1 = new QTreeView(this);
-    DirectoryListBox1->setModel(m_dirModel);
-    for (int c = 1; c < m_dirModel->columnCount(); ++c)
-        DirectoryListBox1->hideColumn(c);
-    DirectoryListBox1->header()->hide();
+    DirectoryListBox1 = new QListWidget(this);
     DirectoryListBox1->installEventFilter(this);
 
     auto* rootBox = new QGroupBox(QStringLiteral("Shop Dokument - Root:"), this);
@@ -82,18 +76,15 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
     const QString startDrive = QString::fromStdString(mountPointOf(cwd, drives));
     m_driveDirectory[startDrive] = QString::fromStdString(cwd);
     DriveComboBox1->setCurrentText(startDrive);
-    DirectoryListBox1->setRootIndex(m_dirModel->index(startDrive));
     setDirectory(QString::fromStdString(cwd));
 
     connect(DriveComboBox1, &QComboBox::currentIndexChanged, this, guard([this] { DriveComboBox1Change(); }));
-    connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            guard([this](const QModelIndex& current, const QModelIndex&) {
-                if (!current.isValid())
-                    return;
-                m_directory = m_dirModel->filePath(current);
-                DirectoryListBox1Change();
+    connect(DirectoryListBox1, &QListWidget::itemDoubleClicked, this, guard([this](QListWidgetItem* item) {
+                pick();
+                openEntry(item);
             }));
-    connect(DirectoryListBox1, &QTreeView::doubleClicked, this, guard([this] { pick(); }));
+    connect(DirectoryListBox1, &QListWidget::itemActivated, this,
+            guard([this](QListWidgetItem* item) { openEntry(item); }));
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -123,6 +114,11 @@ bool TForm10::eventFilter(QObject* watched, QEvent* event) {
     } else if (watched == DirectoryListBox1 && event->type() == QEvent::KeyPress) {
         // A key copies the directory that is current before the key takes effect.
         guarded([this] { pick(); });
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            guarded([this] { openEntry(DirectoryListBox1->currentItem()); });
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -147,14 +143,49 @@ void TForm10::pick() {
         field->setText(QDir::toNativeSeparators(m_directory));
 }
 
+void TForm10::openEntry(QListWidgetItem* item) {
+    if (item)
+        setDirectory(item->data(Qt::UserRole).toString());
+}
+
 void TForm10::setDirectory(const QString& dir) {
-    const QModelIndex index = m_dirModel->index(dir);
-    if (index.isValid())
-        DirectoryListBox1->setCurrentIndex(index);
-    if (m_directory != dir) {
-        m_directory = dir;
-        DirectoryListBox1Change();
+    const QString clean = QDir::cleanPath(dir);
+    if (clean == m_directory)
+        return;
+    m_directory = clean;
+    fillTree();
+    DirectoryListBox1Change();
+}
+
+void TForm10::fillTree() {
+    DirectoryListBox1->clear();
+    const QString drive = DriveComboBox1->currentText();
+    // The chain from the drive down to the current directory, each one step further in.
+    QStringList chain;
+    for (QString d = m_directory; d.startsWith(drive); d = QFileInfo(d).path()) {
+        chain.prepend(d);
+        if (d == drive || d == QStringLiteral("/"))
+            break;
     }
+    if (chain.isEmpty())
+        chain << m_directory;
+    int depth = 0;
+    QListWidgetItem* current = nullptr;
+    auto add = [this](const QString& path, const QString& text, int indent) {
+        auto* item = new QListWidgetItem(QString(indent * 2, QLatin1Char(' ')) + text, DirectoryListBox1);
+        item->setData(Qt::UserRole, path);
+        return item;
+    };
+    for (const QString& d : chain) {
+        const QString name = d == drive ? d : QFileInfo(d).fileName();
+        current = add(d, name, depth++);
+    }
+    const QStringList subdirs =
+        QDir(m_directory)
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    for (const QString& name : subdirs)
+        add(QDir(m_directory).filePath(name), name, depth);
+    DirectoryListBox1->setCurrentItem(current);
 }
 
 void TForm10::DirectoryListBox1Change() {
@@ -164,7 +195,6 @@ void TForm10::DirectoryListBox1Change() {
 
 void TForm10::DriveComboBox1Change() {
     const QString drive = DriveComboBox1->currentText();
-    DirectoryListBox1->setRootIndex(m_dirModel->index(drive));
     setDirectory(m_driveDirectory.value(drive, drive));
 }
 

@@ -4,10 +4,10 @@
 #include <QMap>
 
 class QComboBox;
-class QFileSystemModel;
 class QLineEdit;
 class QPushButton;
-class QTreeView;
+class QListWidget;
+class QListWidgetItem;
 
 namespace velmo {
 
@@ -24,7 +24,9 @@ public:
     QLineEdit* Edit4; // Bilder (klein)
     QLineEdit* Edit5; // Shop Dokument - Root
     QComboBox* DriveComboBox1;
-    QTreeView* DirectoryListBox1;
+    // The directory tree of the selected drive: the current directory's ancestors from the drive
+    // down, then its sub-directories. Double-click or Enter opens an entry.
+    QListWidget* DirectoryListBox1;
     QPushButton* Button1; // &OK
     QPushButton* Button2; // &Abbrechen
 
@@ -37,7 +39,7 @@ public:
     int pickTarget() const { return m_pickTarget; }
     // The tree's current directory.
     QString directory() const { return m_directory; }
-    // Makes dir the tree's current directory (as a click in the tree would).
+    // Makes dir the tree's current directory (as opening it in the tree would).
     void setDirectory(const QString& dir);
 
 protected:
@@ -46,9 +48,10 @@ protected:
 
 private:
     void pick();
+    void fillTree();
+    void openEntry(QListWidgetItem* item);
     QLineEdit* targetField() const;
 
-    QFileSystemModel* m_dirModel;
     int m_pickTarget = 0;
     QString m_directory;
     QMap<QString, QString> m_driveDirectory; // the directory each drive showed last

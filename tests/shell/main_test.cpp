@@ -1,0 +1,268 @@
+// The main window's roads: first start, settings load, pending lists, closing, the connect item.
+#include "platform/errors.h"
+#include "platform/settings_store.h"
+#include "shell/currency.h"
+#include "shell/dialogs.h"
+#include "shell/main.h"
+#include "shell/settings.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace velmo;
+using velmo::test::readBytes;
+using velmo::test::writeBytes;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ShopSettings = {};
+        ftpConnected = false;
+        form.currencyDialog = &currency;
+    }
+
+    // One program start: a fresh main window's first activation.
+    void start(TForm1& window) {
+        ASSERT_TRUE(guarded([&] { window.FormActivate(); }));
+    }
+
+    std::string storeText() const { return readBytes(dir.settingsPath()); }
+
+    test::TempDir dir;
+    test::ScriptedDialogs seam;
+    TForm9 currency;
+    TForm1 form;
+};
+
+TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
+    const std::string cwd = currentDirectory();
+    QString preset;
+    seam.onModal([&](QDialog& d) {
+        preset = static_cast<TForm9&>(d).Edit1->text();
+        static_cast<TForm9&>(d).Button1->click();
+        return d.result();
+    });
+    start(form);
+
+    EXPECT_EQ(seam.texts("modal"), QStringList{"Form9"});
+    EXPECT_EQ(preset, "DM");
+    EXPECT_EQ(ShopSettings.Currency, "DM");
+    for (const QString* dirValue :
+         {&ShopSettings.localProg, &ShopSettings.localDat, &ShopSettings.localBg, &ShopSettings.localBk})
+        EXPECT_EQ(dirValue->toStdString(), cwd);
+    EXPECT_EQ(ShopSettings.docRoot, "/");
+
+    auto store = SettingsStore::open();
+    ASSERT_TRUE(store);
+    for (const char* name : {"Currency", "localProg", "localDat", "localBg", "localBk", "docRoot"})
+        EXPECT_TRUE(store->valueExists(name)) << name;
+    EXPECT_EQ(store->readString("localBk"), cwd);
+
+    // The key holds the FTP password later: owner-only.
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.settingsPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+
+    // The second start reads and asks nothing.
+    seam.clear();
+    ShopSettings = {};
+    TForm1 second;
+    second.currencyDialog = &currency;
+    start(second);
+    EXPECT_TRUE(seam.calls().empty());
+    EXPECT_EQ(ShopSettings.Currency, "DM");
+    EXPECT_EQ(ShopSettings.localDat.toStdString(), cwd);
+}
+
+TEST_F(MainWindowTest, CurrencyDialogClosedByCloseBoxStoresTheField) {
+    seam.onModal([](QDialog& d) {
+        static_cast<TForm9&>(d).Edit1->setText(QString::fromUtf8("€"));
+        d.close();
+        return d.result();
+    });
+    start(form);
+    EXPECT_EQ(ShopSettings.Currency, QString::fromUtf8("€"));
+    EXPECT_EQ(SettingsStore::open()->readString("Currency"), "€");
+}
+
+TEST_F(MainWindowTest, EmptiedCurrencyIsStoredAndNeverAskedAgain) {
+    seam.onModal([](QDialog& d) {
+        static_cast<TForm9&>(d).Edit1->clear();
+        d.close();
+        return 0;
+    });
+    start(form);
+    EXPECT_TRUE(SettingsStore::open()->valueExists("Currency"));
+    seam.clear();
+    TForm1 second;
+    second.currencyDialog = &currency;
+    start(second);
+    EXPECT_TRUE(seam.texts("modal").isEmpty());
+    EXPECT_EQ(ShopSettings.Currency, "");
+}
+
+TEST_F(MainWindowTest, MissingProgramDirectoryResetsAllFive) {
+    writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"EUR\"\n\"localDat\"=\"/srv/shop\"\n"
+                                   "\"docRoot\"=\"/htdocs/\"\n");
+    start(form);
+    EXPECT_TRUE(seam.calls().empty());
+    EXPECT_EQ(ShopSettings.Currency, "EUR");
+    EXPECT_EQ(ShopSettings.localDat.toStdString(), currentDirectory());
+    EXPECT_EQ(ShopSettings.docRoot, "/");
+    EXPECT_EQ(SettingsStore::open()->readString("localDat"), currentDirectory());
+}
+
+TEST_F(MainWindowTest, PresentProgramDirectoryReadsMissingValuesAsEmpty) {
+    writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"EUR\"\n\"localProg\"=\"/opt/shop\"\n");
+    start(form);
+    EXPECT_EQ(ShopSettings.localProg, "/opt/shop");
+    EXPECT_EQ(ShopSettings.localDat, "");
+    EXPECT_EQ(ShopSettings.docRoot, "");
+    EXPECT_FALSE(SettingsStore::open()->valueExists("localDat"));
+}
+
+TEST_F(MainWindowTest, UnavailableStoreLeavesSettingsEmptySilently) {
+    ::setenv("VELMO_SETTINGS", (dir.path() + "/missing/dir/velmo.ini").c_str(), 1);
+    start(form);
+    EXPECT_TRUE(seam.calls().empty());
+    EXPECT_EQ(ShopSettings.Currency, "");
+    EXPECT_EQ(ShopSettings.localDat, "");
+}
+
+TEST_F(MainWindowTest, NonStringValueStopsTheLoadWithTheErrorBox) {
+    writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"EUR\"\n\"localProg\"=\"/opt\"\n"
+                                   "\"localDat\"=dword:00000001\n\"localBg\"=\"/pics\"\n");
+    EXPECT_FALSE(guarded([&] { form.FormActivate(); }));
+    EXPECT_EQ(seam.texts("error"), QStringList{QString::fromUtf8("Ungültiger Datentyp für 'localDat'")});
+    EXPECT_EQ(ShopSettings.localProg, "/opt"); // read before the bad value
+    EXPECT_EQ(ShopSettings.localBg, "");       // never reached
+}
+
+TEST_F(MainWindowTest, PendingListsSurviveACloseButNotBeenden) {
+    writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"DM\"\n\"localProg\"=\"" + dir.path() +
+                                       "\"\n\"localDat\"=\"" + dir.path() + "\"\n");
+    start(form);
+    form.MemoPic = {"gross1.jpg", "gross1.jpg"};
+    form.MemoThumb = {"klein\xe4.jpg"};
+    QCloseEvent close;
+    QCoreApplication::sendEvent(&form, &close);
+    EXPECT_TRUE(close.isAccepted());
+    EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\n");
+    EXPECT_EQ(readBytes(dir.file("thumblst.db")), "klein\xe4.jpg\r\n");
+
+    TForm1 next;
+    start(next);
+    EXPECT_EQ(next.MemoPic, (Lines{"gross1.jpg", "gross1.jpg"}));
+    EXPECT_EQ(next.MemoThumb, Lines{"klein\xe4.jpg"});
+
+    // "&Beenden" ends the loop without the close step: the files keep their contents.
+    next.MemoPic.push_back("neu.jpg");
+    next.Beenden1Click();
+    EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\n");
+}
+
+TEST_F(MainWindowTest, EmptyListsGiveEmptyFiles) {
+    ShopSettings.localDat = QString::fromStdString(dir.path());
+    ASSERT_TRUE(form.FormCloseQuery());
+    EXPECT_EQ(readBytes(dir.file("piclst.db")), "");
+    EXPECT_EQ(readBytes(dir.file("thumblst.db")), "");
+}
+
+TEST_F(MainWindowTest, UnreadableListFileShowsTheErrorBox) {
+    ShopSettings.localDat = QString::fromStdString(dir.path());
+    ASSERT_EQ(::mkdir(dir.file("piclst.db").c_str(), 0755), 0); // exists, cannot be read as a file
+    EXPECT_FALSE(guarded([&] { form.LoadPendingLists(); }));
+    EXPECT_EQ(seam.texts("error"), QStringList{QString::fromStdString("Datei " + dir.file("piclst.db") +
+                                                                      " kann nicht geöffnet werden.")});
+}
+
+TEST_F(MainWindowTest, FailedSaveAbandonsTheClose) {
+    ShopSettings.localDat = QString::fromStdString(dir.path() + "/gone");
+    form.MemoPic = {"a.jpg"};
+    QCloseEvent close;
+    QCoreApplication::sendEvent(&form, &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_EQ(seam.texts("error"),
+              QStringList{QString::fromStdString("Datei " + dir.path() +
+                                                 "/gone/thumblst.db kann nicht erstellt werden.")});
+}
+
+TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
+    int connects = 0, disconnects = 0;
+    form.actions.connect = [&] {
+        ++connects;
+        ftpConnected = true;
+    };
+    form.actions.disconnect = [&] {
+        ++disconnects;
+        ftpConnected = false;
+    };
+    QAction* item = form.connectItem();
+    EXPECT_EQ(item->text(), "&Verbinden");
+
+    seam.answerConfirm(false);
+    form.Verbinden1Click();
+    EXPECT_EQ(connects, 0);
+    EXPECT_EQ(seam.texts("confirm"), QStringList{"Bitte starten Sie jetzt Ihre Internetverbindung"});
+
+    seam.answerConfirm(true);
+    form.Verbinden1Click();
+    EXPECT_EQ(connects, 1);
+    EXPECT_EQ(item->text(), "&Trennen");
+
+    form.Verbinden1Click();
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_EQ(item->text(), "&Verbinden");
+
+    // The server dropped the line while the caption still says "&Trennen": the item connects.
+    item->setText("&Trennen");
+    ftpConnected = false;
+    form.actions.connect = [&] { ++connects; }; // attempt fails
+    seam.answerConfirm(true);
+    form.Verbinden1Click();
+    EXPECT_EQ(connects, 2);
+    EXPECT_EQ(item->text(), "&Trennen"); // unchanged when the attempt fails
+}
+
+TEST_F(MainWindowTest, MenuHasEveryEntryInOrder) {
+    QStringList top;
+    for (QAction* a : form.mainMenu()->actions())
+        top << a->text();
+    EXPECT_EQ(top, (QStringList{"&Datei", "&Artikel", "&Bestellungen", "&FTP-Browser", "&Statistik",
+                                "&Optionen", "", "", "", "&Info"}));
+    QStringList articles;
+    for (QAction* a : form.mainMenu()->actions()[1]->menu()->actions())
+        articles << a->text();
+    EXPECT_EQ(articles, (QStringList{"&Download", "&Upload", "&Kataloge", "&Artikel"}));
+    EXPECT_EQ(form.windowTitle(), "Internet - Shop");
+}
+
+TEST_F(MainWindowTest, MenuActionsRunInsideTheGuard) {
+    form.actions.catalogs = [] { throw EFOpenError("Datei /x/db_sys.db kann nicht geöffnet werden"); };
+    form.mainMenu()->actions()[1]->menu()->actions()[2]->trigger();
+    EXPECT_EQ(seam.texts("error"),
+              QStringList{QString::fromUtf8("Datei /x/db_sys.db kann nicht geöffnet werden.")});
+}
+
+TEST(ErrorBox, AppendsAFullStopOnlyAfterALetterOrDigit) {
+    EXPECT_EQ(errorBoxText("Fehler 12"), "Fehler 12.");
+    EXPECT_EQ(errorBoxText(QString::fromUtf8("Größe ß")), QString::fromUtf8("Größe ß."));
+    EXPECT_EQ(errorBoxText("Schon fertig."), "Schon fertig.");
+    EXPECT_EQ(errorBoxText("'x' ist falsch'"), "'x' ist falsch'");
+    EXPECT_EQ(errorBoxText("Zeile\r\n"), "Zeile\r\n");
+    EXPECT_EQ(errorBoxText(""), "");
+    EXPECT_EQ(programTitle(), "velmoshop");
+}
+
+} // namespace

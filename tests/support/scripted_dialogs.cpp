@@ -1,0 +1,101 @@
+#include "tests/support/scripted_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace velmo::test {
+
+namespace {
+
+// Holds the scripted seam inside the installed slot without owning it twice.
+class Forwarder : public DialogSeam {
+public:
+    explicit Forwarder(DialogSeam& target) : m_target(target) {}
+    void showMessage(const QString& t) override { m_target.showMessage(t); }
+    void showError(const QString& t) override { m_target.showError(t); }
+    bool confirm(const QString& t) override { return m_target.confirm(t); }
+    void information(const QString& t) override { m_target.information(t); }
+    QString choosePicture(QWidget* p, const QString& d, const QString& f) override {
+        return m_target.choosePicture(p, d, f);
+    }
+    bool choosePrinter(QWidget* p, QPrinter& printer) override { return m_target.choosePrinter(p, printer); }
+    int showModal(QDialog& w) override { return m_target.showModal(w); }
+
+private:
+    DialogSeam& m_target;
+};
+
+} // namespace
+
+ScriptedDialogs::ScriptedDialogs() {
+    m_previous = installDialogs(std::make_unique<Forwarder>(*this));
+}
+
+ScriptedDialogs::~ScriptedDialogs() {
+    installDialogs(std::move(m_previous));
+}
+
+QStringList ScriptedDialogs::texts(const QString& kind) const {
+    QStringList out;
+    for (const Call& c : m_calls)
+        if (c.kind == kind)
+            out << c.text;
+    return out;
+}
+
+void ScriptedDialogs::showMessage(const QString& text) {
+    m_calls.push_back({"message", text});
+}
+
+void ScriptedDialogs::showError(const QString& text) {
+    m_calls.push_back({"error", text});
+}
+
+bool ScriptedDialogs::confirm(const QString& text) {
+    m_calls.push_back({"confirm", text});
+    if (m_confirms.empty()) {
+        ADD_FAILURE() << "unscripted confirmation: " << text.toStdString();
+        return false;
+    }
+    bool yes = m_confirms.front();
+    m_confirms.pop_front();
+    return yes;
+}
+
+void ScriptedDialogs::information(const QString& text) {
+    m_calls.push_back({"information", text});
+}
+
+QString ScriptedDialogs::choosePicture(QWidget*, const QString& directory, const QString& filter) {
+    m_calls.push_back({"picture", directory});
+    lastPictureDirectory = directory;
+    lastPictureFilter = filter;
+    if (m_pictures.empty())
+        return {};
+    QString path = m_pictures.front();
+    m_pictures.pop_front();
+    return path;
+}
+
+bool ScriptedDialogs::choosePrinter(QWidget*, QPrinter&) {
+    m_calls.push_back({"printer", {}});
+    if (m_printers.empty())
+        return false;
+    bool print = m_printers.front();
+    m_printers.pop_front();
+    return print;
+}
+
+int ScriptedDialogs::showModal(QDialog& window) {
+    m_calls.push_back({"modal", window.objectName()});
+    if (m_modals.empty())
+        return QDialog::Rejected;
+    auto script = std::move(m_modals.front());
+    m_modals.pop_front();
+    // The window is up while the script runs, as it would be in its modal loop.
+    window.show();
+    int result = script(window);
+    window.hide();
+    return result;
+}
+
+} // namespace velmo::test

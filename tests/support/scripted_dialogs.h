@@ -1,0 +1,67 @@
+#pragma once
+
+#include "shell/dialogs.h"
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include <ostream>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace velmo::test {
+
+// The dialog seam for tests: records every question and window, answers from a script, and never
+// opens a modal loop. Installed for the lifetime of the object.
+class ScriptedDialogs : public DialogSeam {
+public:
+    struct Call {
+        QString kind; // "message", "error", "confirm", "information", "picture", "printer", "modal"
+        QString text; // the text shown, or the window's object name for "modal"
+    };
+
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+
+    // Answers for confirm(), in order; an unscripted confirmation fails the test and says "&Nein".
+    void answerConfirm(bool yes) { m_confirms.push_back(yes); }
+    void answerPicture(const QString& path) { m_pictures.push_back(path); }
+    void answerPrinter(bool print) { m_printers.push_back(print); }
+    // What happens while a window is "shown modally": the script gets the window (to type into it,
+    // press its buttons, close it) and returns the result code. Unscripted windows return Rejected.
+    void onModal(std::function<int(QDialog&)> script) { m_modals.push_back(std::move(script)); }
+
+    const std::vector<Call>& calls() const { return m_calls; }
+    QStringList texts(const QString& kind) const;
+    void clear() { m_calls.clear(); }
+
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    bool confirm(const QString& text) override;
+    void information(const QString& text) override;
+    QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override;
+    bool choosePrinter(QWidget* parent, QPrinter& printer) override;
+    int showModal(QDialog& window) override;
+
+    // Directory and filter the last picture chooser opened with.
+    QString lastPictureDirectory, lastPictureFilter;
+
+private:
+    std::vector<Call> m_calls;
+    std::deque<bool> m_confirms;
+    std::deque<QString> m_pictures;
+    std::deque<bool> m_printers;
+    std::deque<std::function<int(QDialog&)>> m_modals;
+    DialogSeam* m_self = nullptr;
+    std::unique_ptr<DialogSeam> m_previous;
+};
+
+} // namespace velmo::test
