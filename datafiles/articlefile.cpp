@@ -1,0 +1,116 @@
+#include "datafiles/articlefile.h"
+
+#include "datafiles/fieldcheck.h"
+
+#include <sys/stat.h>
+
+namespace velmo::datafiles {
+
+namespace {
+
+constexpr std::string_view kSeparator = ";;";
+
+// What would break the line as it is written; looser than checkArticleField only in letting the
+// last field keep the ";;" it may have been read with.
+void checkWritable(const ArticleValues& values) {
+    for (std::size_t i = 0; i < kArticleFieldCount; ++i) {
+        const std::string& v = values[i];
+        FieldRule rule = checkArticleField(i, v);
+        if (i + 1 == kArticleFieldCount && rule == FieldRule::DoubleSemicolon)
+            rule = FieldRule::Ok;
+        if (rule != FieldRule::Ok)
+            throw EFieldFormatError(fieldRuleMessage(rule, kArticleFields[i].header));
+    }
+}
+
+} // namespace
+
+std::string articleHeaderLine() {
+    std::string line;
+    for (std::size_t i = 0; i < kArticleFieldCount; ++i) {
+        if (i > 0)
+            line += kSeparator;
+        line += kArticleFields[i].header;
+    }
+    return line;
+}
+
+ArticleValues splitArticleLine(std::string_view line) {
+    ArticleValues values;
+    std::string_view rest = line;
+    for (std::size_t i = 0; i + 1 < kArticleFieldCount; ++i) {
+        const auto pos = rest.find(kSeparator);
+        if (pos == std::string_view::npos) {
+            values[i] = rest;
+            return values;
+        }
+        values[i] = rest.substr(0, pos);
+        rest.remove_prefix(pos + kSeparator.size());
+    }
+    values[kArticleFieldCount - 1] = rest;
+    return values;
+}
+
+std::string joinArticleLine(const ArticleValues& values) {
+    std::size_t size = (kArticleFieldCount - 1) * kSeparator.size();
+    for (const auto& v : values)
+        size += v.size();
+    std::string line;
+    line.reserve(size);
+    for (std::size_t i = 0; i < kArticleFieldCount; ++i) {
+        if (i > 0)
+            line += kSeparator;
+        line += values[i];
+    }
+    return line;
+}
+
+std::string priceForSave(std::string_view price) {
+    std::string out(price);
+    const auto comma = out.find(',');
+    if (comma != std::string::npos)
+        out[comma] = '.';
+    return out;
+}
+
+ArticleFile parseArticleFile(const Lines& lines) {
+    ArticleFile file;
+    if (lines.empty())
+        return file;
+    file.header = lines.front();
+    file.articles.reserve(lines.size() - 1);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        file.articles.push_back(splitArticleLine(lines[i]));
+    return file;
+}
+
+ArticleFile loadArticleFile(const std::string& path) {
+    // Only when nothing is there: something we cannot read must be reported, not replaced.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        writeLines(path, {articleHeaderLine()});
+    return parseArticleFile(readLines(path));
+}
+
+Lines articleFileLines(std::string_view header, std::vector<ArticleValues>& articles) {
+    if (header.find_first_of("\r\n") != std::string_view::npos)
+        throw EFieldFormatError(fieldRuleMessage(FieldRule::LineBreak, "Kopfzeile"));
+    // Check everything first, so that a refused save leaves the articles as they were. The price
+    // rule cannot make or mend a broken value, so the values are checked as they stand.
+    for (const auto& values : articles)
+        checkWritable(values);
+    Lines lines;
+    lines.reserve(articles.size() + 1);
+    lines.emplace_back(header);
+    for (auto& values : articles) {
+        values[articlefield::Preis] = priceForSave(values[articlefield::Preis]);
+        lines.push_back(joinArticleLine(values));
+    }
+    return lines;
+}
+
+void saveArticleFile(const std::string& path, std::string_view header, std::vector<ArticleValues>& articles) {
+    writeLines(path, articleFileLines(header, articles));
+}
+
+} // namespace velmo::datafiles

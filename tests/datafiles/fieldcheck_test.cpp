@@ -1,0 +1,91 @@
+#include "datafiles/articlefile.h"
+#include "datafiles/catalogindex.h"
+#include "datafiles/fieldcheck.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace velmo::datafiles;
+using velmo::Lines;
+
+TEST(FieldCheck, Rules) {
+    using Check = std::function<FieldRule(std::string_view)>;
+    const Check name = checkCatalogName, group = checkCatalogGroup, file = checkCatalogFileName;
+    const Check firstField = [](std::string_view v) { return checkArticleField(0, v); };
+    const Check lastField = [](std::string_view v) { return checkArticleField(kArticleFieldCount - 1, v); };
+    struct Case {
+        const char* what;
+        Check check;
+        std::string value;
+        FieldRule rule;
+    };
+    const std::vector<Case> cases = {
+        {"name", name,
+         "B\xFC"
+         "cher",
+         FieldRule::Ok},
+        {"name", name, ";A;B", FieldRule::Ok},
+        {"name", name, "A;;B", FieldRule::DoubleSemicolon},
+        {"name", name, "A;", FieldRule::TrailingSemicolon},
+        {"name", name, "A\r", FieldRule::LineBreak},
+        {"name", name, "A\nB;;", FieldRule::LineBreak},
+        {"group", group, "Stumpen", FieldRule::Ok},
+        {"group", group, "", FieldRule::Ok},
+        {"group", group, "A;B", FieldRule::Semicolon},
+        {"group", group, "\n", FieldRule::LineBreak},
+        {"file", file, "kerzen.db", FieldRule::Ok},
+        {"file", file, "a;b;.db;", FieldRule::Ok},
+        {"file", file, ";kerzen.db", FieldRule::LeadingSemicolon},
+        {"file", file, "a;;b", FieldRule::DoubleSemicolon},
+        {"file", file, "a\r\n", FieldRule::LineBreak},
+        {"first article field", firstField, "12;5", FieldRule::Ok},
+        {"first article field", firstField, ";12", FieldRule::Ok},
+        {"first article field", firstField, "12;", FieldRule::TrailingSemicolon},
+        {"first article field", firstField, "1;;2", FieldRule::DoubleSemicolon},
+        {"last article field", lastField, "http://x;", FieldRule::Ok},
+        {"last article field", lastField, "http://x;;y", FieldRule::DoubleSemicolon},
+        {"last article field", lastField, "a\nb", FieldRule::LineBreak},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ": " + c.value);
+        EXPECT_EQ(c.check(c.value), c.rule);
+    }
+}
+
+// The rules are not stricter than needed: each value they refuse would really come back wrong.
+TEST(FieldCheck, RefusedValuesWouldNotReadBack) {
+    auto catalogReadsBack = [](const std::string& n, const Lines& g, const std::string& f) {
+        const CatalogEntry e = splitCatalogLine(buildCatalogLine(n, g, f));
+        return e.name == n && e.groups == (g.empty() ? Lines{""} : g) && e.fileName == f;
+    };
+    ASSERT_TRUE(catalogReadsBack("A", {"G"}, "a.db"));
+    EXPECT_FALSE(catalogReadsBack("A;", {"G"}, "a.db"));
+    EXPECT_FALSE(catalogReadsBack("A;;B", {"G"}, "a.db"));
+    EXPECT_FALSE(catalogReadsBack("A", {"G;H"}, "a.db"));
+    EXPECT_FALSE(catalogReadsBack("A", {}, ";a.db"));
+    EXPECT_FALSE(catalogReadsBack("A", {}, "a;;b.db"));
+
+    auto articleReadsBack = [](std::size_t field, const std::string& v) {
+        ArticleValues a;
+        a[field] = v;
+        return splitArticleLine(joinArticleLine(a)) == a;
+    };
+    ASSERT_TRUE(articleReadsBack(0, "12;5"));
+    EXPECT_FALSE(articleReadsBack(0, "12;"));
+    EXPECT_FALSE(articleReadsBack(5, "a;;b"));
+}
+
+TEST(FieldCheck, Messages) {
+    EXPECT_EQ(fieldRuleMessage(FieldRule::Ok, "Katalog"), "");
+    EXPECT_EQ(fieldRuleMessage(FieldRule::LineBreak, "Beschreibung"),
+              "Das Feld 'Beschreibung' darf keinen Zeilenumbruch enthalten.");
+    EXPECT_EQ(fieldRuleMessage(FieldRule::DoubleSemicolon, "Katalog"),
+              "Das Feld 'Katalog' darf die Zeichenfolge ';;' nicht enthalten.");
+    EXPECT_EQ(fieldRuleMessage(FieldRule::Semicolon, "Kataloggruppen"),
+              "Das Feld 'Kataloggruppen' darf kein Semikolon (;) enthalten.");
+    EXPECT_EQ(fieldRuleMessage(FieldRule::TrailingSemicolon, "Preis"),
+              "Das Feld 'Preis' darf nicht mit einem Semikolon (;) enden.");
+    EXPECT_EQ(fieldRuleMessage(FieldRule::LeadingSemicolon, "Katalogdatei"),
+              "Das Feld 'Katalogdatei' darf nicht mit einem Semikolon (;) beginnen.");
+}
