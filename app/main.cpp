@@ -17,6 +17,8 @@
 #include "statistics/u_preis.h"
 #include "sync/connect.h"
 
+#include <QTimer>
+
 #include <memory>
 
 using namespace velmo;
@@ -63,5 +65,7 @@ int main(int argc, char** argv) {
     main->currencyDialog = form9;
 
     main->show();
+    main->activateWindow();
+    QTimer::singleShot(0, main, [main] { main->ensureActivated(); });
     return app.exec();
 }

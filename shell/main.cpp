@@ -107,7 +107,12 @@ void TForm1::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // The first activation loads the settings. Returning from a modal window does not count, and
     // the main window opens other windows only modally, so this runs once per run.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_activated)
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        ensureActivated();
+}
+
+void TForm1::ensureActivated() {
+    if (!m_activated)
         guarded([this] { FormActivate(); });
 }
 

@@ -57,6 +57,9 @@ public:
 
     // Handlers, callable from tests.
     void FormActivate();
+    // Runs the first activation's step now if the window system has not activated the window yet
+    // (a desktop without a window manager never does).
+    void ensureActivated();
     void Verbinden1Click(); // connect/disconnect toggle
     void Beenden1Click();
     // The close step: saves the pending lists. False (and the error box shown) when it failed.
