@@ -75,17 +75,3 @@ TEST(FieldCheck, RefusedValuesWouldNotReadBack) {
     EXPECT_FALSE(articleReadsBack(0, "12;"));
     EXPECT_FALSE(articleReadsBack(5, "a;;b"));
 }
-
-TEST(FieldCheck, Messages) {
-    EXPECT_EQ(fieldRuleMessage(FieldRule::Ok, "Katalog"), "");
-    EXPECT_EQ(fieldRuleMessage(FieldRule::LineBreak, "Beschreibung"),
-              "Das Feld 'Beschreibung' darf keinen Zeilenumbruch enthalten.");
-    EXPECT_EQ(fieldRuleMessage(FieldRule::DoubleSemicolon, "Katalog"),
-              "Das Feld 'Katalog' darf die Zeichenfolge ';;' nicht enthalten.");
-    EXPECT_EQ(fieldRuleMessage(FieldRule::Semicolon, "Kataloggruppen"),
-              "Das Feld 'Kataloggruppen' darf kein Semikolon (;) enthalten.");
-    EXPECT_EQ(fieldRuleMessage(FieldRule::TrailingSemicolon, "Preis"),
-              "Das Feld 'Preis' darf nicht mit einem Semikolon (;) enden.");
-    EXPECT_EQ(fieldRuleMessage(FieldRule::LeadingSemicolon, "Katalogdatei"),
-              "Das Feld 'Katalogdatei' darf nicht mit einem Semikolon (;) beginnen.");
-}
