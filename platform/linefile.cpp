@@ -117,7 +117,9 @@ void writeFileBytes(const std::string& path, std::string_view bytes) {
 
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (exists && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0))
+    // A file without any write permission is write-protected for us too, even where the process
+    // could override the mode (root).
+    if (exists && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
         fail();
 
     std::string tmp = path + ".XXXXXX";

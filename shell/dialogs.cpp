@@ -1,9 +1,10 @@
 #include "shell/dialogs.h"
 
+#include "shell/picturedialog.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -40,8 +41,11 @@ public:
         box.exec();
     }
 
-    QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override {
-        return QFileDialog::getOpenFileName(parent, QString(), directory, filter);
+    QString choosePicture(QWidget* parent, const QString& directory, const QString&) override {
+        TPictureDialog dialog(parent, directory);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
     }
 
     bool choosePrinter(QWidget* parent, QPrinter& printer) override {

@@ -29,7 +29,8 @@ public:
     virtual bool confirm(const QString& text) = 0;
     // Information box, caption "Information", one OK button.
     virtual void information(const QString& text) = 0;
-    // File chooser for a picture. Returns the chosen path, or empty text when cancelled.
+    // The picture chooser with its preview, opened in directory. Returns the chosen path, or empty
+    // text when cancelled. filter is the name filter list (pictureNameFilters()).
     virtual QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) = 0;
     // Print dialog for printer; true when the user chose to print.
     virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
