@@ -1,0 +1,1069 @@
+#include "ftp/SockSession.h"
+
+#include "ftp/pump_internal.h"
+#include "platform/cp1252.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace velmo {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 65536;
+constexpr int kWouldBlock = 10035;
+constexpr int kNotConnected = 10057;
+
+struct ErrorEntry {
+    int number;
+    const char* text;
+};
+
+constexpr ErrorEntry kErrorTexts[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+};
+
+// Sockets alive in the process; the first one describes the socket library in SocketInfo.
+std::atomic<int> g_liveSockets{0};
+
+std::string dotted(std::uint32_t networkOrder) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = networkOrder;
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+// A name look-up that runs beside the wait, so the wait can go on processing events (and give up)
+// while the resolver takes its time. The result is handed over through a pipe the pump watches.
+struct Lookup {
+    int readFd = -1;
+    int writeFd = -1;
+    std::mutex mutex;
+    bool done = false;
+    bool ok = false;
+    std::uint32_t address = 0;
+
+    Lookup() {
+        int fds[2];
+        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+            readFd = fds[0];
+            writeFd = fds[1];
+        }
+    }
+    ~Lookup() {
+        if (readFd >= 0)
+            ::close(readFd);
+        if (writeFd >= 0)
+            ::close(writeFd);
+    }
+    bool finished() {
+        std::lock_guard lock(mutex);
+        return done;
+    }
+};
+
+void runLookup(const std::shared_ptr<Lookup>& job, const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    {
+        std::lock_guard lock(job->mutex);
+        if (rc == 0 && result && result->ai_addr) {
+            job->ok = true;
+            job->address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+        }
+        job->done = true;
+    }
+    if (result)
+        ::freeaddrinfo(result);
+    if (job->writeFd >= 0)
+        (void)!::write(job->writeFd, "x", 1);
+}
+
+} // namespace
+
+// ---- free functions ------------------------------------------------------------------------------
+
+std::string NthField(std::string_view text, char sep, int n) {
+    if (text.empty() || n < 1)
+        return {};
+    std::size_t start = 0;
+    for (int field = 1;; ++field) {
+        const std::size_t end = text.find(sep, start);
+        if (field == n)
+            return std::string(text.substr(start, end == std::string_view::npos ? text.npos : end - start));
+        if (end == std::string_view::npos)
+            return {};
+        start = end + 1;
+    }
+}
+
+std::string socketErrorText(int errorNo) {
+    for (const auto& e : kErrorTexts)
+        if (e.number == errorNo)
+            return std::to_string(errorNo) + ":" + e.text;
+    return "Unbekannte Fehlernummer " + std::to_string(errorNo);
+}
+
+int socketErrorFromErrno(int err) {
+    switch (err) {
+    case 0:
+        return 0;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+    case EPERM:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+    case ENFILE:
+        return 10024;
+    case EAGAIN:
+        return 10035;
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
+    case EOPNOTSUPP:
+        return 10045;
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case ECONNRESET:
+        return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
+    case ESHUTDOWN:
+    case EPIPE:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    case EUSERS:
+        return 10068;
+    case EDQUOT:
+        return 10069;
+    case ESTALE:
+        return 10070;
+    case EREMOTE:
+        return 10071;
+    default:
+        return 20000 + err;
+    }
+}
+
+// ---- the file a download goes to ------------------------------------------------------------------
+
+TSockSession::CaptureTarget::CaptureTarget(std::string path) : m_path(std::move(path)) {
+    std::string pattern = m_path + ".~XXXXXX";
+    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (m_fd < 0)
+        throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
+    m_temp = pattern;
+    // The finished file gets the rights an existing one had, or the usual ones of a new file.
+    struct stat st {};
+    mode_t mode;
+    if (::stat(m_path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    (void)::fchmod(m_fd, mode);
+}
+
+TSockSession::CaptureTarget::~CaptureTarget() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed && !m_temp.empty())
+        ::unlink(m_temp.c_str());
+}
+
+void TSockSession::CaptureTarget::write(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void TSockSession::CaptureTarget::commit() {
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 || ::rename(m_temp.c_str(), m_path.c_str()) != 0)
+        throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
+    m_committed = true;
+}
+
+// ---- TSockSession --------------------------------------------------------------------------------
+
+TSockSession::TSockSession()
+    : m_buffer(new char[kBufferSize + 1]), m_timer(std::make_unique<TThreadTimer>()) {
+    ReportStatus(8, "Erzeugen");
+    m_timer->SetEnabled(false);
+    m_timer->SetOnTimer([this](TThreadTimer&) { TimerFired(); });
+    initSockets();
+    pump_detail::sessionCreated(this);
+}
+
+TSockSession::~TSockSession() {
+    // Handlers must not see an object that is half gone, so the destroying flag comes first.
+    m_destroying = true;
+    ReportStatus(8, "Löschen");
+    pump_detail::sessionDestroyed(this);
+    m_cancel = true;
+    m_timer.reset();
+    Close();
+    --g_liveSockets;
+}
+
+void TSockSession::initSockets() {
+    ReportStatus(8, "Winsock wird initialisiert");
+    if (g_liveSockets++ == 0) {
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        m_socketInfo = {"Version= 1.1",
+                        "Hauptversion= 2.2",
+                        "Beschreibung= BSD-Sockets (Linux)",
+                        "System= Running",
+                        "Max Sockets= " + std::to_string(files.rlim_cur),
+                        "Max Upd Pack.-Größe= 65507"};
+    }
+    try {
+        m_fd = createSocket(true);
+    } catch (...) {
+        --g_liveSockets;
+        throw ESockError("Die Initialisierung der Windows-Sockets ist fehlgeschlagen");
+    }
+}
+
+int TSockSession::createSocket(bool lingerReset) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        CheckSocketError(kWouldBlock);
+        throw ESockError("Die Initialisierung der Windows-Sockets ist fehlgeschlagen");
+    }
+    if (lingerReset) {
+        linger l{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    return fd;
+}
+
+void TSockSession::closeHandle() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_state = State::None;
+}
+
+void TSockSession::SetLinger(bool on, int seconds) {
+    linger l{on ? 1 : 0, seconds};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+void TSockSession::ReportStatus(int level, std::string_view text) {
+    if (level > ReportLevel)
+        return;
+    m_statusText = std::string(text);
+    if (m_destroying || !OnStatus)
+        return;
+    const std::string copy = m_statusText;
+    try {
+        OnStatus(*this, copy);
+    } catch (...) {
+        // A status display must never break the operation it reports on.
+    }
+}
+
+std::string TSockSession::ErrorText(int errorNo) {
+    ReportStatus(8, "Fehlermeldung wird gelesen");
+    return socketErrorText(errorNo);
+}
+
+std::string TSockSession::CheckSocketError(int ignore) {
+    const int e = socketErrorFromErrno(errno);
+    m_lastErrorNo = e;
+    if (e != ignore && e > 10000) {
+        const std::string text = ErrorText(e);
+        if (OnError)
+            OnError(*this, static_cast<std::uint16_t>(e), text);
+        throw ESockError(text);
+    }
+    return {};
+}
+
+void TSockSession::fireNotify(const TNotifyEvent& event) {
+    if (event) {
+        auto handler = event;
+        handler(*this);
+    }
+}
+
+[[noreturn]] void TSockSession::raiseAbort(const char* text) {
+    m_cancel = false;
+    throw EAbortError(text);
+}
+
+void TSockSession::waitSocket(short events) {
+    pollfd fd{m_fd, events, 0};
+    processPendingEvents(std::span<const pollfd>(&fd, 1), std::nullopt);
+}
+
+void TSockSession::Cancel() {
+    ReportStatus(8, "Beim Abbrechen");
+    m_cancel = true;
+    wakeEventPump();
+}
+
+void TSockSession::Abort() {
+    ReportStatus(8, "Abbrechen");
+    Cancel();
+}
+
+void TSockSession::CheckConnection() {
+    ReportStatus(8, "Überprüfung der Verbindung");
+    // A peer that closed while nobody was waiting is noticed here at the latest.
+    PollNotifications();
+    bool offered = false;
+    while (!m_connected) {
+        if (offered || !OnConnectionRequired)
+            throw Exception("Nicht verbunden");
+        offered = true;
+        bool handled = false;
+        OnConnectionRequired(*this, handled);
+        if (!handled)
+            throw Exception("Nicht verbunden");
+    }
+}
+
+void TSockSession::TimerOn() {
+    ReportStatus(8, "Zeitgeber An");
+    m_timedOut = false;
+    m_timer->SetInterval(TimeOut > 0 ? static_cast<unsigned>(TimeOut) : 0);
+    m_timer->SetEnabled(true);
+}
+
+void TSockSession::TimerOff() {
+    ReportStatus(8, "Zeitgeber Aus");
+    if (m_timer)
+        m_timer->SetEnabled(false);
+}
+
+void TSockSession::TimerFired() {
+    ReportStatus(8, "Zeitgeber ausgelöst");
+    TimerOff();
+    m_timedOut = true;
+    m_eventSeen = true;
+    Abort();
+}
+
+void TSockSession::ResolveHost() {
+    ReportStatus(8, "Auf Host zurückschreiben");
+    const std::string name = Proxy.empty() ? Host : Proxy;
+    in_addr parsed{};
+    if (name.find('\0') == std::string::npos && ::inet_aton(name.c_str(), &parsed) != 0 &&
+        parsed.s_addr != INADDR_NONE) {
+        m_address = parsed.s_addr;
+        return;
+    }
+    m_address = 0;
+    TimerOn();
+    m_eventSeen = false;
+    auto job = std::make_shared<Lookup>();
+    try {
+        std::thread(runLookup, job, name).detach();
+    } catch (...) {
+        TimerOff();
+        throw ESockError("Host-Lookup fehlgeschlagen");
+    }
+    while (!m_eventSeen && !m_timedOut && !m_cancel) {
+        pollfd fd{job->readFd, POLLIN, 0};
+        processPendingEvents(std::span<const pollfd>(&fd, 1), std::nullopt);
+        if (job->finished())
+            m_eventSeen = true;
+    }
+    TimerOff();
+    if (m_timedOut)
+        throw ESockError("Zeitüberschreitung bei Host-Lookup");
+    if (m_cancel)
+        throw ESockError("Host-Lookup abgebrochen");
+    bool ok;
+    std::uint32_t address;
+    {
+        std::lock_guard lock(job->mutex);
+        ok = job->done && job->ok;
+        address = job->address;
+    }
+    if (!ok || address == 0)
+        throw ESockError("Host-Lookup fehlgeschlagen");
+    m_address = address;
+    fireNotify(OnHostResolved);
+}
+
+void TSockSession::Connect() {
+    ReportStatus(8, "Herstellen der Verbindung");
+    m_cancel = false;
+    if (m_connected)
+        throw ESockError("Bereits verbunden");
+
+    auto resolve = [this] {
+        try {
+            ResolveHost();
+        } catch (const ESockError& e) {
+            const std::string_view what = e.what();
+            if (what == "Zeitüberschreitung bei Host-Lookup" || what == "Host-Lookup abgebrochen")
+                throw;
+            m_address = 0;
+        }
+    };
+    resolve();
+    bool offered = false;
+    while (m_address == 0) {
+        if (!offered && OnInvalidHost) {
+            offered = true;
+            bool handled = false;
+            OnInvalidHost(*this, handled);
+            if (handled) {
+                resolve();
+                continue;
+            }
+        }
+        throw ESockError("Null Externe Adresse");
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
+    address.sin_addr.s_addr = m_address;
+    m_eventSeen = false;
+    m_lastNotificationOk = true;
+
+    // A socket left behind by a failed attempt (or a listening one) cannot connect again.
+    if (m_state != State::None) {
+        closeHandle();
+        m_fd = createSocket(false);
+    }
+    m_state = State::Connecting;
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        m_state = State::Connected;
+        m_connected = true;
+        fireNotify(OnConnect);
+    } else {
+        switch (errno) {
+        case EINPROGRESS:
+        case EAGAIN:
+        case EINTR:
+            break;
+        case ECONNREFUSED:
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ETIMEDOUT:
+        case ECONNRESET:
+            // What a connect-completed notification would carry as its error.
+            m_lastNotificationOk = false;
+            break;
+        default:
+            m_state = State::None;
+            CheckSocketError(kWouldBlock);
+        }
+    }
+
+    TimerOn();
+    try {
+        while (!m_connected && !m_timedOut && !m_cancel && m_lastNotificationOk)
+            waitSocket(POLLOUT);
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (m_connected && !m_timedOut && !m_cancel && m_lastNotificationOk)
+        return;
+    if (m_connected) {
+        // Established just as the attempt was given up: do not leave a half-used connection.
+        m_connected = false;
+        closeHandle();
+        m_fd = createSocket(false);
+    }
+    if (OnConnectionFailed)
+        OnConnectionFailed(*this);
+    if (m_timedOut)
+        throw ESockError("Zeitüberschreitung bei Verbindung");
+    if (m_cancel)
+        throw ESockError("Verbindung abgebrochen");
+    throw ESockError("Verbindung fehlgeschlagen");
+}
+
+void TSockSession::Disconnect() {
+    ReportStatus(8, "Verbindung wird abgebrochen");
+    Close();
+}
+
+void TSockSession::Close() {
+    ReportStatus(4, "Schließen des Socket anfordern");
+    m_connected = false;
+    if (m_fd < 0)
+        return;
+    // On Linux the descriptor is gone after close() whatever it returns.
+    closeHandle();
+    m_dataNotified = false;
+    m_acceptNotified = false;
+    if (m_destroying)
+        return;
+    m_fd = createSocket(false);
+    fireNotify(OnDisconnect);
+}
+
+void TSockSession::SendBuffer(const char* data, std::uint16_t length) {
+    ReportStatus(4, "Puffer senden");
+    TimerOn();
+    try {
+        if (!m_cancel) {
+            const std::size_t size = length != 0 ? length : ::strnlen(data, 65535);
+            std::size_t sent = 0;
+            while (sent < size && !m_cancel) {
+                const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n == 0)
+                    break;
+                if (n > 0) {
+                    sent += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (errno == EINTR)
+                    continue;
+                if (errno == EPIPE && !m_connected)
+                    errno = ENOTCONN;
+                CheckSocketError(kWouldBlock);
+                // The peer's window is full: wait for room instead of spinning (the time-out can
+                // end this wait).
+                waitSocket(POLLOUT);
+            }
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (m_cancel)
+        raiseAbort("Socket-send abgebrochen");
+}
+
+void TSockSession::Write(std::string_view text) {
+    ReportStatus(8, "Schreiben");
+    if (text.size() > 65535)
+        throw Exception("Fehler bei Bereichsprüfung");
+    std::memcpy(m_buffer.get(), text.data(), text.size());
+    m_buffer[text.size()] = '\0';
+    SendBuffer(m_buffer.get(), 0);
+}
+
+void TSockSession::Writeln(std::string_view text) {
+    ReportStatus(8, "Writeln");
+    std::string line(text);
+    line += "\r\n";
+    Write(line);
+}
+
+std::string TSockSession::Read(std::uint16_t count) {
+    ReportStatus(8, "Read( " + std::to_string(count) + " )");
+    char* buf = m_buffer.get();
+    std::size_t n = count;
+    if (n == 0) {
+        const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
+        if (k < 0) {
+            CheckSocketError(kWouldBlock);
+            return {};
+        }
+        if (k == 0)
+            return {};
+        n = static_cast<std::size_t>(k);
+    } else {
+        // The socket reports readable only once n bytes are there, so the wait does not spin on a
+        // part that already arrived.
+        int lowat = static_cast<int>(n);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVLOWAT, &lowat, sizeof lowat);
+        struct RestoreLowat {
+            int fd;
+            ~RestoreLowat() {
+                int one = 1;
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+            }
+        } restore{m_fd};
+        for (;;) {
+            const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
+            if (k == 0)
+                return {};
+            if (k < 0 && errno != EINTR)
+                CheckSocketError(kWouldBlock);
+            if (k >= static_cast<ssize_t>(n) || m_cancel)
+                break;
+            waitSocket(POLLIN);
+            if (m_cancel)
+                break;
+        }
+    }
+    if (m_cancel)
+        raiseAbort("Socket-send abgebrochen");
+    const ssize_t got = ::recv(m_fd, buf, n, MSG_DONTWAIT);
+    return got > 0 ? std::string(buf, static_cast<std::size_t>(got)) : std::string();
+}
+
+std::string TSockSession::ReadLn() {
+    ReportStatus(8, "ReadLn");
+    char* buf = m_buffer.get();
+    std::string line;
+    TimerOn();
+    try {
+        for (;;) {
+            const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
+            if (k == 0) {
+                // The peer closed; a part of a line read so far is lost.
+                TimerOff();
+                return {};
+            }
+            if (k < 0) {
+                const int err = errno;
+                if (err != EINTR) {
+                    m_lastErrorNo = socketErrorFromErrno(err);
+                    if (m_lastErrorNo == kNotConnected || err == ECONNRESET) {
+                        TimerOff();
+                        return {};
+                    }
+                    errno = err;
+                    CheckSocketError(kWouldBlock);
+                }
+            } else {
+                const void* lf = std::memchr(buf, '\n', static_cast<std::size_t>(k));
+                const std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1
+                                            : static_cast<std::size_t>(k);
+                const ssize_t got = ::recv(m_fd, buf, take, MSG_DONTWAIT);
+                if (got > 0)
+                    line.append(buf, static_cast<std::size_t>(got));
+                if (lf && got == static_cast<ssize_t>(take)) {
+                    TimerOff();
+                    return line;
+                }
+            }
+            if (m_cancel) {
+                processPendingEvents();
+            } else {
+                waitSocket(POLLIN);
+            }
+            if (m_cancel) {
+                TimerOff();
+                raiseAbort("Socket-readln abgebrochen");
+            }
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+}
+
+std::int16_t TSockSession::replyNumberOf(std::string_view line) {
+    int value = 0;
+    std::size_t digits = 0;
+    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9') {
+        value = value * 10 + (line[digits] - '0');
+        if (value > 32767)
+            return 0;
+        ++digits;
+    }
+    return digits == 0 ? 0 : static_cast<std::int16_t>(value);
+}
+
+void TSockSession::setLastReply(std::string line) {
+    m_lastReply = std::move(line);
+    m_replyNumber = m_lastReply.empty() ? 0 : replyNumberOf(m_lastReply);
+}
+
+std::string TSockSession::Transaction(const std::string& command) {
+    ReportStatus(8, "Transaktion");
+    m_replyNumber = 0;
+    Writeln(command);
+    std::string line = ReadLn();
+    m_lastReply = line;
+    if (!line.empty()) {
+        ReportStatus(1, cp1252::toUtf8(line));
+        m_replyNumber = replyNumberOf(line);
+    }
+    return line;
+}
+
+void TSockSession::SendFile(const std::string& path) {
+    ReportStatus(8, "SendFile");
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
+    struct CloseFile {
+        int fd;
+        ~CloseFile() { ::close(fd); }
+    } closer{file};
+    char* buf = m_buffer.get();
+    while (!m_cancel) {
+        const ssize_t n = ::read(file, buf, kBufferSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
+        if (n == 0)
+            break;
+        std::size_t sent = 0;
+        while (sent < static_cast<std::size_t>(n) && !m_cancel) {
+            const ssize_t k =
+                ::send(m_fd, buf + sent, static_cast<std::size_t>(n) - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (k > 0) {
+                sent += static_cast<std::size_t>(k);
+                m_bytesSent += k;
+                fireNotify(OnPacketSent);
+                processPendingEvents();
+            } else if (k == 0) {
+                break;
+            } else if (errno != EINTR) {
+                if (errno == EPIPE && !m_connected)
+                    errno = ENOTCONN;
+                CheckSocketError(kWouldBlock);
+                waitSocket(POLLOUT);
+            }
+        }
+    }
+    if (m_cancel)
+        raiseAbort("Socket-send abgebrochen");
+}
+
+void TSockSession::CaptureFile(const std::string& path) {
+    CaptureTarget target(path);
+    captureInto(target);
+    target.commit();
+}
+
+void TSockSession::captureInto(CaptureTarget& target) {
+    ReportStatus(8, "Datei erfassen");
+    m_bytesRecvd = 0;
+    char* buf = m_buffer.get();
+    TimerOn();
+    try {
+        while (!m_cancel) {
+            const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_DONTWAIT);
+            if (k > 0) {
+                target.write(buf, static_cast<std::size_t>(k));
+                m_bytesRecvd += k;
+                fireNotify(OnPacketRecvd);
+                // The time-out measures silence, not the whole transfer: start the period anew.
+                TimerOff();
+                TimerOn();
+                processPendingEvents();
+                continue;
+            }
+            if (k == 0)
+                break;
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            m_lastErrorNo = socketErrorFromErrno(err);
+            if (m_lastErrorNo == kNotConnected)
+                break;
+            errno = err;
+            CheckSocketError(kWouldBlock);
+            waitSocket(POLLIN);
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (m_cancel)
+        raiseAbort("Socket-send abgebrochen");
+}
+
+void TSockSession::Listen(bool wait) {
+    ReportStatus(8, "Warten auf Ereignisse");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(Port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    m_eventSeen = false;
+    m_listenWait = wait;
+    m_acceptNotified = false;
+    (void)::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    (void)::listen(m_fd, 1);
+    m_state = State::Listening;
+}
+
+int TSockSession::Accept() {
+    ReportStatus(4, "Annahme");
+    std::uint32_t expected = 0;
+    if (!AcceptPeer.empty())
+        ::inet_pton(AF_INET, AcceptPeer.c_str(), &expected);
+    // A server that never connects back must not hang us: the wait ends after TimeOut of silence.
+    TimerOn();
+    try {
+        for (;;) {
+            while (!m_eventSeen && !m_cancel && !m_timedOut)
+                waitSocket(POLLIN);
+            if (m_timedOut)
+                throw ESockError("Zeitüberschreitung beim Warten auf die Datenverbindung");
+            if (m_cancel)
+                throw ESockError("Annahme abgebrochen");
+            if (!m_lastNotificationOk)
+                throw ESockError("Fehler beim Herstellen der Datenverbindung");
+            sockaddr_in peer{};
+            socklen_t size = sizeof peer;
+            const int fd =
+                ::accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
+                    CheckSocketError(kWouldBlock);
+                m_eventSeen = false;
+                m_connected = false;
+                continue;
+            }
+            if (expected != 0 && peer.sin_addr.s_addr != expected) {
+                // Only the server we talk to may deliver the data; anybody else is turned away.
+                ::close(fd);
+                ReportStatus(4, "Fremde Datenverbindung von " + dotted(peer.sin_addr.s_addr) + " abgewiesen");
+                m_eventSeen = false;
+                m_connected = false;
+                continue;
+            }
+            TimerOff();
+            if (m_cancel) {
+                ::close(fd);
+                raiseAbort("Socket-send abgebrochen");
+            }
+            return fd;
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+}
+
+void TSockSession::InstallAccepted(int handle) {
+    closeHandle();
+    m_fd = handle;
+    m_state = State::Connected;
+    m_connected = true;
+    m_dataNotified = false;
+}
+
+bool TSockSession::DataAvailable() {
+    ReportStatus(8, "Daten verfügbar");
+    char c;
+    return ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+void TSockSession::ClearInput() {
+    ReportStatus(8, "Löschen der Eingabe");
+    (void)::recv(m_fd, m_buffer.get(), kBufferSize, MSG_DONTWAIT);
+}
+
+std::string TSockSession::LocalAddressCommas() {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &size);
+    std::string text = dotted(local.sin_addr.s_addr);
+    for (char& c : text)
+        if (c == '.')
+            c = ',';
+    return text;
+}
+
+std::string TSockSession::LocalPortCommas() {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &size);
+    const unsigned port = ntohs(local.sin_port);
+    return "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
+
+std::string TSockSession::PeerAddress() const {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    if (m_fd < 0 || ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0)
+        return {};
+    return dotted(peer.sin_addr.s_addr);
+}
+
+void TSockSession::PollNotifications() {
+    if (m_fd < 0 || m_destroying)
+        return;
+    // Handlers run from here must not break the wait that happens to be running.
+    try {
+        switch (m_state) {
+        case State::None:
+            break;
+        case State::Connecting: {
+            pollfd p{m_fd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                m_lastNotificationOk = error == 0;
+                if (error == 0) {
+                    m_state = State::Connected;
+                    m_connected = true;
+                    fireNotify(OnConnect);
+                }
+            }
+            break;
+        }
+        case State::Listening: {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                m_lastNotificationOk = (p.revents & POLLERR) == 0;
+                if (m_listenWait) {
+                    m_eventSeen = true;
+                    m_connected = true;
+                } else if (!m_acceptNotified) {
+                    m_acceptNotified = true;
+                    m_connected = true;
+                    fireNotify(OnAccept);
+                }
+            }
+            break;
+        }
+        case State::Connected: {
+            char c;
+            const ssize_t n = ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0) {
+                m_lastNotificationOk = true;
+                if (!m_dataNotified) {
+                    m_dataNotified = true;
+                    fireNotify(OnDataArrival);
+                }
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // The peer closed and nothing unread is left: the connection is over.
+                m_lastNotificationOk = n == 0;
+                Close();
+            } else {
+                m_dataNotified = false;
+            }
+            break;
+        }
+        }
+    } catch (...) {
+    }
+}
+
+} // namespace velmo

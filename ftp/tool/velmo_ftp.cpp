@@ -1,0 +1,232 @@
+// velmo-ftp: drives the program's FTP client from the command line, to diagnose a shop server and
+// to measure transfers. Every event of the client becomes one line on stdout.
+
+#include "ftp/FtpClient.h"
+#include "platform/cp1252.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace velmo;
+
+namespace {
+
+const char* const kUsage =
+    "usage: velmo-ftp --host H [--port N] [--user U] [--pass P] [--passive] [--timeout MS]\n"
+    "                 [--parse-list] [--proxy HOST:PORT [--firewall user|open|site]]\n"
+    "                 [--fw-user U --fw-pass P] [--report-level N] CMD...\n"
+    "commands, run in order after the login:\n"
+    "  pwd | cd DIR | list | nlist | get REMOTE [LOCAL] | put LOCAL [REMOTE] | dele NAME\n"
+    "  rmd DIR | quote LINE | quit\n"
+    "An optional argument that is itself a command name counts as the next command.\n";
+
+void out(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string stripLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::string className(const std::exception& e) {
+    if (dynamic_cast<const FTPException*>(&e))
+        return "FTPException";
+    if (dynamic_cast<const EAbortError*>(&e))
+        return "EAbortError";
+    if (dynamic_cast<const ESockError*>(&e))
+        return "ESockError";
+    if (dynamic_cast<const EFOpenError*>(&e))
+        return "EFOpenError";
+    if (dynamic_cast<const EFCreateError*>(&e))
+        return "EFCreateError";
+    if (dynamic_cast<const EConvertError*>(&e))
+        return "EConvertError";
+    return "Exception";
+}
+
+bool parseNumber(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+struct Command {
+    std::string name;
+    std::vector<std::string> args;
+};
+
+[[noreturn]] void badArguments(const std::string& why) {
+    std::fprintf(stderr, "velmo-ftp: %s\n%s", why.c_str(), kUsage);
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> a(argv + 1, argv + argc);
+    TFtpClient client;
+    client.TimeOut = 5000;
+    client.ReportLevel = 1;
+    bool fwUser = false;
+    bool fwPass = false;
+    bool haveHost = false;
+    std::string firewall;
+
+    std::size_t i = 0;
+    auto value = [&](const std::string& option) -> std::string {
+        if (i + 1 >= a.size())
+            badArguments(option + " needs a value");
+        return a[++i];
+    };
+    for (; i < a.size() && a[i].rfind("--", 0) == 0; ++i) {
+        const std::string& o = a[i];
+        if (o == "--host") {
+            client.Host = value(o);
+            haveHost = true;
+        } else if (o == "--port") {
+            if (!parseNumber(value(o), client.Port))
+                badArguments("bad port");
+        } else if (o == "--user") {
+            client.UserID = cp1252::fromUtf8(value(o));
+        } else if (o == "--pass") {
+            client.Password = cp1252::fromUtf8(value(o));
+        } else if (o == "--passive") {
+            client.Passive = true;
+        } else if (o == "--timeout") {
+            if (!parseNumber(value(o), client.TimeOut))
+                badArguments("bad time-out");
+        } else if (o == "--parse-list") {
+            client.ParseList = true;
+        } else if (o == "--proxy") {
+            const std::string p = value(o);
+            const auto colon = p.rfind(':');
+            if (colon == std::string::npos || colon == 0 ||
+                !parseNumber(p.substr(colon + 1), client.ProxyPort))
+                badArguments("--proxy needs HOST:PORT");
+            client.Proxy = p.substr(0, colon);
+        } else if (o == "--firewall") {
+            firewall = value(o);
+            if (firewall == "user")
+                client.FirewallType = FTUser;
+            else if (firewall == "open")
+                client.FirewallType = FtOpen;
+            else if (firewall == "site")
+                client.FirewallType = FtSite;
+            else
+                badArguments("--firewall is user, open or site");
+        } else if (o == "--fw-user") {
+            client.FWUserID = cp1252::fromUtf8(value(o));
+            fwUser = true;
+        } else if (o == "--fw-pass") {
+            client.FWPassword = cp1252::fromUtf8(value(o));
+            fwPass = true;
+        } else if (o == "--report-level") {
+            if (!parseNumber(value(o), client.ReportLevel))
+                badArguments("bad report level");
+        } else if (o == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            badArguments("unknown option " + o);
+        }
+    }
+    if (!haveHost)
+        badArguments("--host is required");
+    if (!firewall.empty() && client.Proxy.empty())
+        badArguments("--firewall needs --proxy");
+    if (fwUser != fwPass)
+        badArguments("--fw-user and --fw-pass go together");
+    client.FWAuthenticate = fwUser;
+
+    static const std::set<std::string> names = {"pwd", "cd",   "list", "nlist", "get",
+                                                "put", "dele", "rmd",  "quote", "quit"};
+    std::vector<Command> commands;
+    while (i < a.size()) {
+        Command c{a[i++], {}};
+        if (!names.count(c.name))
+            badArguments("unknown command " + c.name);
+        int required = 0;
+        int optional = 0;
+        if (c.name == "cd" || c.name == "dele" || c.name == "rmd" || c.name == "quote")
+            required = 1;
+        else if (c.name == "get" || c.name == "put")
+            required = optional = 1;
+        for (int r = 0; r < required; ++r) {
+            if (i >= a.size())
+                badArguments(c.name + " needs an argument");
+            c.args.push_back(a[i++]);
+        }
+        for (int o = 0; o < optional && i < a.size() && !names.count(a[i]); ++o)
+            c.args.push_back(a[i++]);
+        commands.push_back(std::move(c));
+    }
+
+    client.OnStatus = [](TSockSession&, const std::string& text) { out("status: " + stripLineEnd(text)); };
+    client.OnConnect = [](TSockSession&) { out("connect"); };
+    client.OnDisconnect = [](TSockSession&) { out("disconnect"); };
+    client.OnSuccess = [](TSockSession&, TCmdType t) { out(std::string("success: ") + cmdTypeName(t)); };
+    client.OnFailure = [](TSockSession&, bool&, TCmdType t) {
+        out(std::string("failure: ") + cmdTypeName(t));
+    };
+    client.OnUnSupportedFunction = [](TSockSession&, TCmdType t) {
+        out(std::string("unsupported: ") + cmdTypeName(t));
+    };
+    client.OnListItem = [](TSockSession&, const std::string& line) { out("item: " + cp1252::toUtf8(line)); };
+    client.OnTransactionStart = [](TSockSession&) { out("start"); };
+    client.OnTransactionStop = [](TSockSession&) { out("stop"); };
+    client.OnPacketRecvd = [&client](TSockSession&) {
+        out("bytes: " + std::to_string(client.BytesRecvd()) + " of " + std::to_string(client.BytesTotal()));
+    };
+    client.OnPacketSent = [&client](TSockSession&) {
+        out("bytes: " + std::to_string(client.BytesSent()) + " of " + std::to_string(client.BytesTotal()));
+    };
+
+    bool raised = false;
+    auto guarded = [&](auto&& action) {
+        try {
+            action();
+            return true;
+        } catch (const std::exception& e) {
+            out("exception: " + className(e) + ": " + stripLineEnd(e.what()));
+            raised = true;
+            return false;
+        }
+    };
+
+    if (!guarded([&] { client.Connect(); }))
+        return 1;
+    for (const auto& c : commands) {
+        auto arg = [&](std::size_t n) { return n < c.args.size() ? c.args[n] : std::string(); };
+        guarded([&] {
+            if (c.name == "pwd")
+                out("dir: " + cp1252::toUtf8(client.CurrentDir()));
+            else if (c.name == "cd")
+                client.ChangeDir(cp1252::fromUtf8(arg(0)));
+            else if (c.name == "list")
+                client.List();
+            else if (c.name == "nlist")
+                client.Nlist();
+            else if (c.name == "get")
+                client.Download(cp1252::fromUtf8(arg(0)), arg(1));
+            else if (c.name == "put")
+                client.Upload(arg(0), cp1252::fromUtf8(arg(1)));
+            else if (c.name == "dele")
+                client.Delete(cp1252::fromUtf8(arg(0)));
+            else if (c.name == "rmd")
+                client.RemoveDir(cp1252::fromUtf8(arg(0)));
+            else if (c.name == "quote")
+                client.DoCommand(cp1252::fromUtf8(arg(0)));
+            else if (c.name == "quit")
+                client.Disconnect();
+        });
+    }
+    return raised ? 1 : 0;
+}
