@@ -296,7 +296,8 @@ void TFtpClient::DoCommand(const std::string& line) {
     Transaction(line);
     if (LastReply().empty()) {
         // No reply at all: the server hung up. That is no success.
-        Close();
+        if (Connected())
+            Close();
         throw ESockError(kClosedByServer);
     }
     const int code = ReplyNumber();
@@ -388,7 +389,8 @@ bool TFtpClient::transferFailure(TCmdType type) {
 void TFtpClient::requireReply() {
     if (!LastReply().empty())
         return;
-    Close();
+    if (Connected())
+        Close();
     throw ESockError(kClosedByServer);
 }
 

@@ -60,6 +60,7 @@ int ScriptedFtpServer::Session::listenPassive() {
 }
 
 int ScriptedFtpServer::Session::openData(const std::string& fromAddress) {
+    closeData();
     if (m_usePassive) {
         pollfd p{m_passive, POLLIN, 0};
         if (::poll(&p, 1, 5000) <= 0)
@@ -80,8 +81,6 @@ int ScriptedFtpServer::Session::openData(const std::string& fromAddress) {
         ::close(fd);
         return -1;
     }
-    if (m_data >= 0)
-        ::close(m_data);
     m_data = fd;
     return fd;
 }

@@ -1,0 +1,616 @@
+// The FTP client against the scripted server: exact command transcripts, reply rules, events and
+// the faults a real server rarely shows on demand.
+
+#include "ftp/FtpClient.h"
+#include "tests/ftp/support/real_servers.h"
+#include "tests/ftp/support/scripted_server.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+using namespace velmo;
+using velmo::test::readAll;
+using velmo::test::ScriptedFtpServer;
+using velmo::test::TempDir;
+using velmo::test::writeAll;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+class Scripted : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client.Host = "127.0.0.1";
+        client.Port = server.port();
+        client.UserID = "anna";
+        client.Password = "secret";
+        client.TimeOut = 3000;
+        client.ReportLevel = 1;
+        client.OnStatus = [this](TSockSession&, const std::string& s) { statuses.push_back(s); };
+        client.OnConnect = [this](TSockSession&) { events.push_back("connect"); };
+        client.OnDisconnect = [this](TSockSession&) { events.push_back("disconnect"); };
+        client.OnConnectionFailed = [this](TSockSession&) { events.push_back("connectionFailed"); };
+        client.OnSuccess = [this](TSockSession&, TCmdType t) {
+            events.push_back(std::string("success ") + cmdTypeName(t));
+        };
+        client.OnFailure = [this](TSockSession&, bool&, TCmdType t) {
+            events.push_back(std::string("failure ") + cmdTypeName(t));
+        };
+        client.OnUnSupportedFunction = [this](TSockSession&, TCmdType t) {
+            events.push_back(std::string("unsupported ") + cmdTypeName(t));
+        };
+        client.OnListItem = [this](TSockSession&, const std::string& line) { items.push_back(line); };
+        client.OnTransactionStart = [this](TSockSession&) { events.push_back("start"); };
+        client.OnTransactionStop = [this](TSockSession&) { events.push_back("stop"); };
+    }
+
+    void login() {
+        client.Connect();
+        server.clearTranscript();
+        events.clear();
+        statuses.clear();
+    }
+
+    bool hasStatus(const std::string& text) const {
+        return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+    }
+
+    // Runs action and returns the message of the exception of type E it must raise.
+    template <class E> std::string raises(const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const E& e) {
+            return e.what();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "unexpected exception: " << e.what();
+            return {};
+        }
+        ADD_FAILURE() << "nothing raised";
+        return {};
+    }
+
+    ScriptedFtpServer server;
+    TFtpClient client;
+    Lines events;
+    Lines statuses;
+    Lines items;
+};
+
+} // namespace
+
+TEST_F(Scripted, LoginSequencesDirectAndThroughAProxy) {
+    struct Case {
+        const char* name;
+        bool proxy;
+        TFirewallType type;
+        bool fwAuthenticate;
+        Lines expected;
+    } cases[] = {
+        {"direct", false, FTUser, false, {"USER anna", "PASS secret"}},
+        {"user@host", true, FTUser, false, {"USER anna@shop.example", "PASS secret"}},
+        {"open", true, FtOpen, false, {"OPEN shop.example", "USER anna", "PASS secret"}},
+        {"site", true, FtSite, false, {"SITE shop.example", "USER anna", "PASS secret"}},
+        {"fw + user@host",
+         true,
+         FTUser,
+         true,
+         {"USER fw", "PASS fwpw", "USER anna@shop.example", "PASS secret"}},
+        {"fw + open",
+         true,
+         FtOpen,
+         true,
+         {"USER fw", "PASS fwpw", "OPEN shop.example", "USER anna", "PASS secret"}},
+        {"fw + site",
+         true,
+         FtSite,
+         true,
+         {"USER fw", "PASS fwpw", "SITE shop.example", "USER anna", "PASS secret"}},
+    };
+    for (const auto& c : cases) {
+        TFtpClient ftp;
+        int connects = 0;
+        ftp.OnConnect = [&](TSockSession&) { ++connects; };
+        ftp.UserID = "anna";
+        ftp.Password = "secret";
+        if (c.proxy) {
+            ftp.Host = "shop.example"; // reached only through the proxy, never looked up
+            ftp.Proxy = "127.0.0.1";
+            ftp.ProxyPort = server.port();
+        } else {
+            ftp.Host = "127.0.0.1";
+            ftp.Port = server.port();
+        }
+        ftp.FirewallType = c.type;
+        ftp.FWAuthenticate = c.fwAuthenticate;
+        ftp.FWUserID = "fw";
+        ftp.FWPassword = "fwpw";
+        server.clearTranscript();
+        ftp.Connect();
+        EXPECT_EQ(server.transcript(), c.expected) << c.name;
+        EXPECT_EQ(connects, 1) << c.name;
+        ftp.Disconnect();
+    }
+}
+
+TEST_F(Scripted, RefusedCombinedProxyUserIsNotJudged) {
+    server.reply("USER", "530 unknown user\r\n");
+    client.Proxy = "127.0.0.1";
+    client.ProxyPort = server.port();
+    client.Host = "shop.example";
+    client.Connect();
+    EXPECT_EQ(server.transcript(), Lines{"USER anna@shop.example"});
+    EXPECT_EQ(events, Lines{"connect"});
+}
+
+TEST_F(Scripted, MultiLineGreetingIsReadBeforeUser) {
+    server.greeting("220-Willkommen im Shop\r\n second line\r\n220-third\r\n220 bereit\r\n");
+    client.Connect();
+    EXPECT_EQ(server.transcript(), (Lines{"USER anna", "PASS secret"}));
+    for (const char* line :
+         {"220-Willkommen im Shop\r\n", " second line\r\n", "220-third\r\n", "220 bereit\r\n"})
+        EXPECT_TRUE(hasStatus(line)) << line;
+    EXPECT_FALSE(hasStatus("PASS secret")); // the password never shows
+    EXPECT_TRUE(hasStatus("PASS "));
+}
+
+TEST_F(Scripted, UserAnsweredWith230GetsNoPass) {
+    server.reply("USER", "230 No password needed\r\n");
+    client.Connect();
+    EXPECT_EQ(server.transcript(), Lines{"USER anna"});
+    EXPECT_EQ(events, Lines{"connect"});
+    client.Connect(); // logged in already: nothing happens
+    EXPECT_EQ(server.transcript(), Lines{"USER anna"});
+    EXPECT_EQ(events, Lines{"connect"});
+}
+
+TEST_F(Scripted, RefusedLoginHangsUpAndRaisesTheReply) {
+    struct Case {
+        const char* greeting;
+        const char* passReply;
+        Lines transcript;
+        const char* error;
+    } cases[] = {
+        {"421 Too many users\r\n", "230 ok\r\n", {"QUIT"}, "421 Too many users\r\n"},
+        {"220 ok\r\n",
+         "530 Login incorrect\r\n",
+         {"USER anna", "PASS secret", "QUIT"},
+         "530 Login incorrect\r\n"},
+    };
+    for (const auto& c : cases) {
+        server.greeting(c.greeting);
+        server.reply("PASS", c.passReply);
+        server.clearTranscript();
+        events.clear();
+        statuses.clear();
+        EXPECT_EQ(raises<FTPException>([&] { client.Connect(); }), c.error);
+        EXPECT_EQ(server.transcript(), c.transcript);
+        EXPECT_EQ(events, (Lines{"connectionFailed", "disconnect"}));
+        EXPECT_TRUE(hasStatus("Verbindung abgebrochen"));
+        EXPECT_FALSE(client.Connected());
+    }
+}
+
+TEST_F(Scripted, ReplyCodesDecideSuccessAndFailure) {
+    struct Case {
+        std::string command;
+        std::string reply;
+        Lines events;
+        bool raises;
+    } cases[] = {
+        {"NOOP", "350 Pending further information\r\n", {"success CmdDoCommand"}, false},
+        {"NOOP", "400 Try later\r\n", {"failure CmdDoCommand"}, true},
+        {"MKD neu", "502 Not implemented\r\n", {"unsupported CmdMakeDir", "failure CmdMakeDir"}, true},
+        {"DELE x", "550 No such file\r\n", {"failure CmdDelete"}, true},
+        {"CWD a", "250 ok\r\n", {"success CmdChangeDir"}, false},
+        {"cwd a", "250 ok\r\n", {"success CmdDoCommand"}, false},
+        {"PWD", "257 \"/\"\r\n", {"success CmdCurrentDir"}, false},
+        {"PWD ", "257 \"/\"\r\n", {"success CmdDoCommand"}, false},
+        {"RMD d", "250-first\r\n250-second\r\n250 last\r\n", {"success CmdRemoveDir"}, false},
+        {"SITE CHMOD 644 a", "553-no\r\n more\r\n553 end\r\n", {"failure CmdDoCommand"}, true},
+    };
+    login();
+    for (const auto& c : cases) {
+        const std::string verb = c.command.substr(0, c.command.find(' '));
+        server.reply(verb, c.reply);
+        events.clear();
+        const std::string firstLine = c.reply.substr(0, c.reply.find('\n') + 1);
+        if (c.raises)
+            EXPECT_EQ(raises<FTPException>([&] { client.DoCommand(c.command); }), firstLine) << c.command;
+        else
+            client.DoCommand(c.command);
+        EXPECT_EQ(events, c.events) << c.command;
+        EXPECT_EQ(client.LastReply(), firstLine);
+    }
+    // Nothing of the multi-line replies is left over for the next command.
+    server.reply("NOOP", "200 fine\r\n");
+    client.DoCommand("NOOP");
+    EXPECT_EQ(client.LastReply(), "200 fine\r\n");
+
+    client.OnFailure = [](TSockSession&, bool& handled, TCmdType) { handled = true; };
+    server.reply("DELE", "550 gone\r\n");
+    EXPECT_NO_THROW(client.Delete("x"));
+}
+
+TEST_F(Scripted, CurrentDirIsTheTextBetweenTheFirstQuotes) {
+    login();
+    struct Case {
+        const char* reply;
+        const char* dir;
+    } cases[] = {{"257 \"/home/shop\" is your home\r\n", "/home/shop"}, {"257 somewhere\r\n", ""}};
+    for (const auto& c : cases) {
+        server.reply("PWD", c.reply);
+        EXPECT_EQ(client.CurrentDir(), c.dir);
+    }
+}
+
+TEST_F(Scripted, SystDecidesTheServerSystemOncePerSession) {
+    struct Case {
+        const char* reply;
+        int vendor;
+    } cases[] = {
+        {"215 UNIX Type: L8\r\n", VendorUnix},
+        {"215 NETWARE with UNIX\r\n", VendorUnix},
+        {"215 NETWARE\r\n", VendorNetware},
+        {"215 MSDOS\r\n", VendorDos},
+        {"215 VMS\r\n", VendorVms},
+        {"215 MVS is the operating system\r\n", VendorMvs},
+        {"215 VM/CMS\r\n", VendorVm},
+        {"215 MACOS Peter's Server\r\n", VendorMacOs},
+        {"215 OS/400 is the remote system\r\n", VendorOs400},
+        {"215 Windows_NT\r\n", VendorOther},
+        {"500 SYST not understood\r\n", VendorOther},
+    };
+    server.setListing("drwxr-xr-x 2 o g 4096 Jan 1 2024 d\r\n");
+    client.ParseList = true;
+    for (const auto& c : cases) {
+        server.reply("SYST", c.reply);
+        login();
+        client.List();
+        EXPECT_EQ(client.Vendor, c.vendor) << c.reply;
+        client.List();
+        const auto t = server.transcript();
+        EXPECT_EQ(std::count(t.begin(), t.end(), "SYST"), 1) << c.reply;
+        ASSERT_NE(client.ListParser(), nullptr);
+        EXPECT_EQ(client.ListParser()->Names, Lines{"d"});
+        client.Disconnect();
+        EXPECT_EQ(client.Vendor, VendorUnknown);
+        EXPECT_EQ(client.ListParser(), nullptr);
+    }
+}
+
+TEST_F(Scripted, ListingLinesLoseTheirLineEndOnlyWhenLongerThanTwo) {
+    server.setListing("total 2\r\n-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt\r\nlf only\n\r\na\nxy\r\nab\r\r\n");
+    const Lines expected = {"total 2", "-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt", "lf only", "\r\n", "a\n", "xy",
+                            "ab\r"};
+    client.ParseList = true;
+    for (bool passive : {false, true}) {
+        client.Passive = passive;
+        login();
+        items.clear();
+        client.List();
+        EXPECT_EQ(items, expected) << passive;
+        EXPECT_EQ(client.ListParser()->Names, Lines{"a.txt"});
+        // Each session detects the server system anew with SYST.
+        EXPECT_EQ(events, (Lines{"success CmdDoCommand", "start", "stop", "success CmdList"})) << passive;
+        const auto t = server.transcript();
+        EXPECT_EQ(t.back(), "LIST");
+        EXPECT_EQ(t[t.size() - 2].substr(0, 4), passive ? "PASV" : "PORT");
+        client.Disconnect();
+    }
+}
+
+TEST_F(Scripted, PortAnnouncesTheControlAddressAndTheListeningPort) {
+    login();
+    server.on("LIST", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.send(s.openData() >= 0 ? "" : "");
+        s.sendData(s.portHost() + ":" + std::to_string(s.portPort()) + "\r\n");
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    client.List();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].substr(0, 10), "127.0.0.1:");
+    EXPECT_GT(std::stoi(items[0].substr(10)), 1023);
+}
+
+TEST_F(Scripted, PasvAddressIsIgnored) {
+    // The reply names another host; the data must still go to the one we talk to.
+    server.on("PASV", [](ScriptedFtpServer::Session& s, const std::string&) {
+        const int port = s.listenPassive();
+        s.send("227 Entering Passive Mode (127,0,0,2," + std::to_string(port >> 8) + "," +
+               std::to_string(port & 0xFF) + ")\r\n");
+    });
+    server.setListing("one\r\n");
+    client.Passive = true;
+    login();
+    client.List();
+    EXPECT_EQ(items, Lines{"one"});
+}
+
+TEST_F(Scripted, MalformedPasvReplyIsAConversionError) {
+    server.reply("PASV", "227 Entering Passive Mode 127,0,0,1,x,1\r\n");
+    client.Passive = true;
+    login();
+    EXPECT_EQ(raises<EConvertError>([&] { client.List(); }), "'x' ist kein gültiger Integerwert");
+    EXPECT_EQ(client.DataSocket(), nullptr);
+}
+
+TEST(ParseByteCount, FindsTheNumberBeforeBytes) {
+    struct Case {
+        const char* line;
+        std::int64_t count;
+    } cases[] = {
+        {"150 Opening BINARY mode data connection for a.txt (1234 bytes).\r\n", 1234},
+        {"150 Opening data connection\r\n", 0},
+        {"150 Here come the bytes\r\n", 150},
+        {"125 Transfer starting, 77 Bytes\r\n", 77},
+        {"150 (4294967296 bytes)\r\n", 4294967296},
+        {"150 (99999999999999999999999 bytes)\r\n", 0},
+        {"bytes 12\r\n", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TFtpClient::ParseByteCount(c.line), c.count) << c.line;
+}
+
+TEST(UnixListParser, TakesTheColumnsFromTheEnd) {
+    struct Case {
+        const char* line;
+        const char* name; // nullptr: line skipped
+        const char* size;
+        const char* date;
+    } cases[] = {
+        {"-rw-r--r--   1 shop  www   12345 Mar  3 14:05 artikel.db", "artikel.db", "12345", "Mar 3 14:05"},
+        {"drwxr-xr-x 2 shop www 4096 Dec 24 2023 thumbs", "thumbs", "4096", "Dec 24 2023"},
+        {"-rw-r--r-- 1 shop www 7 Jan 1 2024 mein bild.jpg", "bild.jpg", "Jan", "1 2024 mein"},
+        {"total 12", nullptr, nullptr, nullptr},
+        {"-rw-r--r-- 1 shop www 7 Jan 1", nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        TFTPUnixList p;
+        p.ParseLine(c.line);
+        if (!c.name) {
+            EXPECT_TRUE(p.Names.empty()) << c.line;
+            continue;
+        }
+        ASSERT_EQ(p.Names.size(), 1u) << c.line;
+        EXPECT_EQ(p.Names[0], c.name);
+        EXPECT_EQ(p.Sizes[0], c.size);
+        EXPECT_EQ(p.Dates[0], c.date);
+        EXPECT_EQ(p.Attributes[0].substr(0, 1), std::string(c.line).substr(0, 1));
+    }
+    TFTPDirectoryList words;
+    words.ParseLine(" a  b ");
+    EXPECT_EQ(words.WordCount, 4); // leading blank: empty first word; trailing blank: empty last word
+    EXPECT_EQ(words.Words[1], "a");
+    std::string many;
+    for (int i = 1; i <= 30; ++i)
+        many += "w" + std::to_string(i) + " ";
+    words.ParseLine(many);
+    EXPECT_EQ(words.WordCount, 25);
+    EXPECT_EQ(words.Words[24], "w25");
+}
+
+TEST_F(Scripted, SecondListFromAListItemHandlerIsRefused) {
+    server.setListing("a\r\nb\r\n");
+    login();
+    Lines refusals;
+    client.OnListItem = [&](TSockSession&, const std::string& line) {
+        items.push_back(line);
+        try {
+            client.List();
+        } catch (const Exception& e) {
+            refusals.push_back(e.what());
+        }
+    };
+    client.List();
+    EXPECT_EQ(items, (Lines{"a", "b"}));
+    EXPECT_EQ(refusals, Lines(2, "A list command is already being processed!"));
+    EXPECT_EQ(events.back(), "success CmdList");
+}
+
+TEST_F(Scripted, DownloadEventsAndTheCountActuallyReceived) {
+    std::string data(200000, 'x');
+    server.on("RETR", [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening data connection (5 bytes)\r\n"); // announces less than it sends
+        s.openData();
+        s.sendData(data);
+        s.closeData();
+        s.send("226 ok\r\n");
+    });
+    TempDir dir;
+    login();
+    int packets = 0;
+    std::int64_t announced = -1;
+    client.OnPacketRecvd = [&](TSockSession&) {
+        ++packets;
+        announced = client.BytesTotal();
+    };
+    client.Download("a.bin", dir.file("a.bin"));
+    EXPECT_EQ(readAll(dir.file("a.bin")), data);
+    EXPECT_EQ(announced, 5);
+    EXPECT_EQ(client.BytesTotal(), 200000);
+    EXPECT_GE(packets, 1);
+    EXPECT_EQ(events, (Lines{"start", "stop", "stop", "success CmdUpload"}));
+    EXPECT_TRUE(hasStatus("Empfangen 200000 Byte"));
+}
+
+TEST_F(Scripted, RefusedRetrLeavesTheLocalFileAlone) {
+    TempDir dir;
+    writeAll(dir.file("kunden.db"), "alte Bestellung\r\n");
+    login();
+    EXPECT_EQ(raises<FTPException>([&] { client.Download("kunden.db", dir.file("kunden.db")); }),
+              "550 kunden.db: No such file or directory\r\n");
+    EXPECT_EQ(readAll(dir.file("kunden.db")), "alte Bestellung\r\n");
+    EXPECT_EQ(events, (Lines{"failure CmdUpload", "failure CmdUpload"}));
+}
+
+TEST_F(Scripted, UploadWithoutRemoteNameSendsTheFileNamePart) {
+    TempDir dir;
+    writeAll(dir.file("bild 1.jpg"), "JPEG");
+    login();
+    client.Upload(dir.file("bild 1.jpg"), "");
+    EXPECT_EQ(server.transcript().back(), "STOR bild 1.jpg");
+    EXPECT_TRUE(hasStatus("STOR " + dir.file("bild 1.jpg")));
+    EXPECT_EQ(server.file("bild 1.jpg"), "JPEG");
+    EXPECT_EQ(events, (Lines{"start", "stop", "success CmdUpload"}));
+}
+
+TEST_F(Scripted, NlistAlwaysUsesPortAndReportsNothingReceived) {
+    server.setNameList("kunden.db\r\nbestellungen.db\r\n");
+    client.Passive = true;
+    login();
+    client.Nlist();
+    EXPECT_EQ(items, (Lines{"kunden.db", "bestellungen.db"}));
+    const auto t = server.transcript();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].substr(0, 5), "PORT ");
+    EXPECT_EQ(t[1], "NLST");
+    EXPECT_TRUE(hasStatus("Empfangen 0 Byte"));
+    EXPECT_EQ(events, (Lines{"start", "stop", "success CmdNList"}));
+}
+
+TEST_F(Scripted, LineBreaksInArgumentsAreRefusedBeforeAnythingIsSent) {
+    TempDir dir;
+    writeAll(dir.file("a.txt"), "a");
+    login();
+    const std::function<void()> attempts[] = {
+        [&] { client.DoCommand("NOOP\r\nDELE kunden.db"); },
+        [&] { client.ChangeDir("db\nDELE kunden.db"); },
+        [&] { client.Delete(std::string("a\0b", 3)); },
+        [&] { client.Download("a.txt\r\nDELE a.txt", dir.file("x")); },
+        [&] { client.Upload(dir.file("a.txt"), "b.txt\nDELE a.txt"); },
+    };
+    for (const auto& attempt : attempts)
+        EXPECT_EQ(raises<Exception>(attempt),
+                  "Der FTP-Befehl enthält ein unzulässiges Zeichen (CR, LF oder NUL)");
+    EXPECT_TRUE(server.transcript().empty());
+    client.DoCommand("NOOP");
+    EXPECT_EQ(server.transcript(), Lines{"NOOP"});
+
+    TFtpClient other;
+    other.Host = "127.0.0.1";
+    other.Port = server.port();
+    other.UserID = "anna\r\nDELE kunden.db";
+    client.Disconnect();
+    server.clearTranscript();
+    EXPECT_THROW(other.Connect(), Exception);
+    EXPECT_FALSE(other.Connected());
+    EXPECT_TRUE(server.transcript().empty());
+}
+
+TEST_F(Scripted, ActiveModeTurnsAwayStrangers) {
+    bool strangerClosed = false;
+    server.on("LIST", [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        const int stranger = s.openData("127.0.0.2");
+        pollfd p{stranger, POLLIN, 0};
+        char c;
+        strangerClosed = ::poll(&p, 1, 3000) == 1 && ::recv(stranger, &c, 1, 0) <= 0;
+        s.openData("127.0.0.1");
+        s.sendData("genuine\r\n");
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    login();
+    client.List();
+    EXPECT_TRUE(strangerClosed);
+    EXPECT_EQ(items, Lines{"genuine"});
+}
+
+TEST_F(Scripted, ServerThatNeverConnectsBackEndsAfterTimeOut) {
+    server.reply("LIST", "150 ok, but no data will come\r\n");
+    client.TimeOut = 300;
+    login();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(raises<ESockError>([&] { client.List(); }),
+              "Zeitüberschreitung beim Warten auf die Datenverbindung");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(client.DataSocket(), nullptr);
+    EXPECT_TRUE(client.Connected());
+}
+
+TEST_F(Scripted, SlowTransferReplyIsNoSuccess) {
+    // The reply to RETR takes longer than the time-out: the data is not moved, which must not be
+    // reported as a finished download.
+    server.on("RETR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        sleepMs(600);
+        s.send("150 ok\r\n");
+        s.closeData();
+    });
+    TempDir dir;
+    client.TimeOut = 200;
+    client.Passive = true;
+    login();
+    EXPECT_EQ(raises<ESockError>([&] { client.Download("a", dir.file("a")); }),
+              "Zeitüberschreitung bei der Antwort des Servers, keine Daten übertragen");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "success CmdUpload"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a")));
+}
+
+TEST_F(Scripted, BrokenTransferReportedByTheServerIsNoSuccess) {
+    server.on("RETR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.openData();
+        s.sendData("half of it");
+        s.closeData();
+        s.send("426 Connection closed; transfer aborted\r\n");
+    });
+    TempDir dir;
+    writeAll(dir.file("artikel.db"), "complete old file\r\n");
+    login();
+    EXPECT_EQ(raises<FTPException>([&] { client.Download("artikel.db", dir.file("artikel.db")); }),
+              "426 Connection closed; transfer aborted\r\n");
+    EXPECT_EQ(readAll(dir.file("artikel.db")), "complete old file\r\n");
+    EXPECT_EQ(events, (Lines{"start", "stop", "failure CmdUpload", "failure CmdUpload"}));
+}
+
+TEST_F(Scripted, ServerHangingUpInsteadOfReplyingIsNoSuccess) {
+    server.on("DELE", [](ScriptedFtpServer::Session& s, const std::string&) { s.closeControl(); });
+    login();
+    EXPECT_EQ(raises<ESockError>([&] { client.Delete("kunden.db"); }),
+              "Die Verbindung wurde vom Server getrennt");
+    EXPECT_EQ(events, Lines{"disconnect"});
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(raises<Exception>([&] { client.Delete("kunden.db"); }), "Nicht verbunden");
+}
+
+TEST_F(Scripted, DataSilenceEndsListAndDownload) {
+    server.on("LIST", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.openData();
+        s.sendData("-rw-r--r-- 1 o g 5 Jan 1 2024 half");
+        sleepMs(700);
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    server.on("RETR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok (100 bytes)\r\n");
+        s.openData();
+        s.sendData(std::string(10, 'x'));
+        sleepMs(700);
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    TempDir dir;
+    writeAll(dir.file("b"), "old");
+    client.TimeOut = 200;
+    login();
+    EXPECT_EQ(raises<EAbortError>([&] { client.List(); }), "Socket-readln abgebrochen");
+    sleepMs(800); // let the server finish its listing
+    EXPECT_EQ(raises<EAbortError>([&] { client.Download("b", dir.file("b")); }), "Socket-send abgebrochen");
+    EXPECT_EQ(readAll(dir.file("b")), "old");
+}
