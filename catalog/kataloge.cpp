@@ -1,10 +1,346 @@
 #include "catalog/kataloge.h"
 
+#include "catalog/katneu.h"
+#include "datafiles/catalogindex.h"
+#include "datafiles/fieldcheck.h"
+#include "platform/qt/text.h"
+#include "shell/dialogs.h"
+#include "shell/settings.h"
+
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
 namespace velmo {
 
+namespace {
+
+using datafiles::FieldRule;
+
+const char* const kHelpLines[] = {
+    "Katalog:",
+    "Wählen Sie hier Ihren Hauptkatalog.",
+    "",
+    "Katalogdatei:",
+    "Ihr Katalog benötigt einen Dateinamen. ",
+    "Bitte benutzen Sie nur Kleinbuchstaben.",
+    "",
+    "Kataloggruppen:",
+    "Benutzen Sie dieses Feld für die ",
+    "Untergruppen des Haupkataloges.",
+    "(jede Zeile entspricht einer Untergruppe)",
+    "",
+    "Die Bezeichnungen in Katalog und ",
+    "Kataloggruppen erscheinen im ",
+    "Shopsystem genau so, wie Sie diese ",
+    "hier eintragen. Achten Sie also auf ",
+    "korrekte Rechtschreibung und die ",
+    "Reihenfolge.",
+    "",
+    "[Neu]  Neuen Katalog hizufügen.",
+    "",
+    "[Löschen] Gewählten Katalog löschen.",
+};
+
+// The group field's lines. A trailing line break does not start another line, so an empty field
+// has no lines and a field holding one line break has one empty line.
+Lines groupLines(const QPlainTextEdit* memo) {
+    return splitLines(fromQString(memo->toPlainText()));
+}
+
+// The text that shows groups one per line, so that groupLines() gives them back, a last empty
+// group included.
+QString groupFieldText(const Lines& groups) {
+    QString text;
+    for (const std::string& group : groups)
+        text += toQString(group) + QLatin1Char('\n');
+    if (!groups.empty() && !groups.back().empty())
+        text.chop(1);
+    return text;
+}
+
+QPushButton* makeButton(const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    // Return in the file name field must not press a button, and a click must not take the focus
+    // by itself: the handler first runs the leave step of the field the focus is in.
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+} // namespace
+
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+    Form2 = this;
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Kataloge"));
+    // A tool window that stays above the others.
+    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setEditable(false);
+    Edit1 = new QLineEdit(this);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setTabChangesFocus(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Button1 = makeButton(QStringLiteral("&OK"), this);
+    Button2 = makeButton(QStringLiteral("&Abbrechen"), this);
+    Button3 = makeButton(QStringLiteral("&Neu"), this);
+    Button4 = makeButton(QStringLiteral("&Löschen"), this);
+
+    auto label = [this](const char* caption, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromUtf8(caption), this);
+        l->setBuddy(buddy);
+        return l;
+    };
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(label("Katalog:", ComboBox1), 0, 0);
+    grid->addWidget(ComboBox1, 1, 0);
+    grid->addWidget(Button3, 1, 1);
+    grid->addWidget(label("Katalogdatei:", Edit1), 2, 0);
+    grid->addWidget(Edit1, 3, 0);
+    grid->addWidget(Button4, 3, 1);
+    grid->addWidget(label("Kataloggruppen:", Memo1), 4, 0);
+    grid->addWidget(Memo1, 5, 0, 3, 1);
+    grid->addWidget(Button2, 6, 1);
+    grid->addWidget(Button1, 7, 1);
+    grid->setRowStretch(5, 1);
+    grid->setColumnStretch(0, 1);
+
+    QStringList help;
+    for (const char* line : kHelpLines)
+        help << QString::fromUtf8(line);
+    // Borderless, in the window's own background colour.
+    Panel1 = new QLabel(help.join(QLatin1Char('\n')), this);
+    Panel1->setFrameShape(QFrame::NoFrame);
+    Panel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Panel1->setContentsMargins(12, 0, 0, 0);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(grid, 1);
+    top->addWidget(Panel1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setSizeGripEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 0);
+    layout->addLayout(top, 1);
+    layout->addWidget(StatusBar1);
+
+    setTabOrder(ComboBox1, Button3);
+    setTabOrder(Button3, Edit1);
+    setTabOrder(Edit1, Button4);
+    setTabOrder(Button4, Memo1);
+    setTabOrder(Memo1, Button2);
+    setTabOrder(Button2, Button1);
+    resize(sizeHint().expandedTo(QSize(560, 400)));
+
+    Edit1->installEventFilter(this);
+    Memo1->installEventFilter(this);
+
+    // activated: only the owner's choice counts, not the selection that "&Neu" or the reload makes.
+    connect(ComboBox1, &QComboBox::activated, this, guard([this] { ComboBox1Change(); }));
+    connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
+    connect(Button2, &QPushButton::clicked, this, guard([this] { Button2Click(); }));
+    connect(Button3, &QPushButton::clicked, this, guard([this] { Button3Click(); }));
+    connect(Button4, &QPushButton::clicked, this, guard([this] { Button4Click(); }));
+}
+
+TForm2::~TForm2() {
+    if (Form2 == this)
+        Form2 = nullptr;
+}
+
+int TForm2::selectedCatalog() const {
+    return ComboBox1->currentIndex();
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    if (!guarded([this] { FormShow(); })) {
+        // An index that exists but cannot be read must not be overwritten by whatever the lists
+        // still hold: the editor does not stay open on it. Queued, so that it also ends the modal
+        // loop that is just starting.
+        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+    }
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1 || watched == Edit1) {
+        auto* field = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::FocusIn) {
+            m_entered = field;
+        } else if (event->type() == QEvent::FocusOut && field == m_entered) {
+            // Another window (a message box, a popup menu) taking the focus does not leave the field.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+                m_entered = nullptr;
+                guarded([this] { leaveFields(); });
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TForm2::clearCatalogList() {
+    ComboBox1->clear();
+    ComboBox1->setCurrentIndex(-1);
+}
+
+void TForm2::FormShow() {
+    m_entered = nullptr;
+    ComboBox1->setFocus();
+    const std::string path = dataFile(datafiles::kCatalogIndexFile);
+    // A missing index is created empty and the lists keep what they hold, so that "&OK" can write
+    // the catalogs of a run whose index has vanished.
+    std::optional<Lines> lines = datafiles::loadCatalogIndex(path);
+    if (!lines)
+        return;
+    m_indexLines = std::move(*lines);
+    Memo1->clear();
+    Edit1->clear();
+    clearCatalogList();
+    for (const std::string& name : datafiles::catalogNames(m_indexLines))
+        ComboBox1->addItem(toQString(name));
+    // A non-editable combo box selects its first entry by itself; no catalog is chosen yet.
+    ComboBox1->setCurrentIndex(-1);
+}
+
+void TForm2::ComboBox1Change() {
+    Memo1->clear();
+    const int i = selectedCatalog();
+    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
+        return;
+    const datafiles::CatalogEntry entry = datafiles::splitCatalogLine(m_indexLines[i]);
+    Memo1->setPlainText(groupFieldText(entry.groups));
+    Edit1->setText(toQString(entry.fileName));
+}
+
+void TForm2::enterField(QWidget* field) {
+    // Moving the focus from one field to the other here is not the owner leaving the first one.
+    m_entered = nullptr;
+    field->setFocus();
+    m_entered = field;
+}
+
+bool TForm2::leaveFields() {
+    const Lines groups = groupLines(Memo1);
+    const int i = selectedCatalog();
+    if (groups.empty()) {
+        if (!newCatalogNamed)
+            return true;
+        dialogs().showMessage(
+            QStringLiteral("Ohne Kataloggruppen kann der Katalog nicht eingetragen werden!"));
+        enterField(Memo1);
+        // Without a selected catalog there is nothing to complete; the owner may go on.
+        return i < 0;
+    }
+    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
+        return true;
+
+    // Nothing that would shift the fields of the line reaches it; the owner is told at once and
+    // the line keeps its last good form.
+    for (const std::string& group : groups) {
+        const FieldRule rule = datafiles::checkCatalogGroup(group);
+        if (rule != FieldRule::Ok) {
+            dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, "Kataloggruppen")));
+            enterField(Memo1);
+            return false;
+        }
+    }
+    const std::string fileName = fromQString(Edit1->text());
+    const FieldRule rule = datafiles::checkCatalogFileName(fileName);
+    if (rule != FieldRule::Ok) {
+        dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, "Katalogdatei")));
+        enterField(Edit1);
+        return false;
+    }
+
+    const std::string name = fromQString(ComboBox1->itemText(i));
+    m_indexLines[i] = datafiles::buildCatalogLine(name, groups, fileName);
+    return true;
+}
+
+bool TForm2::Memo1Exit() {
+    return leaveFields();
+}
+
+bool TForm2::Edit1Exit() {
+    return leaveFields();
+}
+
+bool TForm2::leaveFieldFor(QWidget* button) {
+    // Buttons do not take the focus on a click (nor on their "&" key), so the leave step of the
+    // field the focus is in runs here, before the button's action, as a change of focus would.
+    if (!m_entered)
+        return true;
+    m_entered = nullptr;
+    if (!leaveFields())
+        return false;
+    if (!m_entered)
+        button->setFocus();
+    return true;
+}
+
+void TForm2::Button1Click() {
+    if (!leaveFieldFor(Button1))
+        return;
+    const std::string path = dataFile(datafiles::kCatalogIndexFile);
+    // A failed write throws and the window stays open with the catalogs, so "&OK" can be tried
+    // again; the old index is still whole because the file is replaced atomically.
+    if (datafiles::saveCatalogIndex(path, m_indexLines) == datafiles::CatalogSaveResult::WriteProtected)
+        dialogs().showMessage(fromUtf8(datafiles::writeProtectedMessage(path)));
+    accept();
+}
+
+void TForm2::Button2Click() {
+    reject();
+}
+
+void TForm2::Button3Click() {
+    if (!leaveFieldFor(Button3))
+        return;
+    newCatalogNamed = false;
+    if (!Form3 || dialogs().showModal(*Form3) != QDialog::Accepted)
+        return;
+    const std::string name = fromQString(Form3->Edit1->text());
+    // Names must begin with A to Z; anything else is dropped without a word.
+    if (!datafiles::isAcceptedNewCatalogName(name))
+        return;
+    Memo1->clear();
+    ComboBox1->addItem(toQString(name));
+    ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
+    Edit1->setText(toQString(datafiles::defaultCatalogFileName(name)));
+    // The line takes its full form when the group or file name field is left.
+    m_indexLines.push_back(name);
+    enterField(Memo1);
+}
+
+void TForm2::Button4Click() {
+    if (!leaveFieldFor(Button4))
+        return;
+    const int i = selectedCatalog();
+    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
+        return;
+    // The catalog's article file stays where it is.
+    m_indexLines.erase(m_indexLines.begin() + i);
+    ComboBox1->removeItem(i);
+    ComboBox1->setCurrentIndex(-1);
+    Edit1->clear();
+    Memo1->clear();
 }
 
 } // namespace velmo
