@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -168,6 +169,10 @@ int TForm2::selectedCatalog() const {
 
 void TForm2::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // A window system's own show (restoring the window) is no opening: it must not reload the
+    // index over the owner's edits.
+    if (event->spontaneous())
+        return;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     if (!guarded([this] { FormShow(); })) {
