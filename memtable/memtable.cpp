@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace velmo {
 
@@ -434,48 +435,90 @@ void MemTable::appendSortKey(std::string& out, const Index& ix, const char* b) c
     }
 }
 
-// Sorts an index from scratch: one collation key per record, computed once, then a plain byte sort.
+// Sorts an index from scratch: one collation key per record (per distinct value while there are few
+// of them), computed once, then a plain byte sort. The keys exist only during the sort.
 void MemTable::build(Index& ix) {
     struct Entry {
         std::uint64_t head; // the key's first 8 bytes, big-endian: decides most comparisons
-        std::uint32_t offset;
+        const char* key;
         std::uint32_t length;
-        std::uint64_t seq;
         RecordId id;
     };
+    // Keys go into fixed chunks, so growing never copies them and the peak stays near their size.
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::vector<std::unique_ptr<char[]>> chunks;
+    std::size_t chunkUsed = kChunk;
+    std::string scratch;
+    auto store = [&](std::string_view key) -> const char* {
+        if (key.size() > kChunk - chunkUsed) {
+            chunks.emplace_back(new char[std::max(kChunk, key.size())]);
+            chunkUsed = 0;
+        }
+        char* out = chunks.back().get() + chunkUsed;
+        std::memcpy(out, key.data(), key.size());
+        chunkUsed += key.size();
+        return out;
+    };
+    // Manufacturers, groups and the like repeat a lot: their keys are computed once per value.
+    const int cacheField =
+        ix.fields.size() == 1 && m_fields[static_cast<std::size_t>(ix.fields[0])]->type() == FieldType::String
+            ? ix.fields[0]
+            : -1;
+    bool useCache = cacheField >= 0;
+    std::unordered_map<std::string_view, std::pair<const char*, std::uint32_t>> cache;
+
     std::vector<Entry> entries;
     entries.reserve(m_live);
-    std::string keys;
-    keys.reserve(m_live * 16);
     for (RecordId id = 0; id < m_blobs.size(); ++id) {
         if (!m_blobs[id])
             continue;
-        const std::size_t offset = keys.size();
-        appendSortKey(keys, ix, blob(id));
-        entries.push_back({0, static_cast<std::uint32_t>(offset),
-                           static_cast<std::uint32_t>(keys.size() - offset), m_seqs[id], id});
+        Value v{};
+        if (useCache) {
+            v = valueIn(blob(id), cacheField);
+            if (v.present) {
+                auto it = cache.find(v.bytes);
+                if (it != cache.end()) {
+                    entries.push_back({0, it->second.first, it->second.second, id});
+                    continue;
+                }
+            }
+        }
+        scratch.clear();
+        appendSortKey(scratch, ix, blob(id));
+        const char* key = store(scratch);
+        entries.push_back({0, key, static_cast<std::uint32_t>(scratch.size()), id});
+        if (useCache && v.present) {
+            // Mostly distinct values gain nothing from the cache.
+            if (cache.size() < 4096)
+                cache.emplace(v.bytes, std::make_pair(key, static_cast<std::uint32_t>(scratch.size())));
+            else
+                useCache = false;
+        }
     }
     for (Entry& e : entries) {
         unsigned char head[8] = {};
-        std::memcpy(head, keys.data() + e.offset, std::min<std::size_t>(8, e.length));
+        std::memcpy(head, e.key, std::min<std::size_t>(8, e.length));
         for (unsigned char c : head)
             e.head = (e.head << 8) | c;
     }
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         if (a.head != b.head)
             return a.head < b.head;
-        const int c =
-            std::memcmp(keys.data() + a.offset, keys.data() + b.offset, std::min(a.length, b.length));
-        if (c != 0)
-            return c < 0;
-        if (a.length != b.length)
-            return a.length < b.length;
-        return a.seq > b.seq;
+        if (a.key != b.key) {
+            const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
+            if (c != 0)
+                return c < 0;
+            if (a.length != b.length)
+                return a.length < b.length;
+        }
+        return m_seqs[a.id] > m_seqs[b.id];
     });
     std::vector<RecordId> ids;
     ids.reserve(entries.size());
     for (const Entry& e : entries)
         ids.push_back(e.id);
+    entries = {};
+    chunks.clear();
     ix.order.assign(ids);
     ix.pending.clear();
     ix.built = true;
