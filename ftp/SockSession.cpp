@@ -594,11 +594,15 @@ void TSockSession::Connect() {
             waitSocket(POLLOUT);
     } catch (...) {
         TimerOff();
+        if (m_state == State::Connecting)
+            m_state = State::Failed;
         throw;
     }
     TimerOff();
     if (m_connected && !m_timedOut && !m_cancel && m_lastNotificationOk)
         return;
+    if (m_state == State::Connecting)
+        m_state = State::Failed;
     if (m_connected) {
         // Established just as the attempt was given up: do not leave a half-used connection.
         m_connected = false;
@@ -1012,6 +1016,7 @@ void TSockSession::PollNotifications() {
     try {
         switch (m_state) {
         case State::None:
+        case State::Failed:
             break;
         case State::Connecting: {
             pollfd p{m_fd, POLLOUT, 0};
@@ -1024,6 +1029,8 @@ void TSockSession::PollNotifications() {
                     m_state = State::Connected;
                     m_connected = true;
                     fireNotify(OnConnect);
+                } else {
+                    m_state = State::Failed;
                 }
             }
             break;

@@ -210,7 +210,9 @@ protected:
     bool destroying() const { return m_destroying; }
 
 private:
-    enum class State { None, Connecting, Connected, Listening };
+    // Failed: a connect that did not succeed; the socket is replaced before the next attempt and
+    // must not turn "connected" later when a late handshake completes.
+    enum class State { None, Connecting, Failed, Connected, Listening };
 
     void initSockets();
     int createSocket(bool lingerReset);

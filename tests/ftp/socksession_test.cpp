@@ -322,7 +322,9 @@ TEST(Connect, RefusedConnectionFiresConnectionFailed) {
     s.Host = "127.0.0.1";
     s.Port = ntohs(a.sin_port);
     int failed = 0;
+    int connects = 0;
     s.OnConnectionFailed = [&](TSockSession&) { ++failed; };
+    s.OnConnect = [&](TSockSession&) { ++connects; };
     try {
         s.Connect();
         FAIL();
@@ -330,7 +332,11 @@ TEST(Connect, RefusedConnectionFiresConnectionFailed) {
         EXPECT_STREQ(e.what(), "Verbindung fehlgeschlagen");
     }
     EXPECT_EQ(failed, 1);
+    // Later passes of the pump must not mistake the dead socket for a completed connect.
+    processPendingEvents();
+    processPendingEvents();
     EXPECT_FALSE(s.Connected());
+    EXPECT_EQ(connects, 0);
 }
 
 TEST(Connect, InvalidHostIsOfferedOnceForRepair) {

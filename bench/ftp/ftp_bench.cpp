@@ -1,0 +1,214 @@
+// Moves a 1 GiB file to and from a local FTP server with velmo-ftp and with curl, taking turns, and
+// prints both throughputs; then measures the processor time velmo-ftp spends while a server takes
+// three seconds to answer a command. The last line is the download ratio against curl.
+//
+//   ftp_bench [--server vsftpd|pyftpdlib] [--rounds N] [--size-mib N]
+
+#include "tests/ftp/support/real_servers.h"
+#include "tests/ftp/support/scripted_server.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace velmo::test;
+
+namespace {
+
+struct Result {
+    bool ok = false;
+    double seconds = 0;
+    double cpu = 0;
+};
+
+// Runs a program with its output thrown away; wall time and the child's processor time.
+Result runProgram(const std::vector<std::string>& argv) {
+    Result r;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
+}
+
+long long fileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+void makeFile(const std::string& path, long long size) {
+    std::mt19937_64 random(7);
+    std::string block(1 << 20, '\0');
+    std::ofstream out(path, std::ios::binary);
+    for (long long written = 0; written < size; written += static_cast<long long>(block.size())) {
+        // Each mebibyte differs a little, so a misplaced block would show.
+        for (std::size_t i = 0; i < block.size(); i += 4096)
+            block[i] = static_cast<char>(random());
+        out.write(block.data(),
+                  static_cast<std::streamsize>(std::min<long long>(block.size(), size - written)));
+    }
+}
+
+bool sameContent(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    for (;;) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount() ||
+            std::memcmp(ba.data(), bb.data(), static_cast<std::size_t>(fa.gcount())) != 0)
+            return false;
+        if (fa.gcount() == 0)
+            return true;
+    }
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string kind = ::geteuid() == 0 ? "vsftpd" : "pyftpdlib";
+    int rounds = 3;
+    long long size = 1LL << 30;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string o = argv[i];
+        if (o == "--server")
+            kind = argv[i + 1];
+        else if (o == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (o == "--size-mib")
+            size = std::max(1LL, std::atoll(argv[i + 1])) << 20;
+    }
+
+    std::unique_ptr<RealFtpServer> server = kind == "vsftpd" ? startVsftpd() : startPyftpdlib();
+    TempDir local;
+    const std::string name = "bench.bin";
+    makeFile(server->localPath(name), size);
+    makeFile(local.file("up.bin"), size);
+    const std::string remoteDir = server->writableDir().empty() ? "" : server->writableDir() + "/";
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(server->port()) + "/" + remoteDir;
+    const std::string account = server->user() + ":" + server->password();
+    const std::vector<std::string> login = {VELMO_FTP_TOOL,
+                                            "--host",
+                                            "127.0.0.1",
+                                            "--port",
+                                            std::to_string(server->port()),
+                                            "--user",
+                                            server->user(),
+                                            "--pass",
+                                            server->password(),
+                                            "--passive",
+                                            "--report-level",
+                                            "0"};
+    auto velmo = [&](std::vector<std::string> commands) {
+        std::vector<std::string> args = login;
+        if (!remoteDir.empty())
+            commands.insert(commands.begin(), {"cd", server->writableDir()});
+        args.insert(args.end(), commands.begin(), commands.end());
+        args.insert(args.end(), {"quit"});
+        return args;
+    };
+    const double mib = static_cast<double>(size) / (1 << 20);
+    std::printf("server: %s on 127.0.0.1:%d, file %.0f MiB, %d rounds, both clients passive\n", kind.c_str(),
+                server->port(), mib, rounds);
+
+    std::vector<double> ourGet, curlGet, ourPut, curlPut;
+    bool checked = false;
+    for (int round = 1; round <= rounds; ++round) {
+        struct Step {
+            const char* label;
+            std::vector<std::string> argv;
+            std::string result; // the file that must have the full size afterwards
+            std::vector<double>* into;
+        } steps[] = {
+            {"velmo-ftp get", velmo({"quote", "TYPE I", "get", name, local.file("ours.bin")}),
+             local.file("ours.bin"), &ourGet},
+            {"curl get",
+             {"curl", "-s", "-S", "--user", account, "-o", local.file("curl.bin"), url + name},
+             local.file("curl.bin"),
+             &curlGet},
+            {"velmo-ftp put", velmo({"quote", "TYPE I", "put", local.file("up.bin"), "ours_up.bin"}),
+             server->localPath("ours_up.bin"), &ourPut},
+            {"curl put",
+             {"curl", "-s", "-S", "--user", account, "-T", local.file("up.bin"), url + "curl_up.bin"},
+             server->localPath("curl_up.bin"),
+             &curlPut},
+        };
+        std::printf("round %d:", round);
+        for (auto& s : steps) {
+            ::unlink(s.result.c_str());
+            const Result r = runProgram(s.argv);
+            if (!r.ok || fileSize(s.result) != size) {
+                std::printf("\n%s failed\n", s.label);
+                return 1;
+            }
+            const double rate = mib / r.seconds;
+            s.into->push_back(rate);
+            std::printf("  %s %.0f MiB/s", s.label, rate);
+            std::fflush(stdout);
+        }
+        std::printf("\n");
+        if (!checked) {
+            checked = true;
+            if (!sameContent(local.file("ours.bin"), server->localPath(name)) ||
+                !sameContent(local.file("up.bin"), server->localPath("ours_up.bin"))) {
+                std::printf("velmo-ftp transferred different bytes\n");
+                return 1;
+            }
+        }
+    }
+    std::printf("download: velmo-ftp %.0f MiB/s, curl %.0f MiB/s (median)\n", median(ourGet),
+                median(curlGet));
+    std::printf("upload:   velmo-ftp %.0f MiB/s, curl %.0f MiB/s (median), ratio %.2f\n", median(ourPut),
+                median(curlPut), median(ourPut) / median(curlPut));
+    server.reset();
+
+    // A server that takes three seconds to answer: the client must wait, not spin.
+    ScriptedFtpServer slow;
+    slow.reply("USER", "230 ok\r\n");
+    slow.on("NOOP", [](ScriptedFtpServer::Session& s, const std::string&) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        s.send("200 finally\r\n");
+    });
+    const Result wait =
+        runProgram({VELMO_FTP_TOOL, "--host", "127.0.0.1", "--port", std::to_string(slow.port()), "--user",
+                    "u", "--report-level", "0", "quote", "NOOP", "quit"});
+    std::printf("velmo-ftp processor time while the server takes 3 s to answer: %.3f s over %.1f s (target "
+                "<= 0.05 s)\n",
+                wait.cpu, wait.seconds);
+    std::printf("ratio vs curl: %.2f\n", median(ourGet) / median(curlGet));
+    return wait.ok ? 0 : 1;
+}
