@@ -23,6 +23,11 @@ using PumpClock = std::chrono::steady_clock;
 // their conditions again and call back. revents need not be filled in. fds always ends with the
 // pump's wake-up descriptor, which becomes readable when a handler run by the hook cancels a wait
 // or arms a timer, so that the hook returns and the wait looks at its flags again.
+//
+// A Qt event loop can serve as the hook like this: for a timeout of 0 call
+// QCoreApplication::processEvents(); otherwise put a QSocketNotifier on each descriptor (Write for
+// POLLOUT, else Read) and a single-shot QTimer of timeoutMs (none for -1), then call
+// QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents) once and drop them again.
 using EventPumpHook = std::function<void(std::span<pollfd> fds, int timeoutMs)>;
 
 // Installs the hook for the calling thread's waits; an empty function restores pollEventPump.
