@@ -1,0 +1,245 @@
+#include "memtable/qt/boundeditors.h"
+#include "memtable/qt/datalink.h"
+#include "memtable/qt/tablegrid.h"
+#include "memtable/qt/tablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace velmo;
+
+namespace {
+
+// Collects the model tester's complaints (and any other warning) instead of printing them.
+QStringList* g_warnings = nullptr;
+void collect(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+    if (type != QtDebugMsg && type != QtInfoMsg && g_warnings)
+        g_warnings->append(msg);
+}
+
+struct Articles : ::testing::Test {
+    MemTable t;
+    QStringList warnings;
+    QtMessageHandler previous = nullptr;
+    std::vector<std::string> errors;
+    DataLinkErrorHandler previousHandler;
+
+    void SetUp() override {
+        g_warnings = &warnings;
+        previous = qInstallMessageHandler(collect);
+        previousHandler =
+            setDataLinkErrorHandler([this](const std::exception& e) { errors.push_back(e.what()); });
+        t.addField("ArtikelNr", FieldType::String, 20);
+        t.addField("Hersteller", FieldType::String, 10);
+        t.addField("Gewicht", FieldType::Float);
+        t.addField("Beschreibung", FieldType::String, 512);
+        t.addIndexDef({"ArtikelNr", {"ArtikelNr"}});
+        t.addIndexDef({"Hersteller", {"Hersteller"}});
+        t.setActive(true);
+        t.AppendValues({"3", "Miele", "1,5"});
+        t.AppendValues({"1", "Bosch"});
+        t.AppendValues({"2", "AEG"});
+    }
+    void TearDown() override {
+        qInstallMessageHandler(previous);
+        g_warnings = nullptr;
+        setDataLinkErrorHandler(previousHandler);
+    }
+    std::string current(const char* field = "ArtikelNr") { return t.fieldByName(field).asString(); }
+};
+
+// Types text as key presses, umlauts included (QTest's key clicks take ASCII only).
+void type(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(w, &press);
+    }
+}
+
+QString cell(const QAbstractItemModel& m, int row, int column) {
+    return m.data(m.index(row, column)).toString();
+}
+
+} // namespace
+
+TEST_F(Articles, ModelPassesTheTesterThroughEveryKindOfChange) {
+    MemTableModel model(t);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    t.setIndexName("Hersteller");
+    t.Edit();
+    t.fieldByName("Hersteller").setAsString("Zeiss");
+    t.Post();
+    {
+        MemTable::UpdateBlock block(t);
+        for (int i = 0; i < 50; ++i)
+            t.AppendValues({"n" + std::to_string(i), "H" + std::to_string(i % 7)});
+    }
+    std::string wanted = "H3";
+    t.OnFilterRecord = [&](MemTable& tab) { return tab.fieldByName("Hersteller").asString() == wanted; };
+    t.setFiltered(true);
+    t.First();
+    t.Next();
+    t.Delete();
+    t.setFiltered(false);
+    t.SeekNearest("M");
+    t.Append();
+    t.cancel();
+    t.emptyTable();
+    t.AppendValues({"x"});
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+    EXPECT_EQ(model.rowCount(), 1);
+}
+
+TEST_F(Articles, ModelShowsTheCurrentOrderFilterAndValues) {
+    MemTableModel model(t);
+    ASSERT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "Gewicht");
+    EXPECT_EQ(cell(model, 0, 0), "3"); // insertion order
+    EXPECT_EQ(cell(model, 0, 2), "1,5");
+
+    t.setIndexName("Hersteller");
+    EXPECT_EQ(cell(model, 0, 1), "AEG");
+    EXPECT_EQ(cell(model, 2, 1), "Miele");
+
+    QSignalSpy moved(&model, &MemTableModel::currentRowChanged);
+    ASSERT_TRUE(t.SeekNearest("B"));
+    ASSERT_EQ(moved.count(), 1);
+    EXPECT_EQ(moved.takeFirst().at(0).toInt(), 1);
+    EXPECT_EQ(model.currentRow(), 1);
+    EXPECT_FALSE(model.headerData(1, Qt::Vertical).toString().isEmpty()); // the record marker
+    EXPECT_TRUE(model.headerData(0, Qt::Vertical).toString().isEmpty());
+
+    // A value typed into the current record shows in its row before it is posted.
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    t.Edit();
+    t.fieldByName("Beschreibung").setAsString("neu");
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(cell(model, 1, 3), "neu");
+    t.Post();
+    EXPECT_EQ(cell(model, 1, 3), "neu");
+
+    t.OnFilterRecord = [](MemTable& tab) { return tab.fieldByName("Hersteller").asString() != "AEG"; };
+    t.setFiltered(true);
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(cell(model, 0, 1), "Bosch");
+
+    // Chosen columns, titles and alignment; a date-like custom text.
+    MemTableModel::Column gewicht;
+    gewicht.field = "Gewicht";
+    gewicht.title = "Gewicht (g)";
+    gewicht.alignment = Qt::AlignRight | Qt::AlignVCenter;
+    MemTableModel::Column nr;
+    nr.field = "ArtikelNr";
+    nr.text = [](MemTable& tab, RecordId id) { return "#" + QString::fromStdString(tab.textAt(id, 0)); };
+    model.setColumns({gewicht, nr});
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "Gewicht (g)");
+    EXPECT_EQ(model.data(model.index(0, 0), Qt::TextAlignmentRole).value<Qt::Alignment>(),
+              Qt::AlignRight | Qt::AlignVCenter);
+    EXPECT_EQ(cell(model, 0, 1), "#1");
+}
+
+TEST_F(Articles, GridAndCursorFollowEachOther) {
+    MemTableModel model(t);
+    MemTableGrid grid;
+    grid.setTableModel(&model);
+    grid.show();
+    t.setIndexName("ArtikelNr");
+    t.SeekNearest("2");
+    EXPECT_EQ(grid.currentIndex().row(), 1);
+    EXPECT_TRUE(grid.selectionModel()->isRowSelected(1, QModelIndex()));
+
+    // The user selects another row: it becomes the current record, and a pending edit is posted.
+    t.Edit();
+    t.fieldByName("Hersteller").setAsString("Zanussi");
+    grid.setCurrentIndex(model.index(2, 0));
+    EXPECT_EQ(current(), "3");
+    EXPECT_EQ(t.state(), TableState::Browse);
+    t.SeekNearest("2");
+    EXPECT_EQ(current("Hersteller"), "Zanussi");
+}
+
+TEST_F(Articles, TypingIntoABoundEditorEditsTheRecord) {
+    BoundLineEdit hersteller;
+    hersteller.bind(&t, "Hersteller");
+    BoundLineEdit gewicht;
+    gewicht.bind(&t, "Gewicht");
+    hersteller.show();
+    gewicht.show();
+    t.setIndexName("ArtikelNr");
+    t.First();
+    EXPECT_EQ(hersteller.text(), "Bosch");
+    EXPECT_EQ(hersteller.maxLength(), 10);
+
+    hersteller.selectAll();
+    type(&hersteller, "Gr\u00fcnweg GmbH");
+    EXPECT_EQ(t.state(), TableState::Edit);
+    EXPECT_EQ(hersteller.text(), "Gr\u00fcnweg Gm"); // the field's size limits the typing
+    EXPECT_EQ(current("Hersteller"), "Gr\xFCnweg Gm");
+
+    // A number is written when the record is posted; a bad one stops the post.
+    gewicht.clear();
+    QTest::keyClicks(&gewicht, "2,5");
+    t.Post();
+    EXPECT_DOUBLE_EQ(t.fieldByName("Gewicht").asFloat(), 2.5);
+    QTest::keyClicks(&gewicht, "x");
+    EXPECT_THROW(t.Post(), EConvertError);
+    EXPECT_EQ(t.state(), TableState::Edit);
+    t.cancel();
+    EXPECT_EQ(gewicht.text(), "2,5");
+
+    // Moving the cursor shows the other record.
+    t.Next();
+    EXPECT_EQ(hersteller.text(), "AEG");
+
+    // Typing with no record at all starts one, which the post stores.
+    t.emptyTable();
+    QTest::keyClicks(&hersteller, "Neu");
+    EXPECT_EQ(t.state(), TableState::Insert);
+    t.Post();
+    EXPECT_EQ(t.RecordCount(), 1);
+    EXPECT_EQ(current("Hersteller"), "Neu");
+    EXPECT_TRUE(errors.empty());
+
+    // A closed table refuses, and the refusal reaches the error handler, not Qt.
+    t.setActive(false);
+    QTest::keyClicks(&hersteller, "x");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Operation bei geschlossener Datenmenge nicht ausführbar");
+}
+
+TEST_F(Articles, MultiLineAndDropDownEditors) {
+    BoundTextEdit memo;
+    memo.bind(&t, "Beschreibung");
+    BoundComboBox combo;
+    combo.addItems({"AEG", "Bosch", "Miele"});
+    combo.bind(&t, "Hersteller");
+    t.First(); // "3", Miele; the editors are hidden and catch up when shown
+    memo.show();
+    combo.show();
+    EXPECT_EQ(combo.currentText(), "Miele");
+
+    memo.setFocus();
+    QTest::keyClicks(&memo, "eins");
+    QTest::keyClick(&memo, Qt::Key_Return);
+    QTest::keyClicks(&memo, "zwei");
+    EXPECT_EQ(current("Beschreibung"), "eins\r\nzwei");
+
+    combo.setCurrentIndex(0);
+    emit combo.activated(0); // what a choice in the open list does
+    EXPECT_EQ(current("Hersteller"), "AEG");
+    t.Post();
+
+    t.Next(); // "1", Bosch, no description
+    EXPECT_EQ(combo.currentText(), "Bosch");
+    EXPECT_TRUE(memo.toPlainText().isEmpty());
+    t.SeekNearest("x");
+    t.setIndexName("");
+    t.First();
+    EXPECT_EQ(memo.toPlainText(), "eins\nzwei");
+    EXPECT_EQ(t.state(), TableState::Browse);
+}
