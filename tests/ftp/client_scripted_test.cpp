@@ -312,21 +312,6 @@ TEST_F(Scripted, ListingLinesLoseTheirLineEndOnlyWhenLongerThanTwo) {
     }
 }
 
-TEST_F(Scripted, PortAnnouncesTheControlAddressAndTheListeningPort) {
-    login();
-    server.on("LIST", [](ScriptedFtpServer::Session& s, const std::string&) {
-        s.send("150 ok\r\n");
-        s.send(s.openData() >= 0 ? "" : "");
-        s.sendData(s.portHost() + ":" + std::to_string(s.portPort()) + "\r\n");
-        s.closeData();
-        s.send("226 done\r\n");
-    });
-    client.List();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].substr(0, 10), "127.0.0.1:");
-    EXPECT_GT(std::stoi(items[0].substr(10)), 1023);
-}
-
 TEST_F(Scripted, PasvAddressIsIgnored) {
     // The reply names another host; the data must still go to the one we talk to.
     server.on("PASV", [](ScriptedFtpServer::Session& s, const std::string&) {

@@ -283,15 +283,6 @@ TEST_F(SocketPair, SilentWaitDoesNotSpin) {
     late.join();
 }
 
-TEST_F(SocketPair, ConnectWhileConnectedIsRefused) {
-    try {
-        session.Connect();
-        FAIL();
-    } catch (const ESockError& e) {
-        EXPECT_STREQ(e.what(), "Bereits verbunden");
-    }
-}
-
 TEST(ThreadTimer, FiresOnlyInsideThePump) {
     TThreadTimer timer;
     int ticks = 0;
