@@ -224,4 +224,21 @@ void BoundTextEdit::focusOutEvent(QFocusEvent* e) {
     m_binding.commit();
 }
 
+// --- BoundLabel ----------------------------------------------------------------------------------
+
+BoundLabel::BoundLabel(QWidget* parent)
+    : QLabel(parent), m_binding([this](const QString& t) { setText(t); }, [this] { return text(); },
+                                [this] { return isVisible(); }) {
+    setTextFormat(Qt::PlainText);
+}
+
+void BoundLabel::bind(MemTable* table, const QString& fieldName) {
+    m_binding.bind(table, fieldName);
+}
+
+void BoundLabel::showEvent(QShowEvent* e) {
+    QLabel::showEvent(e);
+    m_binding.shown();
+}
+
 } // namespace velmo

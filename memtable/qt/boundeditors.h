@@ -3,6 +3,7 @@
 #include "memtable/memtable.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -105,6 +106,20 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+
+private:
+    FieldBinding m_binding;
+};
+
+// A read-only text bound to a table field: shows the current record's value.
+class BoundLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit BoundLabel(QWidget* parent = nullptr);
+    void bind(MemTable* table, const QString& fieldName);
+
+protected:
+    void showEvent(QShowEvent* e) override;
 
 private:
     FieldBinding m_binding;

@@ -5,6 +5,13 @@
 
 namespace velmo {
 
+namespace {
+
+// More than any grid column shows.
+constexpr qsizetype kCellChars = 256;
+
+} // namespace
+
 class MemTableModel::Link : public MemTableLink {
 public:
     explicit Link(MemTableModel& model) : m_model(model) {}
@@ -87,6 +94,10 @@ QVariant MemTableModel::data(const QModelIndex& index, int role) const {
         else
             text = toQString(m_table->textAt(id, field));
     });
+    // A cell shows one line, and the view lays out the whole text before it elides it: a long
+    // description would cost more time than everything else on the screen together.
+    if (role == Qt::DisplayRole && text.size() > kCellChars)
+        text.truncate(kCellChars);
     return text;
 }
 

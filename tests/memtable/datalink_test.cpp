@@ -218,6 +218,9 @@ TEST_F(Articles, MultiLineAndDropDownEditors) {
     BoundComboBox combo;
     combo.addItems({"AEG", "Bosch", "Miele"});
     combo.bind(&t, "Hersteller");
+    BoundLabel label;
+    label.bind(&t, "Hersteller");
+    label.show();
     t.First(); // "3", Miele; the editors are hidden and catch up when shown
     memo.show();
     combo.show();
@@ -232,6 +235,7 @@ TEST_F(Articles, MultiLineAndDropDownEditors) {
     combo.setCurrentIndex(0);
     emit combo.activated(0); // what a choice in the open list does
     EXPECT_EQ(current("Hersteller"), "AEG");
+    EXPECT_EQ(label.text(), "AEG");
     t.Post();
 
     t.Next(); // "1", Bosch, no description
