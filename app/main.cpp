@@ -6,6 +6,7 @@
 #include "ftpbrowser/chmod.h"
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/mkdir.h"
+#include "memtable/qt/datalink.h"
 #include "orders/bestell.h"
 #include "orders/print.h"
 #include "shell/application.h"
@@ -25,6 +26,9 @@ using namespace velmo;
 
 int main(int argc, char** argv) {
     VelmoApplication app(argc, argv);
+    // Errors inside the bound views (a typed character that starts an edit, a click that posts one)
+    // end in the standard error box like every other handler's.
+    setDataLinkErrorHandler([](const std::exception& e) { showException(e); });
 
     // Every window is created once, in this order, and lives until the program ends. The main
     // window owns the others, so they close with it.
