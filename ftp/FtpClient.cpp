@@ -731,6 +731,22 @@ void TFtpClient::Upload(const std::string& localPath, const std::string& remoteN
     }
 }
 
+namespace {
+
+// Without a local path the file lands in the working directory under the remote file's own name.
+// That name comes from the server side, so only its last part counts: "../x" or "/etc/x" must not
+// reach outside the working directory.
+std::string localNameOf(const std::string& remoteName) {
+    const std::string utf8 = cp1252::toUtf8(remoteName);
+    const std::size_t slash = utf8.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? utf8 : utf8.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        throw Exception("Ungültiger lokaler Dateiname: " + utf8);
+    return name;
+}
+
+} // namespace
+
 void TFtpClient::Download(const std::string& remoteName, const std::string& localPath) {
     try {
         clearCancel();
@@ -768,7 +784,7 @@ void TFtpClient::Download(const std::string& remoteName, const std::string& loca
                     // the server has confirmed the transfer; until then the old file stays.
                     std::optional<CaptureTarget> target;
                     if (move) {
-                        target.emplace(localPath.empty() ? cp1252::toUtf8(remoteName) : localPath);
+                        target.emplace(localPath.empty() ? localNameOf(remoteName) : localPath);
                         m_dataSocket->captureInto(*target);
                     }
                     if (OnTransactionStop)

@@ -9,11 +9,13 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -431,6 +433,30 @@ TEST_F(Scripted, DownloadEventsAndTheCountActuallyReceived) {
     EXPECT_GE(packets, 1);
     EXPECT_EQ(events, (Lines{"start", "stop", "stop", "success CmdUpload"}));
     EXPECT_TRUE(hasStatus("Empfangen 200000 Byte"));
+}
+
+TEST_F(Scripted, DownloadWithoutLocalPathStaysInTheWorkingDirectory) {
+    server.on("RETR", [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening data connection\r\n");
+        s.openData();
+        s.sendData("daten");
+        s.closeData();
+        s.send("226 ok\r\n");
+    });
+    TempDir dir;
+    const std::string inner = dir.file("inner");
+    ASSERT_EQ(::mkdir(inner.c_str(), 0755), 0);
+    char old[4096];
+    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(::chdir(inner.c_str()), 0);
+    login();
+    client.Download("../escape.bin", "");
+    client.Download("/tmp/sub\\abs.bin", "");
+    EXPECT_THROW(client.Download("dir/..", ""), Exception);
+    ASSERT_EQ(::chdir(old), 0);
+    EXPECT_EQ(readAll(inner + "/escape.bin"), "daten");
+    EXPECT_EQ(readAll(inner + "/abs.bin"), "daten");
+    EXPECT_FALSE(std::ifstream(dir.file("escape.bin")).good());
 }
 
 TEST_F(Scripted, RefusedRetrLeavesTheLocalFileAlone) {
