@@ -35,6 +35,15 @@ public:
         return box.clickedButton() == yes;
     }
 
+    bool confirmOkCancel(const QString& text) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
+                        activeWindow());
+        QAbstractButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+        box.exec();
+        return box.clickedButton() == ok;
+    }
+
     void information(const QString& text) override {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok,
                         activeWindow());

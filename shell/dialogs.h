@@ -27,6 +27,8 @@ public:
     virtual void showError(const QString& text) = 0;
     // Confirmation box, caption "Bestätigung", buttons "&Ja" and "&Nein". True for "&Ja".
     virtual bool confirm(const QString& text) = 0;
+    // The same question with the buttons "OK" and "Abbrechen" (a grid's own deletion). True for "OK".
+    virtual bool confirmOkCancel(const QString& text) = 0;
     // Information box, caption "Information", one OK button.
     virtual void information(const QString& text) = 0;
     // The picture chooser with its preview, opened in directory. Returns the chosen path, or empty

@@ -13,6 +13,7 @@ public:
     void showMessage(const QString& t) override { m_target.showMessage(t); }
     void showError(const QString& t) override { m_target.showError(t); }
     bool confirm(const QString& t) override { return m_target.confirm(t); }
+    bool confirmOkCancel(const QString& t) override { return m_target.confirmOkCancel(t); }
     void information(const QString& t) override { m_target.information(t); }
     QString choosePicture(QWidget* p, const QString& d, const QString& f) override {
         return m_target.choosePicture(p, d, f);
@@ -52,8 +53,17 @@ void ScriptedDialogs::showError(const QString& text) {
 
 bool ScriptedDialogs::confirm(const QString& text) {
     m_calls.push_back({"confirm", text});
+    return nextConfirm(text);
+}
+
+bool ScriptedDialogs::confirmOkCancel(const QString& text) {
+    m_calls.push_back({"okcancel", text});
+    return nextConfirm(text);
+}
+
+bool ScriptedDialogs::nextConfirm(const QString& text) {
     if (m_confirms.empty()) {
-        ADD_FAILURE() << "unscripted confirmation: " << text.toStdString();
+        ADD_FAILURE() << "unscripted question: " << text.toStdString();
         return false;
     }
     bool yes = m_confirms.front();

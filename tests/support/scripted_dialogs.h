@@ -24,14 +24,16 @@ namespace velmo::test {
 class ScriptedDialogs : public DialogSeam {
 public:
     struct Call {
-        QString kind; // "message", "error", "confirm", "information", "picture", "printer", "modal"
+        // "message", "error", "confirm", "okcancel", "information", "picture", "printer", "modal"
+        QString kind;
         QString text; // the text shown, or the window's object name for "modal"
     };
 
     ScriptedDialogs();
     ~ScriptedDialogs() override;
 
-    // Answers for confirm(), in order; an unscripted confirmation fails the test and says "&Nein".
+    // Answers for confirm() and confirmOkCancel(), in order; an unscripted question fails the test
+    // and answers no.
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
     void answerPicture(const QString& path) { m_pictures.push_back(path); }
     void answerPrinter(bool print) { m_printers.push_back(print); }
@@ -46,6 +48,7 @@ public:
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool confirmOkCancel(const QString& text) override;
     void information(const QString& text) override;
     QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override;
     bool choosePrinter(QWidget* parent, QPrinter& printer) override;
@@ -55,6 +58,8 @@ public:
     QString lastPictureDirectory, lastPictureFilter;
 
 private:
+    bool nextConfirm(const QString& text);
+
     std::vector<Call> m_calls;
     std::deque<bool> m_confirms;
     std::deque<QString> m_pictures;
