@@ -1,15 +1,94 @@
 #pragma once
 
+#include "datafiles/fieldcheck.h"
+#include "platform/linefile.h"
+
 #include <QDialog>
+
+#include <cstddef>
+#include <string>
+
+class QPushButton;
 
 namespace velmo {
 
-// The article edit window. Its controls and handlers are not built yet; the window exists so
-// that start-up creates every window in its order.
+class BoundComboBox;
+class BoundLineEdit;
+class BoundTextEdit;
+class MemTable;
+class TForm1;
+
+// The label an article field carries in the edit window, without the colon; messages about a field
+// name it so that the owner finds it. field is the position in file order (datafiles::articlefield).
+QString articleFieldLabel(std::size_t field);
+
+// The description's lines as one line: the first, then one space and each further line. A line break
+// at the very end does not start another line.
+std::string joinDescriptionLines(const std::string& text);
+
+// The article edit window: every field of the current article of the article list's table, bound
+// directly to it, so what the owner types goes into the table. Opened modally by the article list
+// window for a new article and for an existing one.
+//
+// The article file has no quoting: a line break or ";;" in a value would shift the fields of the
+// line. The window therefore makes the description one line whenever it closes (also by its title
+// bar), and does not close while a value holds a separator; it says which field to correct instead.
 class TForm5 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm5(QWidget* parent = nullptr);
+    ~TForm5() override;
+
+    // The table whose current article the fields show; the article list's table by default.
+    void setArticleTable(MemTable* table);
+    MemTable* articleTable() const { return m_table; }
+
+    BoundLineEdit* DBEdit1;     // Artikel-Nr.      ArtikelNr
+    BoundComboBox* DBComboBox1; // Warengruppe      Warengruppe, entries: the group choice list
+    BoundLineEdit* DBEdit2;     // Katalog-ID       KatalogID
+    BoundLineEdit* DBEdit3;     // Lieferant        Lieferant
+    BoundLineEdit* DBEdit4;     // Hersteller       Hersteller
+    BoundLineEdit* DBEdit5;     // Hersteller - URL HerstellerURL
+    BoundLineEdit* DBEdit6;     // Bezeichnung      Bezeichnung
+    BoundTextEdit* DBMemo1;     // Beschreibung     Beschreibung
+    BoundLineEdit* DBEdit7;     // Preis            Preis
+    BoundLineEdit* DBEdit8;     // Angebot-Preis    AngebPreis
+    BoundLineEdit* DBEdit9;     // Gewicht (g)      Gewicht
+    BoundLineEdit* DBEdit10;    // Bestand          Bestand
+    BoundLineEdit* DBEdit11;    // Bild (klein)     thumb
+    BoundLineEdit* DBEdit12;    // Bild (groß)      picture
+    QPushButton* SpeedButton1;  // "..." beside Bild (klein)
+    QPushButton* SpeedButton2;  // "..." beside Bild (groß)
+    QPushButton* Button1;       // &OK
+
+    // The group choice list (Windows-1252 bytes), set by the article list for each catalog loaded.
+    void setGroups(const Lines& groups);
+
+    // Handlers, callable from tests.
+    void FormShow();          // each showing: focus to Artikel-Nr., description wraps
+    void SpeedButton1Click(); // choose the small picture
+    void SpeedButton2Click(); // choose the large picture
+    void Button1Click();      // &OK: one-line description, post, close
+
+    // Closing by the title bar (or Escape): the description becomes one line, as with "&OK"; a value
+    // holding a separator keeps the window open. Posting is left to the article list.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void choosePicture(const QString& directory, std::size_t field, Lines TForm1::*pending);
+    // Makes the current article's description one line when it holds a line break.
+    void joinDescription();
+    // False (with a message, and the focus in the field) when a value would break the article line.
+    bool checkFields();
+    QWidget* editorFor(std::size_t field) const;
+
+    MemTable* m_table = nullptr;
 };
+
+// The program's article edit window.
+inline TForm5* Form5 = nullptr;
 
 } // namespace velmo
