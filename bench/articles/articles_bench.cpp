@@ -1,0 +1,269 @@
+// Article list benchmark: a catalog of 100,000 articles (about 25 MB) opened in the article list
+// window, on the window's own code path (choosing the catalog in the catalog box) and on the
+// offscreen platform, until the grid has painted it; then search keystrokes in the search field,
+// each until the grid has painted the found row. Also shown: switching the index, and saving.
+//
+// The last line is "open: N ms, keystroke: M ms": the median of the openings, and the slowest of the
+// keystrokes typed in the article-number order right after opening.
+#include "catalog/artedit.h"
+#include "catalog/artikel.h"
+#include "datafiles/articlefile.h"
+#include "memtable/qt/tablegrid.h"
+#include "platform/linefile.h"
+#include "shell/dialogs.h"
+#include "shell/main.h"
+#include "shell/settings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace velmo;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kArticles = 100'000;
+constexpr int kOpenings = 3;
+
+double since(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+long statusKb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + std::string(key).size());
+    }
+    return 0;
+}
+
+// Answers every question with yes and reports anything else on stderr: nothing may wait on a user.
+class SilentDialogs : public DialogSeam {
+public:
+    void showMessage(const QString& t) override { report("message", t); }
+    void showError(const QString& t) override { report("error", t); }
+    bool confirm(const QString&) override { return true; }
+    bool confirmOkCancel(const QString&) override { return true; }
+    void information(const QString& t) override { report("information", t); }
+    QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
+    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
+    int showModal(QDialog&) override { return 0; }
+    int problems = 0;
+
+private:
+    void report(const char* kind, const QString& t) {
+        ++problems;
+        std::fprintf(stderr, "%s: %s\n", kind, t.toLocal8Bit().constData());
+    }
+};
+
+// Article lines as a shop has them: Windows-1252 words with umlauts, a few hundred manufacturers and
+// suppliers, a description of a hundred and more characters, prices with a decimal comma.
+std::size_t writeCatalog(const std::string& path) {
+    std::mt19937 rng(4711);
+    auto pick = [&](const std::vector<std::string>& v) -> const std::string& {
+        return v[std::uniform_int_distribution<std::size_t>(0, v.size() - 1)(rng)];
+    };
+    const std::vector<std::string> syllables = {"Ber", "ka",    "sch",  "m\xFC", "ller", "tor", "gen", "ab",
+                                                "ze",  "ri",    "\xF6", "\xDF",  "an",   "tel", "bo",  "lin",
+                                                "ha",  "\xC4r", "wer",  "ke",    "sta",  "dt",  "ung", "ei"};
+    const std::vector<std::string> words = {
+        "Tasse",      "Kanne", "Becher",   "Teller",    "Sch\xFCssel", "Kerze",  "Leuchte", "Vase",
+        "Schale",     "Krug",  "Dose",     "Glas",      "wei\xDF",     "rot",    "gro\xDF", "klein",
+        "handbemalt", "aus",   "Steingut", "Porzellan", "mit",         "Deckel", "f\xFCr",  "Garten"};
+    auto name = [&](int parts) {
+        std::string s;
+        for (int i = 0; i < parts; ++i)
+            s += pick(syllables);
+        s[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+        return s;
+    };
+    auto sentence = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) {
+            if (i > 0)
+                s += ' ';
+            s += pick(words);
+        }
+        return s;
+    };
+    std::vector<std::string> makers, suppliers, groups;
+    for (int i = 0; i < 300; ++i)
+        makers.push_back(name(3) + " GmbH");
+    for (int i = 0; i < 120; ++i)
+        suppliers.push_back(name(2) + " Handel");
+    for (int i = 0; i < 40; ++i)
+        groups.push_back(name(2));
+
+    Lines lines;
+    lines.reserve(kArticles + 1);
+    lines.push_back(datafiles::articleHeaderLine());
+    std::vector<int> numbers(kArticles);
+    for (int i = 0; i < kArticles; ++i)
+        numbers[static_cast<std::size_t>(i)] = i;
+    std::shuffle(numbers.begin(), numbers.end(), rng); // files are not sorted by number
+    std::uniform_int_distribution<int> euros(1, 499), cents(0, 99), grams(10, 5000), stock(0, 500);
+    for (int i = 0; i < kArticles; ++i) {
+        char nr[16], price[16], offer[16];
+        std::snprintf(nr, sizeof nr, "A-%06d", numbers[static_cast<std::size_t>(i)]);
+        std::snprintf(price, sizeof price, "%d,%02d", euros(rng), cents(rng));
+        std::snprintf(offer, sizeof offer, "%d,%02d", euros(rng), cents(rng));
+        datafiles::ArticleValues v;
+        v[0] = nr;
+        v[1] = "KZ-" + std::to_string(i % 977);
+        v[2] = pick(makers);
+        v[3] = pick(suppliers);
+        v[4] = pick(groups);
+        v[5] = sentence(5);
+        v[6] = price;
+        v[7] = std::to_string(grams(rng));
+        v[8] = std::to_string(stock(rng));
+        v[9] = sentence(14);
+        v[10] = i % 10 == 0 ? offer : "";
+        v[11] = std::string(nr) + ".jpg";
+        v[12] = std::string(nr) + "g.jpg";
+        v[13] = "http://www." + name(2) + ".example.com/artikel";
+        lines.push_back(datafiles::joinArticleLine(v));
+    }
+    writeLines(path, lines);
+    std::size_t bytes = 0;
+    for (const auto& l : lines)
+        bytes += l.size() + 2;
+    return bytes;
+}
+
+// Counts the grid's paints, so that a measurement can tell it really drew.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+PaintCounter* paintCounter = nullptr;
+
+// The grid as the owner sees it: the pending events handled, which paints what changed. Should the
+// platform not have painted the grid, it is painted here, inside the measurement.
+void untilPainted(TForm4& list, bool mustPaint) {
+    const int before = paintCounter->paints;
+    QApplication::processEvents();
+    if (mustPaint && paintCounter->paints == before)
+        list.DBGrid1->viewport()->repaint();
+}
+
+double keystroke(TForm4& list, QChar c) {
+    const auto t0 = Clock::now();
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(list.Edit1, &press);
+    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(list.Edit1, &release);
+    untilPainted(list, false);
+    return since(t0);
+}
+
+// Types text into the emptied search field; returns the slowest keystroke.
+double typeSearch(TForm4& list, const char* label, const QString& text) {
+    list.Edit1->blockSignals(true);
+    list.Edit1->clear();
+    list.Edit1->blockSignals(false);
+    double worst = 0;
+    const int paintsBefore = paintCounter->paints;
+    std::printf("keystrokes (%s):", label);
+    for (QChar c : text) {
+        const double ms = keystroke(list, c);
+        worst = std::max(worst, ms);
+        std::printf(" %s %.2f ms", QString(c).toUtf8().constData(), ms);
+    }
+    std::printf("  -> row %d, grid painted %d times\n", list.DBGrid1->currentIndex().row(),
+                paintCounter->paints - paintsBefore);
+    return worst;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    auto* silent = new SilentDialogs;
+    installDialogs(std::unique_ptr<DialogSeam>(silent));
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary directory\n");
+        return 1;
+    }
+    ShopSettings.localDat = dir.path();
+    const std::string catalog = dir.path().toStdString() + "/artikel.db";
+    const auto tGen = Clock::now();
+    const std::size_t bytes = writeCatalog(catalog);
+    writeLines(dir.path().toStdString() + "/db_sys.db", {"Artikel;;Tassen;Kannen;;artikel.db"});
+    std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles, bytes / 1e6, since(tGen));
+
+    TForm1 main;
+    TForm4 list(&main);
+    TForm5 edit(&main);
+    PaintCounter counter;
+    paintCounter = &counter;
+    list.DBGrid1->viewport()->installEventFilter(&counter);
+    list.show();
+    QApplication::processEvents();
+    const long baseKb = statusKb("VmRSS:");
+
+    std::vector<double> opens;
+    for (int round = 0; round < kOpenings; ++round) {
+        const auto t0 = Clock::now();
+        list.ComboBox1->setCurrentIndex(0);
+        emit list.ComboBox1->activated(0);
+        const double loaded = since(t0);
+        untilPainted(list, true);
+        opens.push_back(since(t0));
+        std::printf("open %d: %.0f ms (loaded %.0f ms, %d rows, current row %d)\n", round + 1, opens.back(),
+                    loaded, list.DBGrid1->model()->rowCount(), list.DBGrid1->currentIndex().row());
+    }
+    std::printf("memory: %.0f MB more resident with the catalog loaded\n",
+                (statusKb("VmRSS:") - baseKb) / 1024.0);
+
+    const double firstKeys = typeSearch(list, "Artikel-Nr.", "A-05123");
+
+    auto t0 = Clock::now();
+    list.ComboBox2->setCurrentIndex(2);
+    emit list.ComboBox2->activated(2);
+    untilPainted(list, true);
+    std::printf("index Hersteller chosen: %.0f ms (the order is sorted on first use)\n", since(t0));
+    typeSearch(list, "Hersteller", "Kam");
+
+    // A change, then "&OK": the question is answered yes and the whole file written.
+    list.ArticleTable.Edit();
+    list.ArticleTable.fieldByName("Bestand").setAsString("7");
+    list.ArticleTable.Post();
+    list.Button2Click(); // marks the table unsaved; the edit window is not shown here
+    t0 = Clock::now();
+    list.Button5->click();
+    std::printf("save: %.0f ms (prices converted and stored back)\n", since(t0));
+
+    std::sort(opens.begin(), opens.end());
+    const double open = opens[opens.size() / 2];
+    std::printf("open: %.0f ms, keystroke: %.1f ms\n", open, firstKeys);
+    return silent->problems == 0 ? 0 : 1;
+}
