@@ -16,9 +16,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace velmo {
@@ -54,6 +56,21 @@ QString articleFieldLabel(std::size_t field) {
     if (label.endsWith(QLatin1Char(':')))
         label.chop(1);
     return label.trimmed();
+}
+
+void centreOnOwner(QWidget& window) {
+    const QWidget* owner = window.parentWidget();
+    if (!owner)
+        return;
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(owner->window()->frameGeometry().center());
+    if (const QScreen* screen = owner->screen()) {
+        const QRect area = screen->availableGeometry();
+        // The title bar and the left edge stay reachable.
+        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
+        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
+    }
+    window.move(frame.topLeft());
 }
 
 std::string joinDescriptionLines(const std::string& text) {
@@ -252,8 +269,7 @@ void TForm5::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (const QWidget* owner = parentWidget())
-        move(owner->window()->frameGeometry().center() - rect().center());
+    centreOnOwner(*this);
     guarded([this] { FormShow(); });
 }
 

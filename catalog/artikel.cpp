@@ -184,8 +184,7 @@ void TForm4::showEvent(QShowEvent* event) {
     // A window system's own show (restoring the window) is no opening.
     if (event->spontaneous())
         return;
-    if (const QWidget* owner = parentWidget())
-        move(owner->window()->frameGeometry().center() - rect().center());
+    centreOnOwner(*this);
     guarded([this] { FormShow(); });
 }
 
