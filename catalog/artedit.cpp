@@ -279,6 +279,8 @@ void TForm5::FormShow() {
 }
 
 void TForm5::choosePicture(const QString& directory, std::size_t field, Lines TForm1::*pending) {
+    if (!m_table)
+        return;
     const QString path = dialogs().choosePicture(this, directory, pictureNameFilters());
     if (path.isEmpty())
         return;
@@ -303,7 +305,7 @@ void TForm5::SpeedButton2Click() {
 void TForm5::joinDescription() {
     if (!m_table || !m_table->Active())
         return;
-    Field& description = m_table->field(static_cast<int>(af::Beschreibung));
+    Field& description = m_table->fieldByName(kArticleFields[af::Beschreibung].name);
     const std::string text = description.asString();
     if (text.find_first_of("\r\n") == std::string::npos)
         return;
@@ -317,7 +319,7 @@ bool TForm5::checkFields() {
     if (m_table->state() == TableState::Browse && m_table->currentRecord() == kNoRecord)
         return true;
     for (std::size_t i = 0; i < datafiles::kArticleFieldCount; ++i) {
-        const std::string value = m_table->field(static_cast<int>(i)).asString();
+        const std::string value = m_table->fieldByName(kArticleFields[i].name).asString();
         const datafiles::FieldRule rule = datafiles::checkArticleField(i, value);
         if (rule == datafiles::FieldRule::Ok)
             continue;
@@ -329,12 +331,16 @@ bool TForm5::checkFields() {
 }
 
 void TForm5::Button1Click() {
+    if (!m_table) {
+        accept();
+        return;
+    }
     const std::string joined = joinDescriptionLines(fromQString(DBMemo1->toPlainText()));
     DBMemo1->clear();
     DBMemo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     DBMemo1->setPlainText(toQString(joined));
     m_table->Edit();
-    m_table->field(static_cast<int>(af::Beschreibung)).setAsString(joined);
+    m_table->fieldByName(kArticleFields[af::Beschreibung].name).setAsString(joined);
     if (!checkFields()) {
         DBMemo1->setLineWrapMode(QPlainTextEdit::WidgetWidth); // still being edited
         return;
