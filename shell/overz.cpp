@@ -37,6 +37,8 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
         grid->addWidget(*fields[i], i + 1, 1);
     }
 
+    grid->setRowStretch(5, 1); // the fields stay at the top while the tree grows
+
     DriveComboBox1 = new QComboBox(this);
     const std::vector<std::string> drives = mountedFileSystems();
     for (const std::string& d : drives)
