@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/file_size_limit.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

@@ -4,6 +4,7 @@
 #include "platform/linefile.h"
 #include "platform/mounts.h"
 #include "platform/settings_store.h"
+#include "tests/support/file_size_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,23 @@ TEST(LineFiles, FailedWriteKeepsTheOldFile) {
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640);
     EXPECT_EQ(slurp(target), "neu\r\n");
+}
+
+TEST(LineFiles, FullDiskKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    Scratch dir;
+    const std::string target = dir.file("kunden.db");
+    spit(target, "Bestellung 1\r\n");
+    {
+        test::FileSizeLimit full(100000);
+        try {
+            writeLines(target, {std::string(300000, 'x')});
+            ADD_FAILURE() << "no error";
+        } catch (const EFCreateError& e) {
+            EXPECT_EQ(std::string(e.what()), "Datei " + target + " kann nicht erstellt werden");
+        }
+    }
+    EXPECT_EQ(slurp(target), "Bestellung 1\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(LineFiles, PathsJoinWithTheSeparatorAndSplitAtEither) {
