@@ -504,6 +504,99 @@ void TFtpClient::endTransfer(bool abortOnCancel) {
     }
 }
 
+void TFtpClient::runTransfer(TCmdType type, TransferRules rules, const std::function<bool()>& body) {
+    auto frame = [&] {
+        clearCancel();
+        CheckConnection();
+        std::unique_lock lock(m_transferLock);
+        bool successful = false;
+        try {
+            successful = body();
+        } catch (...) {
+            endTransfer(rules.abortOnCancel);
+            throw;
+        }
+        endTransfer(rules.abortOnCancel);
+        lock.unlock();
+        if (successful)
+            fireSuccess(type);
+    };
+    if (!rules.offerFailure) {
+        frame();
+        return;
+    }
+    try {
+        frame();
+    } catch (...) {
+        if (OnFailure) {
+            bool handled = false;
+            OnFailure(*this, handled, type);
+            if (handled)
+                return;
+        }
+        throw;
+    }
+}
+
+bool TFtpClient::transferCommandAccepted(TCmdType type, bool reportUnsupported) {
+    requireReply();
+    const int code = ReplyNumber();
+    if (!isFailure(code, FailureRange::Transfer))
+        return true;
+    if (reportUnsupported && code >= 500 && code <= 502 && OnUnSupportedFunction)
+        OnUnSupportedFunction(*this, type);
+    return !transferFailure(type);
+}
+
+bool TFtpClient::beginDataPhase() {
+    if (!Passive)
+        acceptDataConnection();
+    if (OnTransactionStart)
+        OnTransactionStart(*this);
+    return controlFlagsClear();
+}
+
+void TFtpClient::prepareListParser() {
+    if (!m_listParser) {
+        if (Vendor == VendorUnknown) {
+            try {
+                DoCommand("SYST");
+            } catch (...) {
+                // Without SYST the listing is still worth having.
+            }
+            static const std::pair<const char*, int> systems[] = {
+                {"UNIX", VendorUnix},   {"NETWARE", VendorNetware}, {"DOS", VendorDos},
+                {"VMS", VendorVms},     {"MVS", VendorMvs},         {"VM", VendorVm},
+                {"MACOS", VendorMacOs}, {"OS/400", VendorOs400},
+            };
+            Vendor = VendorOther;
+            for (const auto& [text, vendor] : systems) {
+                if (LastReply().find(text) != std::string::npos) {
+                    Vendor = vendor;
+                    break;
+                }
+            }
+        }
+        switch (Vendor) {
+        case VendorUnix:
+        case VendorDos:
+        case VendorVm:
+        case VendorMacOs:
+        case VendorVms:
+        case VendorMvs:
+        case VendorOther:
+        case VendorOs400:
+        case VendorNetware:
+            m_listParser = std::make_unique<TFTPUnixList>();
+            break;
+        default:
+            break;
+        }
+    }
+    if (m_listParser)
+        m_listParser->ClearLists();
+}
+
 void TFtpClient::List() {
     if (m_listBusy)
         throw Exception(kListBusy);
@@ -515,88 +608,27 @@ void TFtpClient::List() {
         ~ClearBusy() { flag = false; }
     } clearBusy{m_listBusy};
 
-    clearCancel();
-    CheckConnection();
-    std::unique_lock lock(m_transferLock);
-    bool successful = false;
-    try {
+    runTransfer(CmdList, {.abortOnCancel = true, .offerFailure = false}, [this] {
         discardStaleInput();
         beginTransfer(true, false);
-        if (ParseList) {
-            if (!m_listParser) {
-                if (Vendor == VendorUnknown) {
-                    try {
-                        DoCommand("SYST");
-                    } catch (...) {
-                        // Without SYST the listing is still worth having.
-                    }
-                    static const std::pair<const char*, int> systems[] = {
-                        {"UNIX", VendorUnix},   {"NETWARE", VendorNetware}, {"DOS", VendorDos},
-                        {"VMS", VendorVms},     {"MVS", VendorMvs},         {"VM", VendorVm},
-                        {"MACOS", VendorMacOs}, {"OS/400", VendorOs400},
-                    };
-                    Vendor = VendorOther;
-                    for (const auto& [text, vendor] : systems) {
-                        if (LastReply().find(text) != std::string::npos) {
-                            Vendor = vendor;
-                            break;
-                        }
-                    }
-                }
-                switch (Vendor) {
-                case VendorUnix:
-                case VendorDos:
-                case VendorVm:
-                case VendorMacOs:
-                case VendorVms:
-                case VendorMvs:
-                case VendorOther:
-                case VendorOs400:
-                case VendorNetware:
-                    m_listParser = std::make_unique<TFTPUnixList>();
-                    break;
-                default:
-                    break;
-                }
-            }
-            if (m_listParser)
-                m_listParser->ClearLists();
-        }
-        if (openDataConnection(CmdList)) {
-            reportLevel1("LIST");
-            Transaction("LIST");
-            requireReply();
-            bool proceed = true;
-            const int code = ReplyNumber();
-            if (isFailure(code, FailureRange::Transfer)) {
-                if (code >= 500 && code <= 502 && OnUnSupportedFunction)
-                    OnUnSupportedFunction(*this, CmdList);
-                proceed = !transferFailure(CmdList);
-            }
-            if (proceed) {
-                if (!Passive)
-                    acceptDataConnection();
-                if (OnTransactionStart)
-                    OnTransactionStart(*this);
-                const bool move = controlFlagsClear();
-                if (move)
-                    listLoop(false);
-                if (OnTransactionStop)
-                    OnTransactionStop(*this);
-                m_dataSocket->Close();
-                if (!move)
-                    requireDataMoved();
-                successful = readCompletionReply(CmdList);
-            }
-        }
-    } catch (...) {
-        endTransfer(true);
-        throw;
-    }
-    endTransfer(true);
-    lock.unlock();
-    if (successful)
-        fireSuccess(CmdList);
+        if (ParseList)
+            prepareListParser();
+        if (!openDataConnection(CmdList))
+            return false;
+        reportLevel1("LIST");
+        Transaction("LIST");
+        if (!transferCommandAccepted(CmdList, true))
+            return false;
+        const bool move = beginDataPhase();
+        if (move)
+            listLoop(false);
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        m_dataSocket->Close();
+        if (!move)
+            requireDataMoved();
+        return readCompletionReply(CmdList);
+    });
 }
 
 void TFtpClient::Nlist() {
@@ -659,76 +691,48 @@ void TFtpClient::Nlist() {
         DrainReply();
 }
 
-void TFtpClient::Upload(const std::string& localPath, const std::string& remoteName) {
-    try {
-        clearCancel();
-        CheckConnection();
-        std::unique_lock lock(m_transferLock);
-        bool successful = false;
-        try {
-            // Remote names travel in the shop's code page; the local name is UTF-8.
-            const std::string sendName =
-                remoteName.empty() ? cp1252::fromUtf8(baseName(localPath)) : remoteName;
-            checkCommandText(sendName);
-            discardStaleInput();
-            beginTransfer(false, true);
-            {
-                const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-                struct stat st {};
-                if (fd < 0 || ::fstat(fd, &st) != 0) {
-                    if (fd >= 0)
-                        ::close(fd);
-                    throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", localPath));
-                }
-                ::close(fd);
-                m_bytesTotal = st.st_size;
-            }
-            if (openDataConnection(CmdUpload)) {
-                ReportStatus(1, "STOR " + (remoteName.empty() ? localPath : cp1252::toUtf8(remoteName)));
-                Transaction("STOR " + sendName);
-                requireReply();
-                bool proceed = true;
-                const int code = ReplyNumber();
-                if (isFailure(code, FailureRange::Transfer)) {
-                    if (code >= 500 && code <= 502 && OnUnSupportedFunction)
-                        OnUnSupportedFunction(*this, CmdUpload);
-                    proceed = !transferFailure(CmdUpload);
-                }
-                if (proceed) {
-                    if (!Passive)
-                        acceptDataConnection();
-                    if (OnTransactionStart)
-                        OnTransactionStart(*this);
-                    const bool move = controlFlagsClear();
-                    if (move)
-                        m_dataSocket->SendFile(localPath);
-                    if (OnTransactionStop)
-                        OnTransactionStop(*this);
-                    // Closing must hand over what is still queued, not reset the connection.
-                    m_dataSocket->SetLinger(false);
-                    m_dataSocket->Close();
-                    if (!move)
-                        requireDataMoved();
-                    successful = readCompletionReply(CmdUpload);
-                }
-            }
-        } catch (...) {
-            endTransfer(false);
-            throw;
-        }
-        endTransfer(false);
-        lock.unlock();
-        if (successful)
-            fireSuccess(CmdUpload);
-    } catch (...) {
-        if (OnFailure) {
-            bool handled = false;
-            OnFailure(*this, handled, CmdUpload);
-            if (handled)
-                return;
-        }
-        throw;
+namespace {
+
+std::int64_t localFileSize(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
     }
+    ::close(fd);
+    return st.st_size;
+}
+
+} // namespace
+
+void TFtpClient::Upload(const std::string& localPath, const std::string& remoteName) {
+    runTransfer(CmdUpload, {.abortOnCancel = false, .offerFailure = true}, [&] {
+        // Remote names travel in the shop's code page; the local name is UTF-8.
+        const std::string sendName = remoteName.empty() ? cp1252::fromUtf8(baseName(localPath)) : remoteName;
+        checkCommandText(sendName);
+        discardStaleInput();
+        beginTransfer(false, true);
+        m_bytesTotal = localFileSize(localPath);
+        if (!openDataConnection(CmdUpload))
+            return false;
+        ReportStatus(1, "STOR " + (remoteName.empty() ? localPath : cp1252::toUtf8(remoteName)));
+        Transaction("STOR " + sendName);
+        if (!transferCommandAccepted(CmdUpload, true))
+            return false;
+        const bool move = beginDataPhase();
+        if (move)
+            m_dataSocket->SendFile(localPath);
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        // Closing must hand over what is still queued, not reset the connection.
+        m_dataSocket->SetLinger(false);
+        m_dataSocket->Close();
+        if (!move)
+            requireDataMoved();
+        return readCompletionReply(CmdUpload);
+    });
 }
 
 namespace {
@@ -748,78 +752,51 @@ std::string localNameOf(const std::string& remoteName) {
 } // namespace
 
 void TFtpClient::Download(const std::string& remoteName, const std::string& localPath) {
-    try {
-        clearCancel();
-        CheckConnection();
-        std::unique_lock lock(m_transferLock);
-        bool successful = false;
-        try {
-            checkCommandText(remoteName);
-            discardStaleInput();
-            beginTransfer(true, false);
-            if (openDataConnection(CmdUpload)) {
-                reportLevel1("RETR " + remoteName);
-                m_bytesTotal = 0;
-                TSockSession::Transaction("RETR " + remoteName);
-                requireReply();
-                bool proceed = true;
-                if (isFailure(ReplyNumber(), FailureRange::Transfer))
-                    proceed = !transferFailure(CmdUpload);
-                if (proceed) {
-                    m_bytesTotal = ParseByteCount(LastReply());
-                    std::string line = LastReply();
-                    while (isContinuation(line)) {
-                        line = ReadLn();
-                        reportLevel1(line);
-                        if (m_bytesTotal == 0)
-                            m_bytesTotal = ParseByteCount(line);
-                    }
-                    m_bytesTotal = ParseByteCount(line);
-                    if (!Passive)
-                        acceptDataConnection();
-                    if (OnTransactionStart)
-                        OnTransactionStart(*this);
-                    const bool move = controlFlagsClear();
-                    // The bytes go to a temporary file that replaces the local file only once
-                    // the server has confirmed the transfer; until then the old file stays.
-                    std::optional<CaptureTarget> target;
-                    if (move) {
-                        target.emplace(localPath.empty() ? localNameOf(remoteName) : localPath);
-                        m_dataSocket->captureInto(*target);
-                    }
-                    if (OnTransactionStop)
-                        OnTransactionStop(*this);
-                    m_dataSocket->Close();
-                    m_bytesTotal = m_dataSocket->BytesRecvd();
-                    ReportStatus(1, "Empfangen " + std::to_string(m_bytesTotal) + " Byte");
-                    if (!move)
-                        requireDataMoved();
-                    const bool confirmed = readCompletionReply(CmdUpload);
-                    if (OnTransactionStop)
-                        OnTransactionStop(*this);
-                    if (confirmed) {
-                        target->commit();
-                        successful = true;
-                    }
-                }
-            }
-        } catch (...) {
-            endTransfer(true);
-            throw;
+    // Like Upload, Download reports CmdUpload in its events.
+    runTransfer(CmdUpload, {.abortOnCancel = true, .offerFailure = true}, [&] {
+        checkCommandText(remoteName);
+        discardStaleInput();
+        beginTransfer(true, false);
+        if (!openDataConnection(CmdUpload))
+            return false;
+        reportLevel1("RETR " + remoteName);
+        m_bytesTotal = 0;
+        // Only the first reply line: the rest is read below for the byte count it may carry.
+        TSockSession::Transaction("RETR " + remoteName);
+        if (!transferCommandAccepted(CmdUpload, false))
+            return false;
+        m_bytesTotal = ParseByteCount(LastReply());
+        std::string line = LastReply();
+        while (isContinuation(line)) {
+            line = ReadLn();
+            reportLevel1(line);
+            if (m_bytesTotal == 0)
+                m_bytesTotal = ParseByteCount(line);
         }
-        endTransfer(true);
-        lock.unlock();
-        if (successful)
-            fireSuccess(CmdUpload);
-    } catch (...) {
-        if (OnFailure) {
-            bool handled = false;
-            OnFailure(*this, handled, CmdUpload);
-            if (handled)
-                return;
+        m_bytesTotal = ParseByteCount(line);
+        const bool move = beginDataPhase();
+        // The bytes go to a temporary file that replaces the local file only once the server has
+        // confirmed the transfer; until then the old file stays.
+        std::optional<CaptureTarget> target;
+        if (move) {
+            target.emplace(localPath.empty() ? localNameOf(remoteName) : localPath);
+            m_dataSocket->captureInto(*target);
         }
-        throw;
-    }
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        m_dataSocket->Close();
+        m_bytesTotal = m_dataSocket->BytesRecvd();
+        ReportStatus(1, "Empfangen " + std::to_string(m_bytesTotal) + " Byte");
+        if (!move)
+            requireDataMoved();
+        const bool confirmed = readCompletionReply(CmdUpload);
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        if (!confirmed)
+            return false;
+        target->commit();
+        return true;
+    });
 }
 
 } // namespace velmo

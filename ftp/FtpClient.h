@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -191,6 +192,23 @@ private:
     bool readCompletionReply(TCmdType type);
     void beginTransfer(bool forwardRecvd, bool forwardSent);
     void endTransfer(bool abortOnCancel);
+    struct TransferRules {
+        bool abortOnCancel; // a cancelled transfer ends with ABOR
+        bool offerFailure;  // any error of the whole operation goes to OnFailure first
+    };
+    // The frame List, Upload and Download share: the connection is checked and the transfer lock
+    // held while body runs; the data connection is freed on every path (endTransfer); OnSuccess
+    // (type) fires after the lock is released when body returns true.
+    void runTransfer(TCmdType type, TransferRules rules, const std::function<bool()>& body);
+    // Checks the reply to the transfer command (LIST, STOR, RETR). False when the server refused
+    // it and an OnFailure handler took that; with reportUnsupported, 500 to 502 also fire
+    // OnUnSupportedFunction first.
+    bool transferCommandAccepted(TCmdType type, bool reportUnsupported);
+    // Accepts the data connection (PORT), fires OnTransactionStart; true when the data may move
+    // (neither cancelled nor timed out).
+    bool beginDataPhase();
+    // Detects the server system once (SYST) and makes or clears the listing parser.
+    void prepareListParser();
     void listLoop(bool nameList);
     void fireSuccess(TCmdType type);
     void reportLevel1(const std::string& bytes);
