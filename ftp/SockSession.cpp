@@ -424,6 +424,19 @@ void TSockSession::fireNotify(const TNotifyEvent& event) {
     throw EAbortError(text);
 }
 
+void TSockSession::timedDataLoop(const std::function<void()>& loop) {
+    TimerOn();
+    try {
+        loop();
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (m_cancel)
+        raiseAbort("Socket-send abgebrochen");
+}
+
 void TSockSession::waitSocket(short events) {
     pollfd fd{m_fd, events, 0};
     processPendingEvents(std::span<const pollfd>(&fd, 1), std::nullopt);
@@ -640,36 +653,29 @@ void TSockSession::Close() {
 
 void TSockSession::SendBuffer(const char* data, std::uint16_t length) {
     ReportStatus(4, "Puffer senden");
-    TimerOn();
-    try {
-        if (!m_cancel) {
-            const std::size_t size = length != 0 ? length : ::strnlen(data, 65535);
-            std::size_t sent = 0;
-            while (sent < size && !m_cancel) {
-                const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n == 0)
-                    break;
-                if (n > 0) {
-                    sent += static_cast<std::size_t>(n);
-                    continue;
-                }
-                if (errno == EINTR)
-                    continue;
-                if (errno == EPIPE && !m_connected)
-                    errno = ENOTCONN;
-                CheckSocketError(kWouldBlock);
-                // The peer's window is full: wait for room instead of spinning (the time-out can
-                // end this wait).
-                waitSocket(POLLOUT);
+    timedDataLoop([&] {
+        if (m_cancel)
+            return;
+        const std::size_t size = length != 0 ? length : ::strnlen(data, 65535);
+        std::size_t sent = 0;
+        while (sent < size && !m_cancel) {
+            const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n == 0)
+                break;
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+                continue;
             }
+            if (errno == EINTR)
+                continue;
+            if (errno == EPIPE && !m_connected)
+                errno = ENOTCONN;
+            CheckSocketError(kWouldBlock);
+            // The peer's window is full: wait for room instead of spinning (the time-out can end
+            // this wait).
+            waitSocket(POLLOUT);
         }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (m_cancel)
-        raiseAbort("Socket-send abgebrochen");
+    });
 }
 
 void TSockSession::Write(std::string_view text) {
@@ -865,8 +871,7 @@ void TSockSession::captureInto(CaptureTarget& target) {
     ReportStatus(8, "Datei erfassen");
     m_bytesRecvd = 0;
     char* buf = m_buffer.get();
-    TimerOn();
-    try {
+    timedDataLoop([&] {
         while (!m_cancel) {
             const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_DONTWAIT);
             if (k > 0) {
@@ -891,13 +896,7 @@ void TSockSession::captureInto(CaptureTarget& target) {
             CheckSocketError(kWouldBlock);
             waitSocket(POLLIN);
         }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (m_cancel)
-        raiseAbort("Socket-send abgebrochen");
+    });
 }
 
 void TSockSession::Listen(bool wait) {

@@ -219,6 +219,9 @@ private:
     void closeHandle();
     void throwSockError(const std::string& text);
     [[noreturn]] void raiseAbort(const char* text);
+    // Runs a send or receive loop with the time-out timer on, and off again however the loop ends.
+    // A loop ended by a cancel (the time-out's included) raises the abort.
+    void timedDataLoop(const std::function<void()>& loop);
     void fireNotify(const TNotifyEvent& event);
 
     int m_fd = -1;
