@@ -10,17 +10,16 @@
 #include "shell/main.h"
 #include "shell/picturedialog.h"
 #include "shell/settings.h"
+#include "shell/windows.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <array>
 
 namespace velmo {
@@ -56,21 +55,6 @@ QString articleFieldLabel(std::size_t field) {
     if (label.endsWith(QLatin1Char(':')))
         label.chop(1);
     return label.trimmed();
-}
-
-void centreOnOwner(QWidget& window) {
-    const QWidget* owner = window.parentWidget();
-    if (!owner)
-        return;
-    QRect frame = window.frameGeometry();
-    frame.moveCenter(owner->window()->frameGeometry().center());
-    if (const QScreen* screen = owner->screen()) {
-        const QRect area = screen->availableGeometry();
-        // The title bar and the left edge stay reachable.
-        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
-        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
-    }
-    window.move(frame.topLeft());
 }
 
 std::string joinDescriptionLines(const std::string& text) {

@@ -22,10 +22,6 @@ class TForm1;
 // name it so that the owner finds it. field is the position in file order (datafiles::articlefield).
 QString articleFieldLabel(std::size_t field);
 
-// Centres a window on its owner's window, kept on the owner's screen (the article list is larger
-// than the main window).
-void centreOnOwner(QWidget& window);
-
 // The description's lines as one line: the first, then one space and each further line. A line break
 // at the very end does not start another line.
 std::string joinDescriptionLines(const std::string& text);

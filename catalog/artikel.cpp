@@ -10,6 +10,7 @@
 #include "platform/qt/text.h"
 #include "shell/dialogs.h"
 #include "shell/settings.h"
+#include "shell/windows.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

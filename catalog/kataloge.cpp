@@ -6,17 +6,16 @@
 #include "platform/qt/text.h"
 #include "shell/dialogs.h"
 #include "shell/settings.h"
+#include "shell/windows.h"
 
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -173,8 +172,7 @@ void TForm2::showEvent(QShowEvent* event) {
     // index over the owner's edits.
     if (event->spontaneous())
         return;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(*this);
     if (!guarded([this] { FormShow(); })) {
         // An index that exists but cannot be read must not be overwritten by whatever the lists
         // still hold: the editor does not stay open on it. Queued, so that it also ends the modal
