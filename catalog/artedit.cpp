@@ -192,55 +192,35 @@ TForm5::~TForm5() {
         Form5 = nullptr;
 }
 
+template <typename Visit> void TForm5::forEachEditor(Visit&& visit) const {
+    visit(DBEdit1, af::ArtikelNr);
+    visit(DBComboBox1, af::Warengruppe);
+    visit(DBEdit2, af::KatalogID);
+    visit(DBEdit3, af::Lieferant);
+    visit(DBEdit4, af::Hersteller);
+    visit(DBEdit5, af::HerstellerURL);
+    visit(DBEdit6, af::Bezeichnung);
+    visit(DBMemo1, af::Beschreibung);
+    visit(DBEdit7, af::Preis);
+    visit(DBEdit8, af::AngebPreis);
+    visit(DBEdit9, af::Gewicht);
+    visit(DBEdit10, af::Bestand);
+    visit(DBEdit11, af::thumb);
+    visit(DBEdit12, af::picture);
+}
+
 void TForm5::setArticleTable(MemTable* table) {
     m_table = table;
-    DBEdit1->bind(table, fieldName(af::ArtikelNr));
-    DBComboBox1->bind(table, fieldName(af::Warengruppe));
-    DBEdit2->bind(table, fieldName(af::KatalogID));
-    DBEdit3->bind(table, fieldName(af::Lieferant));
-    DBEdit4->bind(table, fieldName(af::Hersteller));
-    DBEdit5->bind(table, fieldName(af::HerstellerURL));
-    DBEdit6->bind(table, fieldName(af::Bezeichnung));
-    DBMemo1->bind(table, fieldName(af::Beschreibung));
-    DBEdit7->bind(table, fieldName(af::Preis));
-    DBEdit8->bind(table, fieldName(af::AngebPreis));
-    DBEdit9->bind(table, fieldName(af::Gewicht));
-    DBEdit10->bind(table, fieldName(af::Bestand));
-    DBEdit11->bind(table, fieldName(af::thumb));
-    DBEdit12->bind(table, fieldName(af::picture));
+    forEachEditor([&](auto* editor, std::size_t field) { editor->bind(table, fieldName(field)); });
 }
 
 QWidget* TForm5::editorFor(std::size_t field) const {
-    switch (field) {
-    case af::ArtikelNr:
-        return DBEdit1;
-    case af::KatalogID:
-        return DBEdit2;
-    case af::Hersteller:
-        return DBEdit4;
-    case af::Lieferant:
-        return DBEdit3;
-    case af::Warengruppe:
-        return DBComboBox1;
-    case af::Bezeichnung:
-        return DBEdit6;
-    case af::Preis:
-        return DBEdit7;
-    case af::Gewicht:
-        return DBEdit9;
-    case af::Bestand:
-        return DBEdit10;
-    case af::Beschreibung:
-        return DBMemo1;
-    case af::AngebPreis:
-        return DBEdit8;
-    case af::thumb:
-        return DBEdit11;
-    case af::picture:
-        return DBEdit12;
-    default:
-        return DBEdit5;
-    }
+    QWidget* found = nullptr;
+    forEachEditor([&](QWidget* editor, std::size_t shown) {
+        if (shown == field)
+            found = editor;
+    });
+    return found;
 }
 
 void TForm5::setGroups(const Lines& groups) {

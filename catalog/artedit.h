@@ -83,6 +83,10 @@ private:
     void joinDescription();
     // False (with a message, and the focus in the field) when a value would break the article line.
     bool checkFields();
+    // Calls visit(editor, field) for each field's editor: the one place that pairs them, for the
+    // binding and for the focus after a message about a field.
+    template <typename Visit> void forEachEditor(Visit&& visit) const;
+    // The editor of a field (a position in file order).
     QWidget* editorFor(std::size_t field) const;
 
     MemTable* m_table = nullptr;
