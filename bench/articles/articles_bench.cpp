@@ -5,6 +5,7 @@
 //
 // The last line is "open: N ms, keystroke: M ms": the median of the openings, and the slowest of the
 // keystrokes typed in the article-number order right after opening.
+#include "bench/common/measure.h"
 #include "catalog/artedit.h"
 #include "catalog/artikel.h"
 #include "datafiles/articlefile.h"
@@ -22,10 +23,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,24 +33,12 @@ using namespace velmo;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::msSince;
+using bench::statusKb;
 
 constexpr int kArticles = 100'000;
 constexpr int kOpenings = 3;
-
-double since(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-long statusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key, 0) == 0)
-            return std::atol(line.c_str() + std::string(key).size());
-    }
-    return 0;
-}
 
 // Answers every question with yes and reports anything else on stderr: nothing may wait on a user.
 class SilentDialogs : public DialogSeam {
@@ -179,7 +166,7 @@ double keystroke(TForm4& list, QChar c) {
     QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
     QApplication::sendEvent(list.Edit1, &release);
     untilPainted(list, false);
-    return since(t0);
+    return msSince(t0);
 }
 
 // Types text into the emptied search field; returns the slowest keystroke.
@@ -218,7 +205,8 @@ int main(int argc, char** argv) {
     const auto tGen = Clock::now();
     const std::size_t bytes = writeCatalog(catalog);
     writeLines(dir.path().toStdString() + "/db_sys.db", {"Artikel;;Tassen;Kannen;;artikel.db"});
-    std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles, bytes / 1e6, since(tGen));
+    std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles, bytes / 1e6,
+                msSince(tGen));
 
     TForm1 main;
     TForm4 list(&main);
@@ -235,9 +223,9 @@ int main(int argc, char** argv) {
         const auto t0 = Clock::now();
         list.ComboBox1->setCurrentIndex(0);
         emit list.ComboBox1->activated(0);
-        const double loaded = since(t0);
+        const double loaded = msSince(t0);
         untilPainted(list, true);
-        opens.push_back(since(t0));
+        opens.push_back(msSince(t0));
         std::printf("open %d: %.0f ms (loaded %.0f ms, %d rows, current row %d)\n", round + 1, opens.back(),
                     loaded, list.DBGrid1->model()->rowCount(), list.DBGrid1->currentIndex().row());
     }
@@ -250,7 +238,7 @@ int main(int argc, char** argv) {
     list.ComboBox2->setCurrentIndex(2);
     emit list.ComboBox2->activated(2);
     untilPainted(list, true);
-    std::printf("index Hersteller chosen: %.0f ms (the order is sorted on first use)\n", since(t0));
+    std::printf("index Hersteller chosen: %.0f ms (the order is sorted on first use)\n", msSince(t0));
     typeSearch(list, "Hersteller", "Kam");
 
     // A change, then "&OK": the question is answered yes and the whole file written.
@@ -260,7 +248,7 @@ int main(int argc, char** argv) {
     list.Button2Click(); // marks the table unsaved; the edit window is not shown here
     t0 = Clock::now();
     list.Button5->click();
-    std::printf("save: %.0f ms (prices converted and stored back)\n", since(t0));
+    std::printf("save: %.0f ms (prices converted and stored back)\n", msSince(t0));
 
     std::sort(opens.begin(), opens.end());
     const double open = opens[opens.size() / 2];

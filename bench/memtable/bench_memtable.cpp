@@ -5,6 +5,7 @@
 // the key; 10,000 nearest-key seeks with prefixes typed key by key; 1,000 edits of three fields
 // (two of them indexed) found by article number and posted. Each side runs in a child process of its
 // own so that its peak memory can be measured alone. The last line is the time ratio.
+#include "bench/common/measure.h"
 #include "memtable/memtable.h"
 
 #include <sqlite3.h>
@@ -16,9 +17,7 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -208,21 +207,9 @@ Data makeData() {
 
 // --- measuring -------------------------------------------------------------------------------------
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-long statusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key, 0) == 0)
-            return std::strtol(line.c_str() + std::strlen(key), nullptr, 10);
-    }
-    return 0;
-}
+using velmo::bench::Clock;
+using velmo::bench::msSince;
+using velmo::bench::statusKb;
 
 struct Result {
     double load = 0, walk = 0, seek = 0, edit = 0;
