@@ -556,6 +556,16 @@ bool TFtpClient::beginDataPhase() {
     return controlFlagsClear();
 }
 
+void TFtpClient::endReceiving(bool moved) {
+    if (OnTransactionStop)
+        OnTransactionStop(*this);
+    m_dataSocket->Close();
+    m_bytesTotal = m_dataSocket->BytesRecvd();
+    ReportStatus(1, "Empfangen " + std::to_string(m_bytesTotal) + " Byte");
+    if (!moved)
+        requireDataMoved();
+}
+
 void TFtpClient::prepareListParser() {
     if (!m_listParser) {
         if (Vendor == VendorUnknown) {
@@ -663,13 +673,7 @@ void TFtpClient::Nlist() {
         const bool move = controlFlagsClear();
         if (move)
             listLoop(true);
-        if (OnTransactionStop)
-            OnTransactionStop(*this);
-        m_dataSocket->Close();
-        m_bytesTotal = m_dataSocket->BytesRecvd();
-        ReportStatus(1, "Empfangen " + std::to_string(m_bytesTotal) + " Byte");
-        if (!move)
-            requireDataMoved();
+        endReceiving(move);
         if (controlFlagsClear()) {
             std::string line = ReadLn();
             setLastReply(line);
@@ -782,13 +786,7 @@ void TFtpClient::Download(const std::string& remoteName, const std::string& loca
             target.emplace(localPath.empty() ? localNameOf(remoteName) : localPath);
             m_dataSocket->captureInto(*target);
         }
-        if (OnTransactionStop)
-            OnTransactionStop(*this);
-        m_dataSocket->Close();
-        m_bytesTotal = m_dataSocket->BytesRecvd();
-        ReportStatus(1, "Empfangen " + std::to_string(m_bytesTotal) + " Byte");
-        if (!move)
-            requireDataMoved();
+        endReceiving(move);
         const bool confirmed = readCompletionReply(CmdUpload);
         if (OnTransactionStop)
             OnTransactionStop(*this);

@@ -207,6 +207,9 @@ private:
     // Accepts the data connection (PORT), fires OnTransactionStart; true when the data may move
     // (neither cancelled nor timed out).
     bool beginDataPhase();
+    // Ends a receiving data phase (Nlist, Download): OnTransactionStop, the data connection closed,
+    // BytesTotal set to what arrived and reported; raises when the data was not moved.
+    void endReceiving(bool moved);
     // Detects the server system once (SYST) and makes or clears the listing parser.
     void prepareListParser();
     void listLoop(bool nameList);
