@@ -1,5 +1,7 @@
 #include "shell/info.h"
 
+#include "shell/windows.h"
+
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -56,6 +58,11 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     layout->addWidget(panel);
     layout->addWidget(OKButton, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TAboutBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    centreOnScreen(*this);
 }
 
 } // namespace velmo

@@ -12,6 +12,9 @@ public:
     explicit TAboutBox(QWidget* parent = nullptr);
 
     QPushButton* OKButton;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 // Where the program comes from, shown in the about box.

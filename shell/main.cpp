@@ -5,6 +5,7 @@
 #include "shell/currency.h"
 #include "shell/dialogs.h"
 #include "shell/settings.h"
+#include "shell/windows.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStatusBar>
 
 namespace velmo {
@@ -33,8 +33,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Internet - Shop"));
     resize(696, 480);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(*this);
 
     auto* panel = new QFrame(this);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);

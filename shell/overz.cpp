@@ -5,6 +5,7 @@
 #include "platform/settings_store.h"
 #include "shell/dialogs.h"
 #include "shell/settings.h"
+#include "shell/windows.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -93,6 +94,7 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
 
 void TForm10::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    centreOnScreen(*this);
     guarded([this] { FormShow(); });
 }
 
