@@ -10,6 +10,9 @@ namespace velmo::detail {
 // An ordered sequence of record numbers, kept in blocks of a few hundred so that one insertion or
 // removal moves at most a block's worth of entries instead of the whole order. Position by rank
 // needs a binary search over the block starts; walking to the neighbour is constant time.
+//
+// Every entry also knows its block, so an entry is found again by scanning one block instead of
+// searching the order by key (each step of such a search compares two records' keys).
 class BlockList {
 public:
     struct Pos {
@@ -25,17 +28,44 @@ public:
         m_starts.clear();
         m_validStarts = 0;
         m_size = 0;
+        m_tags.clear();
+        m_blockOfTag.clear();
+        m_freeTags.clear();
+        m_tagOf = {};
     }
 
     // Takes over an already sorted sequence.
     void assign(const std::vector<std::uint32_t>& sorted) {
         clear();
+        if (!sorted.empty())
+            m_tagOf.assign(static_cast<std::size_t>(*std::max_element(sorted.begin(), sorted.end())) + 1,
+                           kNoTag);
         for (std::size_t i = 0; i < sorted.size(); i += kFill) {
             const std::size_t n = std::min(kFill, sorted.size() - i);
             m_blocks.emplace_back(sorted.begin() + static_cast<std::ptrdiff_t>(i),
                                   sorted.begin() + static_cast<std::ptrdiff_t>(i + n));
+            m_tags.push_back(newTag());
+            m_blockOfTag[m_tags.back()] = m_blocks.size() - 1;
+            for (std::uint32_t id : m_blocks.back())
+                setTag(id, m_tags.back());
         }
         m_size = sorted.size();
+    }
+
+    // Where the entry id stands; false when it is not in the sequence.
+    bool find(std::uint32_t id, Pos& out) const {
+        if (id >= m_tagOf.size() || m_tagOf[id] == kNoTag)
+            return false;
+        const std::uint32_t tag = m_tagOf[id];
+        const std::size_t block = m_blockOfTag[tag];
+        if (block >= m_blocks.size() || m_tags[block] != tag)
+            return false;
+        const auto& b = m_blocks[block];
+        const auto it = std::find(b.begin(), b.end(), id);
+        if (it == b.end())
+            return false;
+        out = {block, static_cast<std::size_t>(it - b.begin())};
+        return true;
     }
 
     Pos locate(std::size_t rank) const {
@@ -100,8 +130,11 @@ public:
         if (m_blocks.empty() || m_blocks.back().size() >= kFill) {
             m_blocks.emplace_back();
             m_blocks.back().reserve(kFill);
+            m_tags.push_back(newTag());
+            m_blockOfTag[m_tags.back()] = m_blocks.size() - 1;
         }
         m_blocks.back().push_back(id);
+        setTag(id, m_tags.back());
         ++m_size;
         // Starts of existing blocks are unchanged; a new block's start is computed on demand.
         m_validStarts = std::min(m_validStarts, m_blocks.size() - 1);
@@ -115,11 +148,17 @@ public:
         }
         auto& block = m_blocks[p.block];
         block.insert(block.begin() + static_cast<std::ptrdiff_t>(p.offset), id);
+        setTag(id, m_tags[p.block]);
         ++m_size;
         if (block.size() > 2 * kFill) {
             std::vector<std::uint32_t> tail(block.begin() + static_cast<std::ptrdiff_t>(kFill), block.end());
             block.resize(kFill);
+            const std::uint32_t tag = newTag();
+            for (std::uint32_t moved : tail)
+                setTag(moved, tag);
             m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(p.block) + 1, std::move(tail));
+            m_tags.insert(m_tags.begin() + static_cast<std::ptrdiff_t>(p.block) + 1, tag);
+            renumberFrom(p.block + 1);
         }
         m_validStarts = std::min(m_validStarts, p.block + 1);
     }
@@ -138,10 +177,15 @@ public:
 
     void erase(Pos p) {
         auto& block = m_blocks[p.block];
+        m_tagOf[block[p.offset]] = kNoTag;
         block.erase(block.begin() + static_cast<std::ptrdiff_t>(p.offset));
         --m_size;
-        if (block.empty())
+        if (block.empty()) {
+            m_freeTags.push_back(m_tags[p.block]);
             m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(p.block));
+            m_tags.erase(m_tags.begin() + static_cast<std::ptrdiff_t>(p.block));
+            renumberFrom(p.block);
+        }
         m_validStarts = std::min(m_validStarts, p.block + 1);
     }
 
@@ -153,6 +197,27 @@ public:
 
 private:
     static constexpr std::size_t kFill = 512;
+    static constexpr std::uint32_t kNoTag = ~std::uint32_t{0};
+
+    // Blocks move when one is split or removed, so entries name their block by a tag that stays.
+    std::uint32_t newTag() {
+        if (!m_freeTags.empty()) {
+            const std::uint32_t tag = m_freeTags.back();
+            m_freeTags.pop_back();
+            return tag;
+        }
+        m_blockOfTag.push_back(0);
+        return static_cast<std::uint32_t>(m_blockOfTag.size() - 1);
+    }
+    void setTag(std::uint32_t id, std::uint32_t tag) {
+        if (id >= m_tagOf.size())
+            m_tagOf.resize(static_cast<std::size_t>(id) + 1, kNoTag);
+        m_tagOf[id] = tag;
+    }
+    void renumberFrom(std::size_t block) {
+        for (std::size_t i = block; i < m_blocks.size(); ++i)
+            m_blockOfTag[m_tags[i]] = i;
+    }
 
     // m_starts[i] is the rank of block i's first entry; entries from m_validStarts on are stale.
     void updateStarts() const {
@@ -174,6 +239,10 @@ private:
     mutable std::vector<std::size_t> m_starts;
     mutable std::size_t m_validStarts = 0;
     std::size_t m_size = 0;
+    std::vector<std::uint32_t> m_tags;     // per block: its tag
+    std::vector<std::size_t> m_blockOfTag; // per tag: the block's place
+    std::vector<std::uint32_t> m_freeTags; // tags of removed blocks
+    std::vector<std::uint32_t> m_tagOf;    // per entry value: its block's tag, or kNoTag
 };
 
 } // namespace velmo::detail

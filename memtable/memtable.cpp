@@ -58,6 +58,8 @@ struct MemTable::Index {
     // used, or the order is sorted anew when too many have gathered.
     std::vector<RecordId> pending;
     std::uint64_t version = 0;
+    // During a post: the record was taken out and must be placed again.
+    bool displaced = false;
 };
 
 // --- definition ----------------------------------------------------------------------------------
@@ -549,16 +551,76 @@ void MemTable::placeRecord(Index& ix, RecordId id) {
 
 void MemTable::unplaceRecord(Index& ix, RecordId id) {
     BlockList::Pos p;
-    if (ix.order.lowerBound([&](RecordId e) { return before(ix, e, id); }, p) && ix.order.at(p) == id) {
+    if (ix.order.find(id, p)) {
         ix.order.erase(p);
         ++ix.version;
         return;
     }
-    // Not where its key says: the order is no longer trustworthy, sort it again when needed.
+    // Missing from an order that should hold it: the order is no longer trustworthy, sort it again
+    // when needed.
+    dropOrder(ix);
+}
+
+void MemTable::dropOrder(Index& ix) {
     ix.built = false;
     ix.order.clear();
     ix.pending.clear();
     ++ix.version;
+}
+
+bool MemTable::sameKeyBytes(const Index& ix, const char* a, const char* b) const {
+    for (int f : ix.fields) {
+        const Value x = valueIn(a, f), y = valueIn(b, f);
+        if (x.present != y.present || x.bytes != y.bytes)
+            return false;
+    }
+    return true;
+}
+
+// Saving a catalog posts every article once with only its price changed, so a post that leaves a key
+// alone must not cost a removal and a search for the new place in every index. Such a record already
+// stands among its equal keys, and the post makes it the newest of them: it stays where it is when it
+// leads its run, and otherwise moves to the run's start. Equal means equal by the index's own
+// comparison, since keys may compare equal and still differ in their bytes (case, or characters the
+// collation ignores).
+// Returns false when the key changed: the record has then been taken out, to be placed once the new
+// values are stored.
+bool MemTable::repostInPlace(Index& ix, RecordId id, const char* newBlob) {
+    if (!sameKeyBytes(ix, blob(id), newBlob)) {
+        unplaceRecord(ix, id);
+        return false;
+    }
+    BlockList::Pos p;
+    if (!ix.order.find(id, p)) {
+        dropOrder(ix);
+        return false;
+    }
+    auto equalAt = [&](std::size_t rank) { return compareKeys(ix, blob(ix.order.at(rank)), newBlob) == 0; };
+    const std::size_t rank = ix.order.rankOf(p);
+    if (rank == 0 || !equalAt(rank - 1))
+        return true;
+    // Gallop back over the run, whose keys mostly have the very same bytes and so compare without
+    // the collation, to a key before it; then search between.
+    std::size_t lo = 0, hi = rank - 1; // hi holds an equal key; the run starts in [lo, hi]
+    for (std::size_t step = 1; hi > 0; step *= 2) {
+        const std::size_t probe = hi > step ? hi - step : 0;
+        if (!equalAt(probe)) {
+            lo = probe + 1;
+            break;
+        }
+        hi = probe;
+    }
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (equalAt(mid))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    ix.order.erase(p);
+    ix.order.insert(hi, id);
+    ++ix.version;
+    return true;
 }
 
 void MemTable::checkUnique(Index& ix, const char* newBlob, RecordId self) {
@@ -665,10 +727,7 @@ void MemTable::appendPrepared(std::unique_ptr<char[]> newBlob) {
             ix.pending.push_back(id);
         } else {
             // A bulk load: one sort later is cheaper than placing every record now.
-            ix.built = false;
-            ix.order.clear();
-            ix.pending.clear();
-            ++ix.version;
+            dropOrder(ix);
         }
     }
     m_cur = id;
@@ -759,8 +818,10 @@ void MemTable::Post() {
 
     const RecordId id = m_cur;
     for (std::size_t i = 1; i < m_indexes.size(); ++i) {
-        if (m_indexes[i]->unique)
-            checkUnique(*m_indexes[i], newBlob.get(), id);
+        // A key that kept its bytes was accepted when it was stored.
+        Index& ix = *m_indexes[i];
+        if (ix.unique && !sameKeyBytes(ix, blob(id), newBlob.get()))
+            checkUnique(ix, newBlob.get(), id);
     }
     // Views need to redraw everything only when the record changes its row.
     const int rowBefore = m_filtered ? -1 : currentRow();
@@ -768,19 +829,20 @@ void MemTable::Post() {
         Index& ix = *m_indexes[i];
         if (ix.built) {
             ready(ix);
-            unplaceRecord(ix, id);
+            ix.displaced = !repostInPlace(ix, id, newBlob.get());
         }
     }
     m_blobs[id] = std::move(newBlob);
     m_seqs[id] = ++m_seqCounter;
     for (std::size_t i = 1; i < m_indexes.size(); ++i) {
         Index& ix = *m_indexes[i];
-        if (ix.built)
+        if (ix.built && ix.displaced)
             placeRecord(ix, id);
+        ix.displaced = false;
     }
     clearBuffer();
     m_state = TableState::Browse;
-    m_curPosIndex = nullptr;
+    // The cached place of the record stays good in an order that did not change (its version tells).
     const bool sameRow = !m_filtered && rowBefore >= 0 && currentRow() == rowBefore;
     if (!sameRow)
         invalidateViews();
@@ -871,7 +933,7 @@ bool MemTable::positionOf(Index& ix, RecordId id, BlockList::Pos& pos) {
         pos = m_curPos;
         return true;
     }
-    if (!ix.order.lowerBound([&](RecordId e) { return before(ix, e, id); }, pos) || ix.order.at(pos) != id)
+    if (!ix.order.find(id, pos))
         return false;
     if (&ix == m_indexes[m_current].get() && id == m_cur)
         rememberPos(pos);

@@ -282,6 +282,9 @@ private:
     Index& current() { return *m_indexes[m_current]; }
     void placeRecord(Index& ix, RecordId id);
     void unplaceRecord(Index& ix, RecordId id);
+    void dropOrder(Index& ix);
+    bool sameKeyBytes(const Index& ix, const char* a, const char* b) const;
+    bool repostInPlace(Index& ix, RecordId id, const char* newBlob);
     void checkUnique(Index& ix, const char* newBlob, RecordId self);
     void setLabelBefore(RecordId id, RecordId anchor);
     void relabel();
