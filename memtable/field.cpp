@@ -29,6 +29,15 @@ double parseFloat(std::string_view text) {
     return v;
 }
 
+// A float, currency or date-time field's value as a double; no value reads 0.
+double numberAsDouble(FieldType type, bool present, std::string_view bytes) {
+    if (!present)
+        return 0.0;
+    if (type == FieldType::Currency)
+        return german::currToDouble(german::Currency{detail::loadInt64(bytes)});
+    return detail::loadDouble(bytes);
+}
+
 german::Currency parseCurrency(std::string_view text) {
     // Validated first so the message is this one whatever the converter would say.
     parseFloat(text);
@@ -108,16 +117,9 @@ std::string Field::asString() const {
 
 double Field::asFloat() const {
     auto v = m_table->currentValue(m_index);
-    switch (m_def.type) {
-    case FieldType::String:
+    if (m_def.type == FieldType::String)
         return parseFloat(v.bytes);
-    case FieldType::Float:
-    case FieldType::DateTime:
-        return v.present ? detail::loadDouble(v.bytes) : 0.0;
-    case FieldType::Currency:
-        return v.present ? german::currToDouble(german::Currency{detail::loadInt64(v.bytes)}) : 0.0;
-    }
-    return 0.0;
+    return numberAsDouble(m_def.type, v.present, v.bytes);
 }
 
 german::Currency Field::asCurrency() const {
@@ -136,23 +138,15 @@ german::Currency Field::asCurrency() const {
 
 german::DateTime Field::asDateTime() const {
     auto v = m_table->currentValue(m_index);
-    switch (m_def.type) {
-    case FieldType::String: {
-        std::optional<german::DateTime> d;
-        try {
-            d = german::strToDateTime(v.bytes);
-        } catch (const EConvertError&) {
-            throw EConvertError(formatMessage(kNotADateTime, quote(v.bytes)));
-        }
-        return d.value_or(0.0);
+    if (m_def.type != FieldType::String)
+        return numberAsDouble(m_def.type, v.present, v.bytes);
+    std::optional<german::DateTime> d;
+    try {
+        d = german::strToDateTime(v.bytes);
+    } catch (const EConvertError&) {
+        throw EConvertError(formatMessage(kNotADateTime, quote(v.bytes)));
     }
-    case FieldType::Float:
-    case FieldType::DateTime:
-        return v.present ? detail::loadDouble(v.bytes) : 0.0;
-    case FieldType::Currency:
-        return v.present ? german::currToDouble(german::Currency{detail::loadInt64(v.bytes)}) : 0.0;
-    }
-    return 0.0;
+    return d.value_or(0.0);
 }
 
 void Field::setAsString(std::string_view text) {
@@ -167,19 +161,7 @@ void Field::setAsString(std::string_view text) {
 }
 
 void Field::setAsFloat(double value) {
-    m_table->checkEditable();
-    switch (m_def.type) {
-    case FieldType::String:
-        m_table->assign(m_index, true, std::string(detail::cutString(german::floatToStr(value), m_def.size)));
-        return;
-    case FieldType::Float:
-    case FieldType::DateTime:
-        m_table->assign(m_index, true, detail::doubleBytes(value));
-        return;
-    case FieldType::Currency:
-        m_table->assign(m_index, true, detail::int64Bytes(german::doubleToCurr(value).scaled));
-        return;
-    }
+    setNumber(value, german::floatToStr);
 }
 
 void Field::setAsCurrency(german::Currency value) {
@@ -199,11 +181,15 @@ void Field::setAsCurrency(german::Currency value) {
 }
 
 void Field::setAsDateTime(german::DateTime value) {
+    setNumber(value, german::dateTimeToStr);
+}
+
+// A float or a date-time: a string field keeps it as text, a currency field rounded.
+void Field::setNumber(double value, std::string (*toText)(double)) {
     m_table->checkEditable();
     switch (m_def.type) {
     case FieldType::String:
-        m_table->assign(m_index, true,
-                        std::string(detail::cutString(german::dateTimeToStr(value), m_def.size)));
+        m_table->assign(m_index, true, std::string(detail::cutString(toText(value), m_def.size)));
         return;
     case FieldType::Float:
     case FieldType::DateTime:

@@ -957,82 +957,60 @@ void MemTable::moveTo(RecordId id, const BlockList::Pos* pos) {
         notify(NoteCursor | NoteRecord);
 }
 
-void MemTable::First() {
-    checkActive();
-    checkBrowse();
-    Index& ix = current();
-    ready(ix);
-    m_bof = true;
-    if (!ix.order.empty()) {
-        BlockList::Pos p{};
-        do {
-            if (accepts(ix.order.at(p))) {
-                m_eof = false;
-                moveTo(ix.order.at(p), &p);
-                return;
-            }
-        } while (ix.order.next(p));
+// Moves p, itself first when `self`, towards the end (or the start) of the order to a record the
+// filter accepts; false when there is none.
+bool MemTable::findAccepted(const Index& ix, BlockList::Pos& p, bool forward, bool self) {
+    if (self && accepts(ix.order.at(p)))
+        return true;
+    while (forward ? ix.order.next(p) : ix.order.prior(p)) {
+        if (accepts(ix.order.at(p)))
+            return true;
     }
-    m_eof = true;
-    moveTo(kNoRecord, nullptr);
+    return false;
+}
+
+void MemTable::First() {
+    moveToEnd(true);
 }
 
 void MemTable::Last() {
+    moveToEnd(false);
+}
+
+void MemTable::moveToEnd(bool first) {
     checkActive();
     checkBrowse();
     Index& ix = current();
     ready(ix);
-    m_eof = true;
-    if (!ix.order.empty()) {
-        BlockList::Pos p = ix.order.lastPos();
-        do {
-            if (accepts(ix.order.at(p))) {
-                m_bof = false;
-                moveTo(ix.order.at(p), &p);
-                return;
-            }
-        } while (ix.order.prior(p));
-    }
-    m_bof = true;
-    moveTo(kNoRecord, nullptr);
+    BlockList::Pos p{};
+    if (!first && !ix.order.empty())
+        p = ix.order.lastPos();
+    const bool found = !ix.order.empty() && findAccepted(ix, p, first, true);
+    // The end moved to is always reached; the other one too when nothing is visible.
+    m_bof = first || !found;
+    m_eof = !first || !found;
+    moveTo(found ? ix.order.at(p) : kNoRecord, found ? &p : nullptr);
 }
 
 void MemTable::Next() {
-    checkActive();
-    checkBrowse();
-    Index& ix = current();
-    BlockList::Pos p;
-    if (!positionOf(ix, m_cur, p)) {
-        m_eof = true;
-        return;
-    }
-    while (ix.order.next(p)) {
-        if (accepts(ix.order.at(p))) {
-            m_bof = m_eof = false;
-            moveTo(ix.order.at(p), &p);
-            return;
-        }
-    }
-    m_eof = true;
+    moveOne(true);
 }
 
 void MemTable::Prior() {
+    moveOne(false);
+}
+
+void MemTable::moveOne(bool forward) {
     checkActive();
     checkBrowse();
     Index& ix = current();
     BlockList::Pos p;
-    if (!positionOf(ix, m_cur, p)) {
-        m_bof = true;
+    if (positionOf(ix, m_cur, p) && findAccepted(ix, p, forward, false)) {
+        m_bof = m_eof = false;
+        moveTo(ix.order.at(p), &p);
         return;
     }
-    while (ix.order.prior(p)) {
-        if (accepts(ix.order.at(p))) {
-            m_bof = m_eof = false;
-            moveTo(ix.order.at(p), &p);
-            return;
-        }
-    }
-    m_bof = true;
+    (forward ? m_eof : m_bof) = true;
 }
 
 bool MemTable::isEmpty() {
@@ -1078,16 +1056,11 @@ bool MemTable::SeekNearest(std::string_view value) {
             return (ix.descending ? -c : c) < 0;
         },
         p);
-    if (!any)
+    if (!any || !findAccepted(ix, p, true, true))
         return false;
-    do {
-        if (accepts(ix.order.at(p))) {
-            m_eof = m_bof = false;
-            moveTo(ix.order.at(p), &p);
-            return true;
-        }
-    } while (ix.order.next(p));
-    return false;
+    m_eof = m_bof = false;
+    moveTo(ix.order.at(p), &p);
+    return true;
 }
 
 void MemTable::setFiltered(bool on) {
@@ -1115,14 +1088,9 @@ RecordId MemTable::visibleNeighbour(RecordId id) {
     BlockList::Pos start;
     if (!positionOf(ix, id, start))
         return kNoRecord;
-    BlockList::Pos p = start;
-    while (ix.order.next(p)) {
-        if (accepts(ix.order.at(p)))
-            return ix.order.at(p);
-    }
-    p = start;
-    while (ix.order.prior(p)) {
-        if (accepts(ix.order.at(p)))
+    for (const bool forward : {true, false}) {
+        BlockList::Pos p = start;
+        if (findAccepted(ix, p, forward, false))
             return ix.order.at(p);
     }
     return kNoRecord;

@@ -117,6 +117,7 @@ private:
     friend class MemTable;
     Field(MemTable& table, int index, FieldDef def)
         : m_table(&table), m_index(index), m_def(std::move(def)) {}
+    void setNumber(double value, std::string (*toText)(double));
 
     MemTable* m_table;
     int m_index;
@@ -292,6 +293,9 @@ private:
 
     // Cursor.
     bool accepts(RecordId id);
+    bool findAccepted(const Index& ix, detail::BlockList::Pos& p, bool forward, bool self);
+    void moveToEnd(bool first);
+    void moveOne(bool forward);
     bool positionOf(Index& ix, RecordId id, detail::BlockList::Pos& pos);
     void rememberPos(const detail::BlockList::Pos& pos);
     void moveTo(RecordId id, const detail::BlockList::Pos* pos);

@@ -234,6 +234,37 @@ TEST_F(ArticleTable, FilterAndRecordCount) {
     EXPECT_EQ(current(), "3"); // removing the filter keeps the current record
 }
 
+TEST_F(ArticleTable, WalkingBothWaysStopsAtTheVisibleEnds) {
+    add("1", "Bosch");
+    add("2", "Miele");
+    add("3", "Bosch");
+    add("4", "Miele");
+    t.OnFilterRecord = [](MemTable& tab) { return tab.fieldByName("Hersteller").asString() == "Bosch"; };
+    t.setFiltered(true);
+    t.setIndexName("ArtikelNr");
+    struct Move {
+        void (MemTable::*op)();
+        const char* nr;
+        bool bof, eof;
+    } moves[] = {
+        {&MemTable::Last, "3", false, true},  {&MemTable::Prior, "1", false, false},
+        {&MemTable::Prior, "1", true, false}, {&MemTable::Next, "3", false, false},
+        {&MemTable::Next, "3", false, true},  {&MemTable::First, "1", true, false},
+    };
+    for (const auto& m : moves) {
+        (t.*m.op)();
+        EXPECT_EQ(current(), m.nr);
+        EXPECT_EQ(t.bof(), m.bof) << "at " << m.nr;
+        EXPECT_EQ(t.eof(), m.eof) << "at " << m.nr;
+    }
+    t.OnFilterRecord = [](MemTable&) { return false; };
+    t.setFiltered(true);
+    t.Last();
+    EXPECT_TRUE(t.bof());
+    EXPECT_TRUE(t.eof());
+    EXPECT_EQ(t.currentRecord(), kNoRecord);
+}
+
 TEST_F(ArticleTable, StatesAndTheirErrors) {
     EXPECT_EQ(errorOf([&] { t.Delete(); }), "Operation bei leerer Datenmenge nicht ausführbar");
 
