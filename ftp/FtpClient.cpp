@@ -304,12 +304,7 @@ void TFtpClient::DoCommand(const std::string& line) {
     if (isFailure(code, FailureRange::Command)) {
         if (code >= 500 && code <= 502 && OnUnSupportedFunction)
             OnUnSupportedFunction(*this, type);
-        if (!OnFailure)
-            throw FTPException(LastReply());
-        bool handled = false;
-        OnFailure(*this, handled, type);
-        if (!handled)
-            throw FTPException(LastReply());
+        offerFailure(type);
         return;
     }
     fireSuccess(type);
@@ -376,14 +371,12 @@ void TFtpClient::DrainReply() {
     reportLevel1(got);
 }
 
-bool TFtpClient::transferFailure(TCmdType type) {
-    if (!OnFailure)
-        throw FTPException(LastReply());
+void TFtpClient::offerFailure(TCmdType type) {
     bool handled = false;
-    OnFailure(*this, handled, type);
+    if (OnFailure)
+        OnFailure(*this, handled, type);
     if (!handled)
         throw FTPException(LastReply());
-    return true;
 }
 
 void TFtpClient::requireReply() {
@@ -398,8 +391,10 @@ bool TFtpClient::openDataConnection(TCmdType type) {
     if (Passive) {
         Transaction("PASV");
         requireReply();
-        if (isFailure(ReplyNumber(), FailureRange::Pasv))
-            return !transferFailure(type);
+        if (isFailure(ReplyNumber(), FailureRange::Pasv)) {
+            offerFailure(type);
+            return false;
+        }
         // The address in the reply is not used: the data goes to the host we are talking to.
         const std::string reply = LastReply();
         const int high = parseDecimal(NthField(reply, ',', 5));
@@ -413,8 +408,10 @@ bool TFtpClient::openDataConnection(TCmdType type) {
         m_dataSocket->AcceptPeer = PeerAddress();
         Transaction("PORT " + LocalAddressCommas() + m_dataSocket->LocalPortCommas());
         requireReply();
-        if (isFailure(ReplyNumber(), FailureRange::Transfer))
-            return !transferFailure(type);
+        if (isFailure(ReplyNumber(), FailureRange::Transfer)) {
+            offerFailure(type);
+            return false;
+        }
     }
     return true;
 }
@@ -445,8 +442,10 @@ bool TFtpClient::readCompletionReply(TCmdType type) {
         ReadMultiLine(line);
     requireReply();
     // A transfer the server reports as broken (426, 451, 552, ...) is no success.
-    if (isFailure(ReplyNumber(), FailureRange::Transfer))
-        return !transferFailure(type);
+    if (isFailure(ReplyNumber(), FailureRange::Transfer)) {
+        offerFailure(type);
+        return false;
+    }
     return true;
 }
 
@@ -545,7 +544,8 @@ bool TFtpClient::transferCommandAccepted(TCmdType type, bool reportUnsupported) 
         return true;
     if (reportUnsupported && code >= 500 && code <= 502 && OnUnSupportedFunction)
         OnUnSupportedFunction(*this, type);
-    return !transferFailure(type);
+    offerFailure(type);
+    return false;
 }
 
 bool TFtpClient::beginDataPhase() {

@@ -180,8 +180,8 @@ private:
     void loginCommand(const std::string& command, const std::string& report);
     void discardStaleInput();
     // Raises FTPException with the last reply unless an OnFailure handler sets Handled; returns
-    // true when the failure was handled.
-    bool transferFailure(TCmdType type);
+    // only when the failure was handled.
+    void offerFailure(TCmdType type);
     // Opens the data connection (PASV or a listening socket announced by PORT). Returns false when
     // an OnFailure handler took care of a refusal.
     bool openDataConnection(TCmdType type);
