@@ -96,26 +96,34 @@ QString errorBoxText(const QString& message) {
     return message;
 }
 
-void showException(const std::exception& e) {
-    dialogs().showError(errorBoxText(QString::fromUtf8(e.what())));
+void showException(DialogSeam& dialogs, const std::exception& e) {
+    dialogs.showError(errorBoxText(QString::fromUtf8(e.what())));
 }
 
-bool guarded(const std::function<void()>& f) noexcept {
+void showException(const std::exception& e) {
+    showException(dialogs(), e);
+}
+
+bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept {
     try {
         f();
         return true;
     } catch (const std::exception& e) {
         try {
-            showException(e);
+            showException(dialogs, e);
         } catch (...) {
         }
     } catch (...) {
         try {
-            dialogs().showError(QStringLiteral("Unbekannter Fehler."));
+            dialogs.showError(QStringLiteral("Unbekannter Fehler."));
         } catch (...) {
         }
     }
     return false;
+}
+
+bool guarded(const std::function<void()>& f) noexcept {
+    return guarded(dialogs(), f);
 }
 
 } // namespace velmo

@@ -51,16 +51,31 @@ QString errorBoxText(const QString& message);
 
 // Shows an escaped error in the standard error box.
 void showException(const std::exception& e);
+void showException(DialogSeam& dialogs, const std::exception& e);
 
 // Runs f and shows any exception it throws in the standard error box; nothing escapes to Qt.
 // Returns false when f threw.
 bool guarded(const std::function<void()>& f) noexcept;
+// The same, showing the error through the given seam.
+bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept;
 
 // Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
 // not take are dropped.
 template <class F> auto guard(F f) {
     return [f = std::move(f)](auto&&... args) {
         guarded([&] {
+            if constexpr (std::is_invocable_v<F&, decltype(args)...>)
+                f(args...);
+            else
+                f();
+        });
+    };
+}
+
+// The same, through the given seam.
+template <class F> auto guard(DialogSeam& dialogs, F f) {
+    return [&dialogs, f = std::move(f)](auto&&... args) {
+        guarded(dialogs, [&] {
             if constexpr (std::is_invocable_v<F&, decltype(args)...>)
                 f(args...);
             else

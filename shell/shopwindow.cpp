@@ -1,0 +1,25 @@
+#include "shell/shopwindow.h"
+
+#include "shell/windows.h"
+
+#include <QShowEvent>
+
+namespace velmo {
+
+ShopWindow::ShopWindow(DialogSeam& dialogs, Placement placement, QWidget* parent)
+    : QDialog(parent), m_dialogs(dialogs), m_placement(placement) {}
+
+void ShopWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (m_placement == Placement::OnOwner)
+        centreOnOwner(*this);
+    else
+        centreOnScreen(*this);
+    // Queued, so that a failed opening also ends the modal loop that is just starting.
+    if (!guarded([this] { opening(); }) && !keepOpenOnFailure())
+        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+}
+
+} // namespace velmo
