@@ -1,0 +1,127 @@
+#include "datafiles/orderfiles.h"
+
+namespace velmo::datafiles {
+
+namespace {
+
+constexpr std::string_view kSeparator = ";;";
+
+[[noreturn]] void throwShortLine(std::string_view fileName, std::size_t lineNumber, std::size_t cuts) {
+    throw EOrderLineError(
+        formatMessage("Zeile %s in %s ist unvollständig: sie hat weniger als %s Trennzeichen \";;\"",
+                      {std::to_string(lineNumber), fileName, std::to_string(cuts)}));
+}
+
+} // namespace
+
+std::optional<std::vector<std::string>> cutFields(std::string_view line, std::size_t k) {
+    std::vector<std::string> fields;
+    fields.reserve(k + 1);
+    for (std::size_t i = 0; i < k; ++i) {
+        const std::size_t at = line.find(kSeparator);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        fields.emplace_back(line.substr(0, at));
+        line.remove_prefix(at + kSeparator.size());
+    }
+    fields.emplace_back(line);
+    return fields;
+}
+
+std::string decimalComma(std::string_view amount) {
+    std::string out(amount);
+    if (const std::size_t dot = out.find('.'); dot != std::string::npos)
+        out[dot] = ',';
+    return out;
+}
+
+std::optional<german::DateTime> orderDate(std::string_view text) {
+    if (const std::size_t dash = text.find('-'); dash != std::string_view::npos)
+        text = text.substr(0, dash);
+    return german::strToDateTime(text);
+}
+
+std::array<std::string*, 12> textFields(OrderRecord& o) {
+    return {&o.BestellNr, &o.Name, &o.Firma, &o.Strasse, &o.PLZOrt,  &o.Land,
+            &o.Tel,       &o.Fax,  &o.mail,  &o.Paytype, &o.Versand, &o.status};
+}
+
+std::array<const std::string*, 12> textFields(const OrderRecord& o) {
+    return {&o.BestellNr, &o.Name, &o.Firma, &o.Strasse, &o.PLZOrt,  &o.Land,
+            &o.Tel,       &o.Fax,  &o.mail,  &o.Paytype, &o.Versand, &o.status};
+}
+
+std::optional<OrderRecord> parseOrderLine(std::string_view line) {
+    std::optional<std::vector<std::string>> fields = cutFields(line, kOrderCuts);
+    if (!fields)
+        return std::nullopt;
+    OrderRecord order;
+    order.Datum = orderDate((*fields)[0]);
+    std::array<std::string*, 12> text = textFields(order);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        *text[i] = std::move((*fields)[i + 1]);
+    order.Versand = decimalComma(order.Versand);
+    return order;
+}
+
+std::optional<Position> parsePositionLine(std::string_view line) {
+    std::optional<std::vector<std::string>> f = cutFields(line, kPositionCuts);
+    if (!f)
+        return std::nullopt;
+    return Position{std::move((*f)[0]), std::move((*f)[2]), std::move((*f)[3]), std::move((*f)[4]),
+                    decimalComma((*f)[5])};
+}
+
+std::vector<OrderRecord> parseOrders(const Lines& lines, std::string_view fileName) {
+    std::vector<OrderRecord> orders;
+    orders.reserve(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::optional<OrderRecord> order = parseOrderLine(lines[i]);
+        if (!order)
+            throwShortLine(fileName, i + 1, kOrderCuts);
+        orders.push_back(std::move(*order));
+    }
+    return orders;
+}
+
+std::vector<Position> parsePositions(const Lines& lines, std::optional<std::string_view> bestellNr,
+                                     std::string_view fileName) {
+    std::vector<Position> positions;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        // Lines of other orders are passed over without cutting them up.
+        if (bestellNr && std::string_view(line).substr(0, line.find(kSeparator)) != *bestellNr)
+            continue;
+        std::optional<Position> p = parsePositionLine(line);
+        if (!p)
+            throwShortLine(fileName, i + 1, kPositionCuts);
+        if (isPosition(*p))
+            positions.push_back(std::move(*p));
+    }
+    return positions;
+}
+
+std::string orderLine(const OrderRecord& order) {
+    std::string line = order.Datum ? german::dateTimeToStr(*order.Datum) : std::string();
+    for (const std::string* field : textFields(order)) {
+        line += kSeparator;
+        line += *field;
+    }
+    return line;
+}
+
+Lines loadOrderFile(const std::string& path) {
+    if (!pathExists(path))
+        writeFileBytes(path, {});
+    return readLines(path);
+}
+
+void saveOrders(const std::string& path, const std::vector<OrderRecord>& orders) {
+    Lines lines;
+    lines.reserve(orders.size());
+    for (const OrderRecord& order : orders)
+        lines.push_back(orderLine(order));
+    writeLines(path, lines);
+}
+
+} // namespace velmo::datafiles
