@@ -17,7 +17,7 @@ allowed = {
     "memtable": {"platform"},
     "memtable/qt": {"memtable", "platform", "platform/qt"},
     "report": {"platform", "platform/qt"},
-    "shell": {"platform", "platform/qt", "datafiles"},
+    "shell": {"platform", "platform/qt", "datafiles", "ftp"},
     "catalog": {"shell", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
     "sync": {"shell", "ftp", "datafiles", "platform", "platform/qt"},
     "orders": {"shell", "memtable", "memtable/qt", "report", "datafiles", "platform", "platform/qt"},
