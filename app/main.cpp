@@ -14,6 +14,7 @@
 #include "shell/dialogs.h"
 #include "shell/info.h"
 #include "shell/overz.h"
+#include "shell/shop.h"
 #include "statistics/u_artikel.h"
 #include "statistics/u_preis.h"
 #include "sync/connect.h"
@@ -25,37 +26,41 @@
 using namespace velmo;
 
 int main(int argc, char** argv) {
-    VelmoApplication app(argc, argv);
+    // The Qt seam keeps no state of its own, so it may exist before the application object; the
+    // application's backstop shows what a handler lets escape through it.
+    const std::unique_ptr<DialogSeam> seam = makeQtDialogs();
+    VelmoApplication app(argc, argv, *seam);
     // Errors inside the bound views (a typed character that starts an edit, a click that posts one)
     // end in the standard error box like every other handler's.
-    setDataLinkErrorHandler([](const std::exception& e) { showException(e); });
+    setDataLinkErrorHandler([&dialogs = *seam](const std::exception& e) { showException(dialogs, e); });
 
-    // Every window is created once, in this order, and lives until the program ends. The main
-    // window owns the others, so they close with it.
-    auto mainWindow = std::make_unique<TForm1>();
+    Shop shop(*seam);
+    // Asked for before the main window has settled, so it has no owner.
+    TForm9 currency(shop.dialogs);
+
+    // Each window gets what it uses through its constructor. The main window owns the others, so
+    // they close with it; a window that opens another is handed it, so it is created after it.
+    auto mainWindow = std::make_unique<TForm1>(shop, currency);
     TForm1* main = mainWindow.get();
-    auto* form2 = new TForm2(main);
-    auto* form3 = new TForm3(main);
-    auto* form4 = new TForm4(main);
-    auto* form5 = new TForm5(main);
+    auto* form3 = new TForm3(shop.dialogs, main);
+    auto* form2 = new TForm2(shop, *form3, main);
+    auto* form5 = new TForm5(shop, main);
+    auto* form4 = new TForm4(shop, *form5, main);
     auto* form6 = new TForm6(main);
     auto* form7 = new TForm7(main);
     auto* form8 = new TForm8(main);
-    auto* aboutBox = new TAboutBox(main);
-    auto* form9 = new TForm9(main);
-    auto* form10 = new TForm10(main);
+    auto* aboutBox = new TAboutBox(shop.dialogs, main);
+    auto* form10 = new TForm10(shop, main);
     auto* form11 = new TForm11(main);
     auto* form12 = new TForm12(main);
     auto* form13 = new TForm13(main);
     auto* form14 = new TForm14(main);
     auto* form15 = new TForm15(main);
-    Q_UNUSED(form3);
-    Q_UNUSED(form5);
     Q_UNUSED(form8);
     Q_UNUSED(form12);
     Q_UNUSED(form13);
 
-    auto modal = [](QDialog* window) { return [window] { dialogs().showModal(*window); }; };
+    auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;
     a.connect = modal(form6);
     a.catalogs = modal(form2);
@@ -66,7 +71,6 @@ int main(int argc, char** argv) {
     a.statisticsTurnover = modal(form15);
     a.directories = modal(form10);
     a.about = modal(aboutBox);
-    main->currencyDialog = form9;
 
     main->show();
     main->activateWindow();

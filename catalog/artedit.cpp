@@ -1,26 +1,20 @@
 #include "catalog/artedit.h"
 
-#include "catalog/artikel.h"
+#include "catalog/core/articledocument.h"
 #include "datafiles/articlefile.h"
 #include "memtable/memtable.h"
 #include "memtable/qt/boundeditors.h"
 #include "platform/cp1252.h"
 #include "platform/qt/text.h"
-#include "shell/dialogs.h"
-#include "shell/main.h"
 #include "shell/picturedialog.h"
-#include "shell/settings.h"
-#include "shell/windows.h"
+#include "shell/shop.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QVBoxLayout>
-
-#include <array>
 
 namespace velmo {
 
@@ -28,13 +22,6 @@ namespace af = datafiles::articlefield;
 using datafiles::kArticleFields;
 
 namespace {
-
-// In file order, as the window labels the fields.
-constexpr std::array<const char*, datafiles::kArticleFieldCount> kLabels = {
-    "Artikel-Nr.:",  "Katalog-ID:",   "Hersteller:",  "Lieferant:",        "Warengruppe:",
-    "Bezeichnung:",  "Preis :",       "Gewicht (g):", "Bestand:",          "Beschreibung:",
-    "Angebot-Preis", "Bild (klein):", "Bild (groß):", "Hersteller - URL:",
-};
 
 QString fieldName(std::size_t field) {
     return QString::fromLatin1(kArticleFields[field].name.data(),
@@ -50,13 +37,6 @@ QFrame* makeArea(QWidget* parent) {
 
 } // namespace
 
-QString articleFieldLabel(std::size_t field) {
-    QString label = QString::fromUtf8(kLabels[field]).trimmed();
-    if (label.endsWith(QLatin1Char(':')))
-        label.chop(1);
-    return label.trimmed();
-}
-
 std::string joinDescriptionLines(const std::string& text) {
     const Lines lines = splitLines(text);
     std::string joined;
@@ -68,8 +48,8 @@ std::string joinDescriptionLines(const std::string& text) {
     return joined;
 }
 
-TForm5::TForm5(QWidget* parent) : QDialog(parent) {
-    Form5 = this;
+TForm5::TForm5(Shop& shop, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop) {
     setObjectName("Form5");
     setWindowTitle(QStringLiteral("Erstellen/Ändern"));
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
@@ -107,7 +87,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     Button1->setAutoDefault(false);
 
     auto label = [this](std::size_t field, QWidget* buddy) {
-        auto* l = new QLabel(QString::fromUtf8(kLabels[field]), this);
+        auto* l = new QLabel(QString::fromUtf8(kArticleFieldCaptions[field]), this);
         l->setBuddy(buddy);
         return l;
     };
@@ -182,14 +162,6 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     connect(SpeedButton1, &QPushButton::clicked, this, guard([this] { SpeedButton1Click(); }));
     connect(SpeedButton2, &QPushButton::clicked, this, guard([this] { SpeedButton2Click(); }));
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
-
-    if (Form4)
-        setArticleTable(&Form4->ArticleTable);
-}
-
-TForm5::~TForm5() {
-    if (Form5 == this)
-        Form5 = nullptr;
 }
 
 template <typename Visit> void TForm5::forEachEditor(Visit&& visit) const {
@@ -229,12 +201,8 @@ void TForm5::setGroups(const Lines& groups) {
         DBComboBox1->addItem(toQString(group));
 }
 
-void TForm5::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (event->spontaneous())
-        return;
-    centreOnOwner(*this);
-    guarded([this] { FormShow(); });
+void TForm5::editCurrentArticle() {
+    dialogs().showModal(*this);
 }
 
 void TForm5::FormShow() {
@@ -242,7 +210,7 @@ void TForm5::FormShow() {
     DBEdit1->setFocus();
 }
 
-void TForm5::choosePicture(const QString& directory, std::size_t field, Lines TForm1::*pending) {
+void TForm5::choosePicture(const QString& directory, std::size_t field, Lines& pending) {
     if (!m_table)
         return;
     const QString path = dialogs().choosePicture(this, directory, pictureNameFilters());
@@ -254,16 +222,15 @@ void TForm5::choosePicture(const QString& directory, std::size_t field, Lines TF
     m_table->fieldByName(kArticleFields[field].name).setAsString(name); // cut to the field's length
     m_table->Post();
     // The upload sends the file by its whole name, so the list keeps it uncut.
-    if (Form1)
-        (Form1->*pending).push_back(name);
+    pending.push_back(name);
 }
 
 void TForm5::SpeedButton1Click() {
-    choosePicture(ShopSettings.localBk, af::thumb, &TForm1::MemoThumb);
+    choosePicture(m_shop.ShopSettings.localBk, af::thumb, m_shop.MemoThumb);
 }
 
 void TForm5::SpeedButton2Click() {
-    choosePicture(ShopSettings.localBg, af::picture, &TForm1::MemoPic);
+    choosePicture(m_shop.ShopSettings.localBg, af::picture, m_shop.MemoPic);
 }
 
 void TForm5::joinDescription() {
@@ -287,7 +254,7 @@ bool TForm5::checkFields() {
         const datafiles::FieldRule rule = datafiles::checkArticleField(i, value);
         if (rule == datafiles::FieldRule::Ok)
             continue;
-        dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, toUtf8(articleFieldLabel(i)))));
+        dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, articleFieldLabel(i))));
         editorFor(i)->setFocus();
         return false;
     }

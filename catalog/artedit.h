@@ -1,9 +1,9 @@
 #pragma once
 
+#include "catalog/artikel.h"
 #include "datafiles/fieldcheck.h"
 #include "platform/linefile.h"
-
-#include <QDialog>
+#include "shell/shopwindow.h"
 
 #include <cstddef>
 #include <string>
@@ -16,11 +16,7 @@ class BoundComboBox;
 class BoundLineEdit;
 class BoundTextEdit;
 class MemTable;
-class TForm1;
-
-// The label an article field carries in the edit window, without the colon; messages about a field
-// name it so that the owner finds it. field is the position in file order (datafiles::articlefield).
-QString articleFieldLabel(std::size_t field);
+class Shop;
 
 // The description's lines as one line: the first, then one space and each further line. A line break
 // at the very end does not start another line.
@@ -28,19 +24,19 @@ std::string joinDescriptionLines(const std::string& text);
 
 // The article edit window: every field of the current article of the article list's table, bound
 // directly to it, so what the owner types goes into the table. Opened modally by the article list
-// window for a new article and for an existing one.
+// window for a new article and for an existing one. A chosen picture also goes into the shop's
+// pending upload lists.
 //
 // The article file has no quoting: a line break or ";;" in a value would shift the fields of the
 // line. The window therefore makes the description one line whenever it closes (also by its title
 // bar), and does not close while a value holds a separator; it says which field to correct instead.
-class TForm5 : public QDialog {
+class TForm5 : public ShopWindow, public ArticleEditor {
     Q_OBJECT
 public:
-    explicit TForm5(QWidget* parent = nullptr);
-    ~TForm5() override;
+    explicit TForm5(Shop& shop, QWidget* parent = nullptr);
 
-    // The table whose current article the fields show; the article list's table by default.
-    void setArticleTable(MemTable* table);
+    // The table whose current article the fields show.
+    void setArticleTable(MemTable* table) override;
     MemTable* articleTable() const { return m_table; }
 
     BoundLineEdit* DBEdit1;     // Artikel-Nr.      ArtikelNr
@@ -62,7 +58,9 @@ public:
     QPushButton* Button1;       // &OK
 
     // The group choice list (Windows-1252 bytes), set by the article list for each catalog loaded.
-    void setGroups(const Lines& groups);
+    void setGroups(const Lines& groups) override;
+    // Shows the window modally.
+    void editCurrentArticle() override;
 
     // Handlers, callable from tests.
     void FormShow();          // each showing: focus to Artikel-Nr., description wraps
@@ -75,10 +73,10 @@ public:
     void reject() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void opening() override { FormShow(); }
 
 private:
-    void choosePicture(const QString& directory, std::size_t field, Lines TForm1::*pending);
+    void choosePicture(const QString& directory, std::size_t field, Lines& pending);
     // Makes the current article's description one line when it holds a line break.
     void joinDescription();
     // False (with a message, and the focus in the field) when a value would break the article line.
@@ -89,10 +87,8 @@ private:
     // The editor of a field (a position in file order).
     QWidget* editorFor(std::size_t field) const;
 
+    Shop& m_shop;
     MemTable* m_table = nullptr;
 };
-
-// The program's article edit window.
-inline TForm5* Form5 = nullptr;
 
 } // namespace velmo

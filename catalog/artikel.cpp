@@ -1,16 +1,12 @@
 #include "catalog/artikel.h"
 
-#include "catalog/artedit.h"
 #include "datafiles/articlefile.h"
 #include "datafiles/catalogindex.h"
-#include "datafiles/fieldcheck.h"
 #include "memtable/qt/tablegrid.h"
 #include "memtable/qt/tablemodel.h"
 #include "platform/cp1252.h"
 #include "platform/qt/text.h"
-#include "shell/dialogs.h"
-#include "shell/settings.h"
-#include "shell/windows.h"
+#include "shell/shop.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -18,29 +14,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <array>
-#include <span>
-#include <string_view>
 
 namespace velmo {
 
-namespace af = datafiles::articlefield;
 using datafiles::kArticleFieldCount;
-using datafiles::kArticleFields;
 
 namespace {
 
 // The sort orders, in the index box's order; each on the field of the same position in the file.
-constexpr std::array<const char*, 6> kIndexTitles = {"Artikel-Nr.", "Katalog-ID",  "Hersteller",
-                                                     "Lieferant",   "Warengruppe", "Bezeichnung"};
-
-std::string indexName(int i) {
-    return std::string(kArticleFields[static_cast<std::size_t>(i)].name);
-}
+constexpr std::array<const char*, ArticleDocument::kIndexCount> kIndexTitles = {
+    "Artikel-Nr.", "Katalog-ID", "Hersteller", "Lieferant", "Warengruppe", "Bezeichnung"};
 
 struct GridColumn {
     const char* field;
@@ -73,26 +60,13 @@ QPushButton* makeButton(const char* caption, QWidget* parent) {
     return button;
 }
 
-// What would break an article line when it is written. Looser than the check of typed values in one
-// point: the last field may keep a ";;" it was read with, since it reads back the same.
-datafiles::FieldRule lineRule(std::size_t field, std::string_view value) {
-    const datafiles::FieldRule rule = datafiles::checkArticleField(field, value);
-    if (field + 1 == kArticleFieldCount && rule == datafiles::FieldRule::DoubleSemicolon)
-        return datafiles::FieldRule::Ok;
-    return rule;
-}
-
 } // namespace
 
-TForm4::TForm4(QWidget* parent) : QDialog(parent) {
-    Form4 = this;
+TForm4::TForm4(Shop& shop, ArticleEditor& editor, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop), m_editor(editor) {
     setObjectName("Form4");
     setWindowTitle(QStringLiteral("Artikel"));
-
-    for (const auto& info : kArticleFields)
-        ArticleTable.addField(std::string(info.name), FieldType::String, info.maxLength);
-    for (int i = 0; i < static_cast<int>(kIndexTitles.size()); ++i)
-        ArticleTable.addIndexDef({indexName(i), {indexName(i)}, 0});
+    m_editor.setArticleTable(&ArticleTable);
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setEditable(false);
@@ -175,20 +149,6 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     connect(Button5, &QPushButton::clicked, this, guard([this] { Button5Click(); }));
 }
 
-TForm4::~TForm4() {
-    if (Form4 == this)
-        Form4 = nullptr;
-}
-
-void TForm4::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // A window system's own show (restoring the window) is no opening.
-    if (event->spontaneous())
-        return;
-    centreOnOwner(*this);
-    guarded([this] { FormShow(); });
-}
-
 bool TForm4::eventFilter(QObject* watched, QEvent* event) {
     if (watched == DBGrid1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
@@ -219,14 +179,12 @@ void TForm4::FormShow() {
     // Whatever was loaded before (and not saved) is gone: an opening starts without a catalog.
     ComboBox1->setCurrentIndex(-1);
     showIndex(0);
-    if (ArticleTable.Active())
-        ArticleTable.emptyTable();
+    m_document.unload();
     enableArticleControls(false);
     m_loaded = -1;
-    m_saved = true;
 
     // A missing index is created empty and the catalog box keeps the names it has.
-    std::optional<Lines> lines = datafiles::loadCatalogIndex(dataFile(datafiles::kCatalogIndexFile));
+    std::optional<Lines> lines = datafiles::loadCatalogIndex(m_shop.dataFile(datafiles::kCatalogIndexFile));
     if (!lines)
         return;
     m_indexLines = std::move(*lines);
@@ -254,13 +212,9 @@ void TForm4::ComboBox1Change() {
 void TForm4::unloadCatalog() {
     // Nothing that belongs to another catalog may stay where a save could write it to this path.
     m_loaded = -1;
-    m_path.clear();
-    m_header.clear();
-    if (ArticleTable.Active())
-        ArticleTable.emptyTable();
+    m_document.unload();
     enableArticleControls(false);
     ComboBox1->setCurrentIndex(-1);
-    m_saved = true;
 }
 
 void TForm4::loadCatalog(int i) {
@@ -274,37 +228,15 @@ void TForm4::loadCatalog(int i) {
             "Für den Katalog '%s' ist keine Katalogdatei eingetragen.", cp1252::toUtf8(entry.name))));
         return;
     }
-    const std::string path = localPath(ShopSettings.localDat, cp1252::toUtf8(entry.fileName));
-    datafiles::ArticleFile file;
     try {
         // A missing file is created holding the header line alone.
-        file = datafiles::loadArticleFile(path);
+        m_document.load(localPath(m_shop.ShopSettings.localDat, cp1252::toUtf8(entry.fileName)));
     } catch (...) {
         unloadCatalog();
         throw;
     }
-
-    m_path = path;
-    m_header = std::move(file.header);
     m_loaded = i;
-    if (Form5)
-        Form5->setGroups(entry.groups);
-    {
-        // The views hear of the load once, when it is complete.
-        MemTable::UpdateBlock batch(ArticleTable);
-        ArticleTable.setActive(true);
-        ArticleTable.emptyTable();
-        std::array<std::string_view, kArticleFieldCount> values;
-        for (const datafiles::ArticleValues& article : file.articles) {
-            for (std::size_t f = 0; f < kArticleFieldCount; ++f)
-                values[f] = article[f];
-            ArticleTable.AppendValues(std::span<const std::string_view>(values));
-        }
-        file.articles = {};
-        // The article read last stays current, at its place in article-number order.
-        ArticleTable.setIndexName(indexName(0));
-        ArticleTable.SyncIndexes();
-    }
+    m_editor.setGroups(entry.groups);
     showIndex(0);
     enableArticleControls(true);
     ComboBox1->setCurrentIndex(i);
@@ -314,7 +246,7 @@ void TForm4::ComboBox2Change() {
     const int i = ComboBox2->currentIndex();
     if (i < 0 || i >= static_cast<int>(kIndexTitles.size()) || !ArticleTable.Active())
         return;
-    ArticleTable.setIndexName(indexName(i));
+    ArticleTable.setIndexName(ArticleDocument::indexName(i));
     ArticleTable.SyncIndexes();
     showIndex(i);
     // Emptying a search field that holds text is a change of its own and searches for "".
@@ -328,11 +260,7 @@ void TForm4::Edit1Change() {
 }
 
 void TForm4::showEditWindow() {
-    if (!Form5)
-        return;
-    if (Form5->articleTable() != &ArticleTable)
-        Form5->setArticleTable(&ArticleTable);
-    dialogs().showModal(*Form5);
+    m_editor.editCurrentArticle();
 }
 
 void TForm4::Button1Click() {
@@ -347,7 +275,7 @@ void TForm4::Button1Click() {
     // The new article is stored at once, at the end of the insertion order, even if it stays empty.
     ArticleTable.Append();
     ArticleTable.Post();
-    m_saved = false;
+    m_document.markChanged();
     ArticleTable.Edit();
     try {
         showEditWindow();
@@ -360,7 +288,7 @@ void TForm4::Button1Click() {
 
 void TForm4::Button2Click() {
     // Counts as a change even when nothing was changed.
-    m_saved = false;
+    m_document.markChanged();
     showEditWindow();
     ArticleTable.Refresh();
 }
@@ -369,7 +297,7 @@ void TForm4::Button3Click() {
     if (!dialogs().confirm(QStringLiteral("Den gewählten Datensatz löschen?")))
         return;
     ArticleTable.Delete();
-    m_saved = false;
+    m_document.markChanged();
 }
 
 void TForm4::DBGrid1DeleteKey() {
@@ -379,7 +307,7 @@ void TForm4::DBGrid1DeleteKey() {
         return;
     ArticleTable.Delete();
     // A deletion is a change like any other: without this, "&OK" would drop it without asking.
-    m_saved = false;
+    m_document.markChanged();
 }
 
 void TForm4::Button4Click() {
@@ -392,78 +320,16 @@ void TForm4::Button5Click() {
 }
 
 void TForm4::SaveArticles() {
-    if (m_saved)
+    if (m_document.saved())
         return;
     if (!dialogs().confirm(QStringLiteral("Änderungen erst speichern?"))) {
         // "&Nein" discards: the next load or opening proceeds as if they had been saved.
-        m_saved = true;
+        m_document.markSaved();
         return;
     }
-    writeArticleFile();
-    m_saved = true;
-}
-
-void TForm4::writeArticleFile() {
-    if (m_loaded < 0 || m_path.empty() || !ArticleTable.Active())
-        return;
-    const std::string keepIndex = ArticleTable.IndexName();
-    const RecordId keepRecord = ArticleTable.currentRecord();
-    MemTable::UpdateBlock batch(ArticleTable);
-    auto restore = [&](RecordId current) {
-        ArticleTable.setIndexName(keepIndex);
-        ArticleTable.SyncIndexes();
-        ArticleTable.gotoRecord(current);
-    };
-    // The article the owner is shown when a value of it cannot be written.
-    RecordId offender = kNoRecord;
-    try {
-        // The file keeps the order in which the articles entered the table, whatever the grid shows.
-        ArticleTable.setIndexName("");
-        ArticleTable.SyncIndexes();
-        const int count = ArticleTable.RecordCount();
-        std::vector<datafiles::ArticleValues> articles(static_cast<std::size_t>(count));
-        std::vector<RecordId> ids;
-        ids.reserve(articles.size());
-        ArticleTable.First();
-        for (datafiles::ArticleValues& values : articles) {
-            for (std::size_t f = 0; f < kArticleFieldCount; ++f)
-                values[f] = ArticleTable.field(static_cast<int>(f)).view();
-            ids.push_back(ArticleTable.currentRecord());
-            ArticleTable.Next();
-        }
-
-        // A value that would shift the fields of its line is not written: the file stays as it was
-        // and the owner is shown the article to correct.
-        for (std::size_t n = 0; n < articles.size(); ++n) {
-            for (std::size_t f = 0; f < kArticleFieldCount; ++f) {
-                const datafiles::FieldRule rule = lineRule(f, articles[n][f]);
-                if (rule == datafiles::FieldRule::Ok)
-                    continue;
-                offender = ids[n];
-                throw datafiles::EFieldFormatError(
-                    datafiles::fieldRuleMessage(rule, toUtf8(articleFieldLabel(f))) +
-                    " Der Artikel ist in der Liste ausgewählt. Die Artikeldatei wurde nicht gespeichert.");
-            }
-        }
-
-        // Converts the prices in `articles` as they are written.
-        datafiles::saveArticleFile(m_path, m_header, articles);
-
-        // The table shows the prices as the file holds them.
-        for (std::size_t n = 0; n < articles.size(); ++n) {
-            ArticleTable.gotoRecord(ids[n]);
-            Field& price = ArticleTable.field(static_cast<int>(af::Preis));
-            if (price.view() == articles[n][af::Preis])
-                continue;
-            ArticleTable.Edit();
-            price.setAsString(articles[n][af::Preis]);
-            ArticleTable.Post();
-        }
-    } catch (...) {
-        restore(offender != kNoRecord ? offender : keepRecord);
-        throw;
-    }
-    restore(keepRecord);
+    if (m_loaded >= 0)
+        m_document.save();
+    m_document.markSaved();
 }
 
 } // namespace velmo

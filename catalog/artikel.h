@@ -1,9 +1,9 @@
 #pragma once
 
+#include "catalog/core/articledocument.h"
 #include "memtable/memtable.h"
 #include "platform/linefile.h"
-
-#include <QDialog>
+#include "shell/shopwindow.h"
 
 #include <string>
 
@@ -17,16 +17,28 @@ namespace velmo {
 
 class MemTableGrid;
 class MemTableModel;
+class Shop;
+
+// What the article list needs of the edit window it opens.
+class ArticleEditor {
+public:
+    virtual ~ArticleEditor() = default;
+    // The table whose current article the editor shows and changes.
+    virtual void setArticleTable(MemTable* table) = 0;
+    // The group choice list (Windows-1252) of the catalog just loaded.
+    virtual void setGroups(const Lines& groups) = 0;
+    // Opens the editor modally on the table's current article.
+    virtual void editCurrentArticle() = 0;
+};
 
 // The article list window: the articles of one catalog at a time, loaded from the catalog's article
 // file into ArticleTable, shown in a grid, sorted by six keys, searched as the owner types, created,
 // edited (in the article edit window) and deleted, and written back to the file, after a question,
 // when another catalog is chosen or on "&OK".
-class TForm4 : public QDialog {
+class TForm4 : public ShopWindow {
     Q_OBJECT
 public:
-    explicit TForm4(QWidget* parent = nullptr);
-    ~TForm4() override;
+    TForm4(Shop& shop, ArticleEditor& editor, QWidget* parent = nullptr);
 
     // 14 string fields in the order of the article file; six single-field indexes named after their
     // fields. Inactive until the first catalog is loaded.
@@ -60,16 +72,16 @@ public:
     void SaveArticles();
 
     // True when nothing needs saving.
-    bool saved() const { return m_saved; }
+    bool saved() const { return m_document.saved(); }
     // The article file of the loaded catalog (UTF-8 path), empty when none is loaded.
-    const std::string& articleFilePath() const { return m_path; }
+    const std::string& articleFilePath() const { return m_document.path(); }
     // The catalog index lines as read at the last opening (Windows-1252).
     const Lines& catalogLines() const { return m_indexLines; }
     // The position of the loaded catalog in the index, -1 when none is loaded.
     int loadedCatalog() const { return m_loaded; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void opening() override { FormShow(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -78,18 +90,14 @@ private:
     // Back to the state of an opening: nothing loaded, table empty, controls disabled.
     void unloadCatalog();
     void loadCatalog(int i);
-    void writeArticleFile();
     void showEditWindow();
 
+    Shop& m_shop;
+    ArticleEditor& m_editor;
+    ArticleDocument m_document{ArticleTable};
     MemTableModel* m_model = nullptr;
     Lines m_indexLines;
-    std::string m_path;
-    std::string m_header; // the first line of the article file as read
     int m_loaded = -1;
-    bool m_saved = true;
 };
-
-// The program's article list window.
-inline TForm4* Form4 = nullptr;
 
 } // namespace velmo

@@ -2,11 +2,8 @@
 
 #include "catalog/katneu.h"
 #include "datafiles/catalogindex.h"
-#include "datafiles/fieldcheck.h"
 #include "platform/qt/text.h"
-#include "shell/dialogs.h"
-#include "shell/settings.h"
-#include "shell/windows.h"
+#include "shell/shop.h"
 
 #include <QComboBox>
 #include <QFocusEvent>
@@ -16,15 +13,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
 namespace velmo {
 
 namespace {
-
-using datafiles::FieldRule;
 
 const char* const kHelpLines[] = {
     "Katalog:",
@@ -79,8 +73,8 @@ QPushButton* makeButton(const QString& caption, QWidget* parent) {
 
 } // namespace
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-    Form2 = this;
+TForm2::TForm2(Shop& shop, CatalogNamePrompt& namePrompt, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnScreen, parent), m_shop(shop), m_namePrompt(namePrompt) {
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Kataloge"));
     // A tool window that stays above the others.
@@ -157,28 +151,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     connect(Button4, &QPushButton::clicked, this, guard([this] { Button4Click(); }));
 }
 
-TForm2::~TForm2() {
-    if (Form2 == this)
-        Form2 = nullptr;
-}
-
 int TForm2::selectedCatalog() const {
     return ComboBox1->currentIndex();
-}
-
-void TForm2::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    // A window system's own show (restoring the window) is no opening: it must not reload the
-    // index over the owner's edits.
-    if (event->spontaneous())
-        return;
-    centreOnScreen(*this);
-    if (!guarded([this] { FormShow(); })) {
-        // An index that exists but cannot be read must not be overwritten by whatever the lists
-        // still hold: the editor does not stay open on it. Queued, so that it also ends the modal
-        // loop that is just starting.
-        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
-    }
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
@@ -206,17 +180,14 @@ void TForm2::clearCatalogList() {
 void TForm2::FormShow() {
     m_entered = nullptr;
     ComboBox1->setFocus();
-    const std::string path = dataFile(datafiles::kCatalogIndexFile);
     // A missing index is created empty and the lists keep what they hold, so that "&OK" can write
     // the catalogs of a run whose index has vanished.
-    std::optional<Lines> lines = datafiles::loadCatalogIndex(path);
-    if (!lines)
+    if (!m_document.load(m_shop.dataFile(datafiles::kCatalogIndexFile)))
         return;
-    m_indexLines = std::move(*lines);
     Memo1->clear();
     Edit1->clear();
     clearCatalogList();
-    for (const std::string& name : datafiles::catalogNames(m_indexLines))
+    for (const std::string& name : datafiles::catalogNames(m_document.lines()))
         ComboBox1->addItem(toQString(name));
     // A non-editable combo box selects its first entry by itself; no catalog is chosen yet.
     ComboBox1->setCurrentIndex(-1);
@@ -225,9 +196,9 @@ void TForm2::FormShow() {
 void TForm2::ComboBox1Change() {
     Memo1->clear();
     const int i = selectedCatalog();
-    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
+    if (!m_document.contains(i))
         return;
-    const datafiles::CatalogEntry entry = datafiles::splitCatalogLine(m_indexLines[i]);
+    const datafiles::CatalogEntry entry = m_document.entry(i);
     Memo1->setPlainText(groupFieldText(entry.groups));
     Edit1->setText(toQString(entry.fileName));
 }
@@ -240,41 +211,13 @@ void TForm2::enterField(QWidget* field) {
 }
 
 bool TForm2::leaveFields() {
-    const Lines groups = groupLines(Memo1);
-    const int i = selectedCatalog();
-    if (groups.empty()) {
-        if (!newCatalogNamed)
-            return true;
-        dialogs().showMessage(
-            QStringLiteral("Ohne Kataloggruppen kann der Katalog nicht eingetragen werden!"));
-        enterField(Memo1);
-        // Without a selected catalog there is nothing to complete; the owner may go on.
-        return i < 0;
-    }
-    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
-        return true;
-
-    // Nothing that would shift the fields of the line reaches it; the owner is told at once and
-    // the line keeps its last good form.
-    for (const std::string& group : groups) {
-        const FieldRule rule = datafiles::checkCatalogGroup(group);
-        if (rule != FieldRule::Ok) {
-            dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, "Kataloggruppen")));
-            enterField(Memo1);
-            return false;
-        }
-    }
-    const std::string fileName = fromQString(Edit1->text());
-    const FieldRule rule = datafiles::checkCatalogFileName(fileName);
-    if (rule != FieldRule::Ok) {
-        dialogs().showMessage(fromUtf8(datafiles::fieldRuleMessage(rule, "Katalogdatei")));
-        enterField(Edit1);
-        return false;
-    }
-
-    const std::string name = fromQString(ComboBox1->itemText(i));
-    m_indexLines[i] = datafiles::buildCatalogLine(name, groups, fileName);
-    return true;
+    const CatalogDocument::LeaveResult result = m_document.leaveFields(
+        selectedCatalog(), groupLines(Memo1), fromQString(Edit1->text()), m_namePrompt.newCatalogNamed());
+    if (!result.message.empty())
+        dialogs().showMessage(fromUtf8(result.message));
+    if (result.focus != CatalogDocument::Field::None)
+        enterField(result.focus == CatalogDocument::Field::Groups ? static_cast<QWidget*>(Memo1) : Edit1);
+    return result.done;
 }
 
 bool TForm2::Memo1Exit() {
@@ -301,10 +244,10 @@ bool TForm2::leaveFieldFor(QWidget* button) {
 void TForm2::Button1Click() {
     if (!leaveFieldFor(Button1))
         return;
-    const std::string path = dataFile(datafiles::kCatalogIndexFile);
+    const std::string path = m_shop.dataFile(datafiles::kCatalogIndexFile);
     // A failed write throws and the window stays open with the catalogs, so "&OK" can be tried
     // again; the old index is still whole because the file is replaced atomically.
-    if (datafiles::saveCatalogIndex(path, m_indexLines) == datafiles::CatalogSaveResult::WriteProtected)
+    if (m_document.save(path) == datafiles::CatalogSaveResult::WriteProtected)
         dialogs().showMessage(fromUtf8(datafiles::writeProtectedMessage(path)));
     accept();
 }
@@ -316,19 +259,15 @@ void TForm2::Button2Click() {
 void TForm2::Button3Click() {
     if (!leaveFieldFor(Button3))
         return;
-    newCatalogNamed = false;
-    if (!Form3 || dialogs().showModal(*Form3) != QDialog::Accepted)
-        return;
-    const std::string name = fromQString(Form3->Edit1->text());
-    // Names must begin with A to Z; anything else is dropped without a word.
-    if (!datafiles::isAcceptedNewCatalogName(name))
+    const std::optional<std::string> name = m_namePrompt.askCatalogName();
+    // Names must begin with A to Z; anything else is dropped without a word. The line takes its
+    // full form when the group or file name field is left.
+    if (!name || !m_document.addCatalog(*name))
         return;
     Memo1->clear();
-    ComboBox1->addItem(toQString(name));
+    ComboBox1->addItem(toQString(*name));
     ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
-    Edit1->setText(toQString(datafiles::defaultCatalogFileName(name)));
-    // The line takes its full form when the group or file name field is left.
-    m_indexLines.push_back(name);
+    Edit1->setText(toQString(datafiles::defaultCatalogFileName(*name)));
     enterField(Memo1);
 }
 
@@ -336,10 +275,9 @@ void TForm2::Button4Click() {
     if (!leaveFieldFor(Button4))
         return;
     const int i = selectedCatalog();
-    if (i < 0 || i >= static_cast<int>(m_indexLines.size()))
+    if (!m_document.contains(i))
         return;
-    // The catalog's article file stays where it is.
-    m_indexLines.erase(m_indexLines.begin() + i);
+    m_document.removeCatalog(i);
     ComboBox1->removeItem(i);
     ComboBox1->setCurrentIndex(-1);
     Edit1->clear();

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "platform/linefile.h"
-
-#include <QDialog>
+#include "catalog/core/catalogdocument.h"
+#include "shell/shopwindow.h"
 
 class QComboBox;
 class QLabel;
@@ -13,14 +12,16 @@ class QStatusBar;
 
 namespace velmo {
 
+class CatalogNamePrompt;
+class Shop;
+
 // The catalog editor: works on an in-memory copy of the catalog index db_sys.db and writes it back
 // only on "&OK". Entry i of the catalog list is the name of index line i, so both always have the
 // same length and order; the list's current entry is the selected catalog.
-class TForm2 : public QDialog {
+class TForm2 : public ShopWindow {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget* parent = nullptr);
-    ~TForm2() override;
+    TForm2(Shop& shop, CatalogNamePrompt& namePrompt, QWidget* parent = nullptr);
 
     QComboBox* ComboBox1;   // Katalog: the catalog names, selection only
     QLineEdit* Edit1;       // Katalogdatei: the selected catalog's article file name
@@ -45,12 +46,15 @@ public:
     void Button4Click(); // &Löschen
 
     // The index lines as they will be saved (Windows-1252 bytes).
-    const Lines& indexLines() const { return m_indexLines; }
+    const Lines& indexLines() const { return m_document.lines(); }
     // The selected catalog's position, -1 for none.
     int selectedCatalog() const;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void opening() override { FormShow(); }
+    // An index that exists but cannot be read must not be overwritten by whatever the lists still
+    // hold: the editor does not stay open on it.
+    bool keepOpenOnFailure() const override { return false; }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -59,12 +63,11 @@ private:
     void enterField(QWidget* field);
     void clearCatalogList();
 
-    Lines m_indexLines;
+    Shop& m_shop;
+    CatalogNamePrompt& m_namePrompt;
+    CatalogDocument m_document;
     // The field (group or file name) the focus is in, whose leave step has not run yet.
     QWidget* m_entered = nullptr;
 };
-
-// The program's catalog editor.
-inline TForm2* Form2 = nullptr;
 
 } // namespace velmo

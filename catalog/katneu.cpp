@@ -2,7 +2,6 @@
 
 #include "datafiles/fieldcheck.h"
 #include "platform/qt/text.h"
-#include "shell/dialogs.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -29,8 +28,7 @@ const char* const kHelpLines[] = {
 
 } // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-    Form3 = this;
+TForm3::TForm3(DialogSeam& dialogs, QWidget* parent) : ShopWindow(dialogs, Placement::OnOwner, parent) {
     setObjectName("Form3");
     setWindowTitle(QStringLiteral("Katalogname neu"));
 
@@ -71,11 +69,6 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TForm3::~TForm3() {
-    if (Form3 == this)
-        Form3 = nullptr;
-}
-
 void TForm3::Button1Click() {
     // The name starts the index line and ends at the first ";;": a separator, a ";" running into
     // it, or a line break would shift the groups and the file name the storefront reads.
@@ -85,8 +78,15 @@ void TForm3::Button1Click() {
         Edit1->setFocus();
         return;
     }
-    newCatalogNamed = true;
+    m_named = true;
     accept();
+}
+
+std::optional<std::string> TForm3::askCatalogName() {
+    m_named = false;
+    if (dialogs().showModal(*this) != QDialog::Accepted)
+        return std::nullopt;
+    return fromQString(Edit1->text());
 }
 
 } // namespace velmo

@@ -1,7 +1,5 @@
 #include "datafiles/articlefile.h"
 
-#include "datafiles/fieldcheck.h"
-
 #include <sys/stat.h>
 
 namespace velmo::datafiles {
@@ -10,20 +8,22 @@ namespace {
 
 constexpr std::string_view kSeparator = ";;";
 
-// What would break the line as it is written; looser than checkArticleField only in letting the
-// last field keep the ";;" it may have been read with.
 void checkWritable(const ArticleValues& values) {
     for (std::size_t i = 0; i < kArticleFieldCount; ++i) {
-        const std::string& v = values[i];
-        FieldRule rule = checkArticleField(i, v);
-        if (i + 1 == kArticleFieldCount && rule == FieldRule::DoubleSemicolon)
-            rule = FieldRule::Ok;
+        const FieldRule rule = articleLineRule(i, values[i]);
         if (rule != FieldRule::Ok)
             throw EFieldFormatError(fieldRuleMessage(rule, kArticleFields[i].header));
     }
 }
 
 } // namespace
+
+FieldRule articleLineRule(std::size_t field, std::string_view value) {
+    const FieldRule rule = checkArticleField(field, value);
+    if (field + 1 == kArticleFieldCount && rule == FieldRule::DoubleSemicolon)
+        return FieldRule::Ok;
+    return rule;
+}
 
 std::string articleHeaderLine() {
     std::string line;

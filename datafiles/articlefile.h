@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datafiles/fieldcheck.h"
 #include "platform/linefile.h"
 
 #include <array>
@@ -55,6 +56,10 @@ std::string articleHeaderLine();
 // 13th ";;" is the 14th field as it stands, further ";;" included. When no ";;" is left, the rest is
 // the current field and the later ones are empty, so an empty line gives 14 empty fields.
 ArticleValues splitArticleLine(std::string_view line);
+// What would break an article line as it is written: checkArticleField, except that the last field
+// may keep a ";;" it was read with, since no separator follows it and it reads back the same.
+FieldRule articleLineRule(std::size_t field, std::string_view value);
+
 // The 14 fields joined by ";;", nothing after the last.
 std::string joinArticleLine(const ArticleValues& values);
 

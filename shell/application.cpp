@@ -4,11 +4,12 @@
 
 namespace velmo {
 
-VelmoApplication::VelmoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+VelmoApplication::VelmoApplication(int& argc, char** argv, DialogSeam& dialogs)
+    : QApplication(argc, argv), m_dialogs(dialogs) {}
 
 bool VelmoApplication::notify(QObject* receiver, QEvent* event) {
     bool handled = false;
-    guarded([&] { handled = QApplication::notify(receiver, event); });
+    guarded(m_dialogs, [&] { handled = QApplication::notify(receiver, event); });
     return handled;
 }
 

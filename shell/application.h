@@ -4,13 +4,18 @@
 
 namespace velmo {
 
+class DialogSeam;
+
 // The application object. Every event handler, slot and timer callback runs below notify(), so an
-// exception that a handler lets escape ends that action in the standard error box instead of
-// reaching Qt.
+// exception that a handler lets escape ends that action in the standard error box of the program's
+// seam instead of reaching Qt.
 class VelmoApplication : public QApplication {
 public:
-    VelmoApplication(int& argc, char** argv);
+    VelmoApplication(int& argc, char** argv, DialogSeam& dialogs);
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    DialogSeam& m_dialogs;
 };
 
 } // namespace velmo

@@ -7,7 +7,7 @@
 
 namespace velmo {
 
-TForm9::TForm9(QWidget* parent) : QDialog(parent) {
+TForm9::TForm9(DialogSeam& dialogs, QWidget* parent) : ShopWindow(dialogs, Placement::OnScreen, parent) {
     setObjectName("Form9");
     setWindowTitle(QStringLiteral("Setup"));
     auto* layout = new QVBoxLayout(this);
@@ -19,6 +19,11 @@ TForm9::TForm9(QWidget* parent) : QDialog(parent) {
     Button1->setDefault(true);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+QString TForm9::askCurrency() {
+    dialogs().showModal(*this);
+    return Edit1->text();
 }
 
 } // namespace velmo

@@ -68,20 +68,10 @@ private:
     static QWidget* activeWindow() { return QApplication::activeWindow(); }
 };
 
-std::unique_ptr<DialogSeam>& seamSlot() {
-    static std::unique_ptr<DialogSeam> seam = std::make_unique<QtDialogs>();
-    return seam;
-}
-
 } // namespace
 
-DialogSeam& dialogs() {
-    return *seamSlot();
-}
-
-std::unique_ptr<DialogSeam> installDialogs(std::unique_ptr<DialogSeam> seam) {
-    std::swap(seamSlot(), seam);
-    return seam;
+std::unique_ptr<DialogSeam> makeQtDialogs() {
+    return std::make_unique<QtDialogs>();
 }
 
 QString programTitle() {
@@ -100,10 +90,6 @@ void showException(DialogSeam& dialogs, const std::exception& e) {
     dialogs.showError(errorBoxText(QString::fromUtf8(e.what())));
 }
 
-void showException(const std::exception& e) {
-    showException(dialogs(), e);
-}
-
 bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept {
     try {
         f();
@@ -120,10 +106,6 @@ bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept {
         }
     }
     return false;
-}
-
-bool guarded(const std::function<void()>& f) noexcept {
-    return guarded(dialogs(), f);
 }
 
 } // namespace velmo

@@ -14,8 +14,9 @@ class QWidget;
 namespace velmo {
 
 // The one seam through which windows ask the user anything: message boxes, confirmations,
-// information boxes, the picture chooser, the print dialog and modal windows. The program installs
-// the Qt implementation; tests install a scripted one that records every text and answers as told.
+// information boxes, the picture chooser, the print dialog and modal windows. main() creates the Qt
+// implementation and hands it to the windows; tests hand them a scripted one that records every text
+// and answers as told.
 class DialogSeam {
 public:
     virtual ~DialogSeam() = default;
@@ -40,9 +41,8 @@ public:
     virtual int showModal(QDialog& window) = 0;
 };
 
-DialogSeam& dialogs();
-// Replaces the seam (tests); returns the previous one.
-std::unique_ptr<DialogSeam> installDialogs(std::unique_ptr<DialogSeam> seam);
+// The seam that asks through Qt's message boxes and dialogs, for the program.
+std::unique_ptr<DialogSeam> makeQtDialogs();
 
 // The caption of the error box and of plain message boxes: the program file's name.
 QString programTitle();
@@ -50,29 +50,14 @@ QString programTitle();
 QString errorBoxText(const QString& message);
 
 // Shows an escaped error in the standard error box.
-void showException(const std::exception& e);
 void showException(DialogSeam& dialogs, const std::exception& e);
 
-// Runs f and shows any exception it throws in the standard error box; nothing escapes to Qt.
-// Returns false when f threw.
-bool guarded(const std::function<void()>& f) noexcept;
-// The same, showing the error through the given seam.
+// Runs f and shows any exception it throws in the standard error box of the given seam; nothing
+// escapes to Qt. Returns false when f threw.
 bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept;
 
 // Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
 // not take are dropped.
-template <class F> auto guard(F f) {
-    return [f = std::move(f)](auto&&... args) {
-        guarded([&] {
-            if constexpr (std::is_invocable_v<F&, decltype(args)...>)
-                f(args...);
-            else
-                f();
-        });
-    };
-}
-
-// The same, through the given seam.
 template <class F> auto guard(DialogSeam& dialogs, F f) {
     return [&dialogs, f = std::move(f)](auto&&... args) {
         guarded(dialogs, [&] {

@@ -1,7 +1,5 @@
 #include "shell/info.h"
 
-#include "shell/windows.h"
-
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -31,7 +29,8 @@ QPixmap logo() {
 
 } // namespace
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+TAboutBox::TAboutBox(DialogSeam& dialogs, QWidget* parent)
+    : ShopWindow(dialogs, Placement::OnScreen, parent) {
     setObjectName("AboutBox");
     setWindowTitle(QStringLiteral("Info"));
 
@@ -58,11 +57,6 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     layout->addWidget(panel);
     layout->addWidget(OKButton, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void TAboutBox::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    centreOnScreen(*this);
 }
 
 } // namespace velmo

@@ -1,20 +1,17 @@
 #pragma once
 
-#include <QDialog>
+#include "shell/shopwindow.h"
 
 class QPushButton;
 
 namespace velmo {
 
-class TAboutBox : public QDialog {
+class TAboutBox : public ShopWindow {
     Q_OBJECT
 public:
-    explicit TAboutBox(QWidget* parent = nullptr);
+    explicit TAboutBox(DialogSeam& dialogs, QWidget* parent = nullptr);
 
     QPushButton* OKButton;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };
 
 // Where the program comes from, shown in the about box.

@@ -13,7 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QStatusBar>
+
+#include <algorithm>
 
 namespace velmo {
 
@@ -28,8 +31,8 @@ QString readValue(const SettingsStore& store, const char* name) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
-    Form1 = this;
+TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
+    : QMainWindow(parent), m_shop(shop), m_currency(currency) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Internet - Shop"));
     resize(696, 480);
@@ -41,14 +44,19 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     m_status = new QLabel(this);
     statusBar()->addWidget(m_status, 1);
+    m_progress = new QProgressBar(this);
+    m_progress->setTextVisible(false);
+    m_progress->setMaximumWidth(200);
+    m_progress->hide();
+    statusBar()->addPermanentWidget(m_progress);
 
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("&Datei"));
     m_connectItem = file->addAction(kConnectCaption);
-    connect(m_connectItem, &QAction::triggered, this, guard([this] { Verbinden1Click(); }));
+    connect(m_connectItem, &QAction::triggered, this, guard(m_shop.dialogs, [this] { Verbinden1Click(); }));
     file->addSeparator();
     connect(file->addAction(QStringLiteral("&Beenden")), &QAction::triggered, this,
-            guard([this] { Beenden1Click(); }));
+            guard(m_shop.dialogs, [this] { Beenden1Click(); }));
 
     QMenu* articles = bar->addMenu(QStringLiteral("&Artikel"));
     addItem(articles, QStringLiteral("&Download"), &Actions::articleDownload);
@@ -76,14 +84,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     addItem(nullptr, QStringLiteral("&Info"), &Actions::about);
 }
 
-TForm1::~TForm1() {
-    if (Form1 == this)
-        Form1 = nullptr;
-}
-
 QAction* TForm1::addItem(QMenu* menu, const QString& caption, std::function<void()> Actions::*action) {
     QAction* item = menu ? menu->addAction(caption) : menuBar()->addAction(caption);
-    connect(item, &QAction::triggered, this, guard([this, action] {
+    connect(item, &QAction::triggered, this, guard(m_shop.dialogs, [this, action] {
                 if (const auto& f = actions.*action)
                     f();
             }));
@@ -102,6 +105,25 @@ QString TForm1::statusText() const {
     return m_status->text();
 }
 
+void TForm1::showProgress(std::int64_t done, std::int64_t total) {
+    // The bar counts in thousandths: QProgressBar takes int, a transfer may pass 2 GB.
+    constexpr int kSteps = 1000;
+    if (total <= 0) {
+        m_progress->setRange(0, 0); // size unknown: busy
+    } else {
+        m_progress->setRange(0, kSteps);
+        const std::int64_t part = std::clamp<std::int64_t>(done, 0, total);
+        m_progress->setValue(
+            static_cast<int>(static_cast<double>(part) / static_cast<double>(total) * kSteps));
+    }
+    m_progress->show();
+}
+
+void TForm1::hideProgress() {
+    m_progress->hide();
+    m_progress->reset();
+}
+
 void TForm1::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // The first activation loads the settings. Returning from a modal window does not count, and
@@ -112,7 +134,7 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::ensureActivated() {
     if (!m_activated)
-        guarded([this] { FormActivate(); });
+        guarded(m_shop.dialogs, [this] { FormActivate(); });
 }
 
 void TForm1::FormActivate() {
@@ -125,27 +147,25 @@ void TForm1::LoadSettings() {
     std::unique_ptr<SettingsStore> store = SettingsStore::open();
     if (!store)
         return; // no store: the settings stay empty, silently
+    TShopSettings& settings = m_shop.ShopSettings;
 
     if (store->valueExists(settingnames::Currency)) {
-        ShopSettings.Currency = readValue(*store, settingnames::Currency);
+        settings.Currency = readValue(*store, settingnames::Currency);
     } else {
-        if (currencyDialog) {
-            dialogs().showModal(*currencyDialog);
-            ShopSettings.Currency = currencyDialog->Edit1->text();
-        }
-        store->writeString(settingnames::Currency, ShopSettings.Currency.toStdString());
+        settings.Currency = m_currency.askCurrency();
+        store->writeString(settingnames::Currency, settings.Currency.toStdString());
     }
 
     if (store->valueExists(settingnames::localProg)) {
-        ShopSettings.localProg = readValue(*store, settingnames::localProg);
-        ShopSettings.localDat = readValue(*store, settingnames::localDat);
-        ShopSettings.localBg = readValue(*store, settingnames::localBg);
-        ShopSettings.localBk = readValue(*store, settingnames::localBk);
-        ShopSettings.docRoot = readValue(*store, settingnames::docRoot);
+        settings.localProg = readValue(*store, settingnames::localProg);
+        settings.localDat = readValue(*store, settingnames::localDat);
+        settings.localBg = readValue(*store, settingnames::localBg);
+        settings.localBk = readValue(*store, settingnames::localBk);
+        settings.docRoot = readValue(*store, settingnames::docRoot);
     } else {
         const QString cwd = QString::fromStdString(currentDirectory());
-        ShopSettings.localProg = ShopSettings.localDat = ShopSettings.localBg = ShopSettings.localBk = cwd;
-        ShopSettings.docRoot = QStringLiteral("/");
+        settings.localProg = settings.localDat = settings.localBg = settings.localBk = cwd;
+        settings.docRoot = QStringLiteral("/");
         for (const char* name :
              {settingnames::localProg, settingnames::localDat, settingnames::localBg, settingnames::localBk})
             store->writeString(name, cwd.toStdString());
@@ -155,21 +175,21 @@ void TForm1::LoadSettings() {
 
 void TForm1::LoadPendingLists() {
     // A missing list file leaves its list as it is.
-    const std::string thumbs = dataFile(datafiles::kThumbListFile);
+    const std::string thumbs = m_shop.dataFile(datafiles::kThumbListFile);
     if (pathExists(thumbs))
-        MemoThumb = datafiles::loadPictureList(thumbs);
-    const std::string pics = dataFile(datafiles::kPictureListFile);
+        m_shop.MemoThumb = datafiles::loadPictureList(thumbs);
+    const std::string pics = m_shop.dataFile(datafiles::kPictureListFile);
     if (pathExists(pics))
-        MemoPic = datafiles::loadPictureList(pics);
+        m_shop.MemoPic = datafiles::loadPictureList(pics);
 }
 
 void TForm1::SavePendingLists() {
-    datafiles::savePictureList(dataFile(datafiles::kThumbListFile), MemoThumb);
-    datafiles::savePictureList(dataFile(datafiles::kPictureListFile), MemoPic);
+    datafiles::savePictureList(m_shop.dataFile(datafiles::kThumbListFile), m_shop.MemoThumb);
+    datafiles::savePictureList(m_shop.dataFile(datafiles::kPictureListFile), m_shop.MemoPic);
 }
 
 bool TForm1::FormCloseQuery() {
-    return guarded([this] { SavePendingLists(); });
+    return guarded(m_shop.dialogs, [this] { SavePendingLists(); });
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -186,18 +206,18 @@ void TForm1::Beenden1Click() {
 }
 
 void TForm1::Verbinden1Click() {
-    if (ftpConnected) {
+    if (m_shop.ftpConnected) {
         if (actions.disconnect)
             actions.disconnect();
         m_connectItem->setText(kConnectCaption);
         return;
     }
-    if (!dialogs().confirm(QStringLiteral("Bitte starten Sie jetzt Ihre Internetverbindung")))
+    if (!m_shop.dialogs.confirm(QStringLiteral("Bitte starten Sie jetzt Ihre Internetverbindung")))
         return;
-    ftpConnected = false;
+    m_shop.ftpConnected = false;
     if (actions.connect)
         actions.connect();
-    if (ftpConnected)
+    if (m_shop.ftpConnected)
         m_connectItem->setText(kDisconnectCaption);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linefile.h"
+#include "shell/shop.h"
 
 #include <QMainWindow>
 
@@ -10,21 +10,20 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
-
-namespace velmo {
-class TForm9;
-}
+class QProgressBar;
 
 namespace velmo {
 
-// The main window: menu, status bar, the pending picture lists, and the first-activation load of
-// the settings. Actions that other windows provide are plugged in by the program's start-up code,
-// so this layer knows nothing of the windows above it.
-class TForm1 : public QMainWindow {
+class CurrencyPrompt;
+
+// The main window: menu, status bar with the transfer progress, and the first-activation load of
+// the settings and the pending picture lists into the shop. The windows the menu opens are created
+// after this one (they are its children), so the start-up code plugs their actions in afterwards;
+// this layer knows nothing of the windows above it.
+class TForm1 : public QMainWindow, public StatusLine {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent = nullptr);
 
     // Menu actions, set at start-up. An action left empty does nothing.
     struct Actions {
@@ -43,17 +42,13 @@ public:
         std::function<void()> about;
     };
     Actions actions;
-    // Asked for the currency label on the first start.
-    TForm9* currencyDialog = nullptr;
 
-    // Pending pictures waiting for upload (bare names, Windows-1252 bytes).
-    Lines MemoPic;
-    Lines MemoThumb;
-    // Scratch lists of one transfer.
-    Lines Memo1, Memo2, Memo3;
-
-    void setStatusText(const QString& text);
-    QString statusText() const;
+    // StatusLine
+    void setStatusText(const QString& text) override;
+    QString statusText() const override;
+    void showProgress(std::int64_t done, std::int64_t total) override;
+    void hideProgress() override;
+    QProgressBar* progressBar() const { return m_progress; }
 
     // Handlers, callable from tests.
     void FormActivate();
@@ -80,12 +75,12 @@ protected:
 private:
     QAction* addItem(QMenu* menu, const QString& caption, std::function<void()> Actions::*action);
 
+    Shop& m_shop;
+    CurrencyPrompt& m_currency;
     QLabel* m_status = nullptr;
+    QProgressBar* m_progress = nullptr;
     QAction* m_connectItem = nullptr;
     bool m_activated = false;
 };
-
-// The program's main window, for the windows that reach its lists and status text.
-inline TForm1* Form1 = nullptr;
 
 } // namespace velmo

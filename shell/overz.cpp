@@ -4,8 +4,7 @@
 #include "platform/mounts.h"
 #include "platform/settings_store.h"
 #include "shell/dialogs.h"
-#include "shell/settings.h"
-#include "shell/windows.h"
+#include "shell/shop.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -23,7 +22,8 @@
 
 namespace velmo {
 
-TForm10::TForm10(QWidget* parent) : QDialog(parent) {
+TForm10::TForm10(Shop& shop, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnScreen, parent), m_shop(shop) {
     setObjectName("Form10");
     setWindowTitle(QStringLiteral("Systemeinstellungen"));
 
@@ -92,21 +92,16 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TForm10::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    centreOnScreen(*this);
-    guarded([this] { FormShow(); });
-}
-
 void TForm10::FormShow() {
+    const TShopSettings& settings = m_shop.ShopSettings;
     Edit1->setFocus();
     m_pickTarget = 1;
     // What was typed and not stored at an earlier showing is discarded.
-    Edit1->setText(ShopSettings.localProg);
-    Edit2->setText(ShopSettings.localDat);
-    Edit3->setText(ShopSettings.localBg);
-    Edit4->setText(ShopSettings.localBk);
-    Edit5->setText(ShopSettings.docRoot);
+    Edit1->setText(settings.localProg);
+    Edit2->setText(settings.localDat);
+    Edit3->setText(settings.localBg);
+    Edit4->setText(settings.localBk);
+    Edit5->setText(settings.docRoot);
 }
 
 bool TForm10::eventFilter(QObject* watched, QEvent* event) {
@@ -205,17 +200,18 @@ void TForm10::DriveComboBox1Change() {
 void TForm10::Button1Click() {
     std::unique_ptr<SettingsStore> store = SettingsStore::open();
     if (store) {
-        ShopSettings.localProg = Edit1->text();
-        ShopSettings.localDat = Edit2->text();
-        ShopSettings.localBg = Edit3->text();
-        ShopSettings.localBk = Edit4->text();
-        ShopSettings.docRoot = Edit5->text();
+        TShopSettings& settings = m_shop.ShopSettings;
+        settings.localProg = Edit1->text();
+        settings.localDat = Edit2->text();
+        settings.localBg = Edit3->text();
+        settings.localBk = Edit4->text();
+        settings.docRoot = Edit5->text();
         const std::pair<const char*, const QString*> values[] = {
-            {settingnames::localProg, &ShopSettings.localProg},
-            {settingnames::localDat, &ShopSettings.localDat},
-            {settingnames::localBg, &ShopSettings.localBg},
-            {settingnames::localBk, &ShopSettings.localBk},
-            {settingnames::docRoot, &ShopSettings.docRoot}};
+            {settingnames::localProg, &settings.localProg},
+            {settingnames::localDat, &settings.localDat},
+            {settingnames::localBg, &settings.localBg},
+            {settingnames::localBk, &settings.localBk},
+            {settingnames::docRoot, &settings.docRoot}};
         for (const auto& [name, value] : values)
             store->writeString(name, value->toStdString());
     }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "shell/shopwindow.h"
+
 #include <QMap>
 
 class QComboBox;
@@ -11,12 +12,14 @@ class QListWidgetItem;
 
 namespace velmo {
 
+class Shop;
+
 // Directory settings: the four local directories and the shop's document root. A directory picked
 // in the tree goes into whichever of the four directory fields was entered last (the pick target).
-class TForm10 : public QDialog {
+class TForm10 : public ShopWindow {
     Q_OBJECT
 public:
-    explicit TForm10(QWidget* parent = nullptr);
+    explicit TForm10(Shop& shop, QWidget* parent = nullptr);
 
     QLineEdit* Edit1; // Programm
     QLineEdit* Edit2; // Daten
@@ -43,7 +46,7 @@ public:
     void setDirectory(const QString& dir);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void opening() override { FormShow(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -52,6 +55,7 @@ private:
     void openEntry(QListWidgetItem* item);
     QLineEdit* targetField() const;
 
+    Shop& m_shop;
     int m_pickTarget = 0;
     QString m_directory;
     QMap<QString, QString> m_driveDirectory; // the directory each drive showed last

@@ -8,8 +8,4 @@ std::string localPath(const QString& directory, const std::string& fileName) {
     return joinPath(directory.toStdString(), fileName);
 }
 
-std::string dataFile(const std::string& fileName) {
-    return localPath(ShopSettings.localDat, fileName);
-}
-
 } // namespace velmo

@@ -6,7 +6,7 @@
 
 namespace velmo {
 
-// The process-wide settings of the shop. Directories are held without a trailing separator.
+// The settings of the shop, held by the Shop of one run. Directories are held without a trailing separator.
 struct TShopSettings {
     QString Currency;  // currency label of the order window and the invoice
     QString localProg; // program directory
@@ -16,11 +16,6 @@ struct TShopSettings {
     QString docRoot;   // the shop's document root on the server, ending in "/"
     QString ftpHome;   // the server directory after login; never stored
 };
-
-inline TShopSettings ShopSettings;
-
-// Logged in to the shop's server.
-inline bool ftpConnected = false;
 
 // Names of the values in the settings store.
 namespace settingnames {
@@ -35,7 +30,5 @@ inline constexpr const char* docRoot = "docRoot";
 // directory + separator + file name, as a local file path. Everything is UTF-8; a name taken
 // from a data file (Windows-1252) goes through cp1252::toUtf8 first.
 std::string localPath(const QString& directory, const std::string& fileName);
-// A file in the data directory.
-std::string dataFile(const std::string& fileName);
 
 } // namespace velmo

@@ -11,9 +11,10 @@
 #include "datafiles/articlefile.h"
 #include "memtable/qt/tablegrid.h"
 #include "platform/linefile.h"
+#include "shell/currency.h"
 #include "shell/dialogs.h"
 #include "shell/main.h"
-#include "shell/settings.h"
+#include "shell/shop.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -192,15 +193,15 @@ double typeSearch(TForm4& list, const char* label, const QString& text) {
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    auto* silent = new SilentDialogs;
-    installDialogs(std::unique_ptr<DialogSeam>(silent));
+    SilentDialogs silent;
+    Shop shop(silent);
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
         std::fprintf(stderr, "no temporary directory\n");
         return 1;
     }
-    ShopSettings.localDat = dir.path();
+    shop.ShopSettings.localDat = dir.path();
     const std::string catalog = dir.path().toStdString() + "/artikel.db";
     const auto tGen = Clock::now();
     const std::size_t bytes = writeCatalog(catalog);
@@ -208,9 +209,10 @@ int main(int argc, char** argv) {
     std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles, bytes / 1e6,
                 msSince(tGen));
 
-    TForm1 main;
-    TForm4 list(&main);
-    TForm5 edit(&main);
+    TForm9 currency(shop.dialogs);
+    TForm1 main(shop, currency);
+    TForm5 edit(shop, &main);
+    TForm4 list(shop, edit, &main);
     PaintCounter counter;
     paintCounter = &counter;
     list.DBGrid1->viewport()->installEventFilter(&counter);
@@ -253,5 +255,5 @@ int main(int argc, char** argv) {
     std::sort(opens.begin(), opens.end());
     const double open = opens[opens.size() / 2];
     std::printf("open: %.0f ms, keystroke: %.1f ms\n", open, firstKeys);
-    return silent->problems == 0 ? 0 : 1;
+    return silent.problems == 0 ? 0 : 1;
 }

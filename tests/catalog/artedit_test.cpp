@@ -83,8 +83,8 @@ TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirWholeNamesIntoTheP
     EXPECT_EQ(seam.lastPictureFilter, pictureNameFilters());
     EXPECT_EQ(current("thumb"), "tasse.jpg");
     EXPECT_EQ(current("picture"), name25.substr(0, 20));
-    EXPECT_EQ(main.MemoThumb, Lines{"tasse.jpg"});
-    EXPECT_EQ(main.MemoPic, Lines{name25});
+    EXPECT_EQ(shop.MemoThumb, Lines{"tasse.jpg"});
+    EXPECT_EQ(shop.MemoPic, Lines{name25});
 
     // The same picture for a new article is queued again; names reach the lists as Windows-1252.
     onEdit([&](TForm5& f) {
@@ -97,8 +97,8 @@ TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirWholeNamesIntoTheP
     list.Button1Click();
     EXPECT_EQ(current("thumb"), "tasse.jpg");
     EXPECT_EQ(current("picture"), "B\344r.jpg");
-    EXPECT_EQ(main.MemoThumb, Lines({"tasse.jpg", "tasse.jpg"}));
-    EXPECT_EQ(main.MemoPic, Lines({name25, "B\344r.jpg"}));
+    EXPECT_EQ(shop.MemoThumb, Lines({"tasse.jpg", "tasse.jpg"}));
+    EXPECT_EQ(shop.MemoPic, Lines({name25, "B\344r.jpg"}));
 }
 
 TEST_F(ArticleEditTest, TheDescriptionIsStoredAsOneLineHoweverTheWindowCloses) {

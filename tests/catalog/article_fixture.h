@@ -1,15 +1,16 @@
 #pragma once
 
-// The article list and edit windows as the program creates them (main window first), over a
-// scratch data directory and the scripted dialog seam.
+// The article list and edit windows as the program wires them (main window first, the edit window
+// before the list that opens it), over a scratch data directory and the scripted dialog seam.
 #include "catalog/artedit.h"
 #include "catalog/artikel.h"
 #include "datafiles/articlefile.h"
 #include "memtable/qt/boundeditors.h"
 #include "memtable/qt/tablegrid.h"
+#include "shell/currency.h"
 #include "shell/dialogs.h"
 #include "shell/main.h"
-#include "shell/settings.h"
+#include "shell/shop.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -38,10 +39,9 @@ inline std::string article(std::initializer_list<std::string> fields) {
 class ArticleWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ShopSettings = {};
-        ShopSettings.localDat = QString::fromStdString(dir.path());
-        ShopSettings.localBk = QStringLiteral("/bilder/klein");
-        ShopSettings.localBg = QStringLiteral("/bilder/gross");
+        shop.ShopSettings.localDat = QString::fromStdString(dir.path());
+        shop.ShopSettings.localBk = QStringLiteral("/bilder/klein");
+        shop.ShopSettings.localBg = QStringLiteral("/bilder/gross");
     }
 
     void writeFile(const std::string& name, const std::string& bytes) { writeBytes(dir.file(name), bytes); }
@@ -57,11 +57,11 @@ protected:
     // The owner picks catalog i; errors go to the error box as they would from the signal.
     void choose(int i) {
         list.ComboBox1->setCurrentIndex(i);
-        guarded([&] { list.ComboBox1Change(); });
+        guarded(seam, [&] { list.ComboBox1Change(); });
     }
     void chooseIndex(int i) {
         list.ComboBox2->setCurrentIndex(i);
-        guarded([&] { list.ComboBox2Change(); });
+        guarded(seam, [&] { list.ComboBox2Change(); });
     }
     // The next edit window: script gets it while it is up.
     void onEdit(std::function<void(TForm5&)> script) {
@@ -78,9 +78,11 @@ protected:
 
     TempDir dir;
     ScriptedDialogs seam;
-    TForm1 main;
-    TForm4 list{&main};
-    TForm5 edit{&main};
+    Shop shop{seam};
+    TForm9 currency{seam};
+    TForm1 main{shop, currency};
+    TForm5 edit{shop, &main};
+    TForm4 list{shop, edit, &main};
 };
 
 } // namespace velmo::test

@@ -1,7 +1,7 @@
 // The catalog editor and its name prompt, driven through their handlers and the scripted seam.
 #include "catalog/kataloge.h"
 #include "catalog/katneu.h"
-#include "shell/settings.h"
+#include "shell/shop.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -26,11 +26,7 @@ const QString kNoGroupsMessage =
 
 class CatalogEditorTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ShopSettings = {};
-        ShopSettings.localDat = QString::fromStdString(dir.path());
-        newCatalogNamed = false;
-    }
+    void SetUp() override { shop.ShopSettings.localDat = QString::fromStdString(dir.path()); }
 
     void open(const std::string& index) {
         writeBytes(indexPath(), index);
@@ -64,8 +60,9 @@ protected:
 
     test::TempDir dir;
     test::ScriptedDialogs seam;
-    TForm3 prompt;
-    TForm2 editor;
+    Shop shop{seam};
+    TForm3 prompt{seam};
+    TForm2 editor{shop, prompt};
 };
 
 TEST_F(CatalogEditorTest, NewCatalogWithTwoGroupsIsSavedByOkFromTheGroupField) {
@@ -168,7 +165,7 @@ TEST_F(CatalogEditorTest, EmptyGroupFieldIsReportedOnlyAfterANameWasAccepted) {
     // "&Neu" clears it; a cancelled prompt leaves it cleared.
     choose(1);
     newCatalog("Kerzen", false);
-    EXPECT_FALSE(newCatalogNamed);
+    EXPECT_FALSE(prompt.newCatalogNamed());
     editor.Memo1->clear();
     EXPECT_TRUE(editor.Memo1Exit());
     EXPECT_EQ(seam.texts("message").size(), 4);
@@ -263,7 +260,7 @@ TEST_F(CatalogEditorTest, ValuesThatWouldBreakTheLineAreRefusedAtEntry) {
     editor.Edit1->setText("kerzen.db");
     editor.Button3Click();
     EXPECT_TRUE(stayedOpen);
-    EXPECT_FALSE(newCatalogNamed);
+    EXPECT_FALSE(prompt.newCatalogNamed());
     EXPECT_EQ(
         seam.texts("message"),
         QStringList{QString::fromUtf8("Das Feld 'Katalogname' darf nicht mit einem Semikolon (;) enden.")});

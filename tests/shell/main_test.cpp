@@ -4,7 +4,7 @@
 #include "shell/currency.h"
 #include "shell/dialogs.h"
 #include "shell/main.h"
-#include "shell/settings.h"
+#include "shell/shop.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -26,23 +27,16 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ShopSettings = {};
-        ftpConnected = false;
-        form.currencyDialog = &currency;
-    }
-
     // One program start: a fresh main window's first activation.
     void start(TForm1& window) {
-        ASSERT_TRUE(guarded([&] { window.FormActivate(); }));
+        ASSERT_TRUE(guarded(seam, [&] { window.FormActivate(); }));
     }
-
-    std::string storeText() const { return readBytes(dir.settingsPath()); }
 
     test::TempDir dir;
     test::ScriptedDialogs seam;
-    TForm9 currency;
-    TForm1 form;
+    Shop shop{seam};
+    TForm9 currency{seam};
+    TForm1 form{shop, currency};
 };
 
 TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
@@ -57,11 +51,11 @@ TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
 
     EXPECT_EQ(seam.texts("modal"), QStringList{"Form9"});
     EXPECT_EQ(preset, "DM");
-    EXPECT_EQ(ShopSettings.Currency, "DM");
-    for (const QString* dirValue :
-         {&ShopSettings.localProg, &ShopSettings.localDat, &ShopSettings.localBg, &ShopSettings.localBk})
+    EXPECT_EQ(shop.ShopSettings.Currency, "DM");
+    for (const QString* dirValue : {&shop.ShopSettings.localProg, &shop.ShopSettings.localDat,
+                                    &shop.ShopSettings.localBg, &shop.ShopSettings.localBk})
         EXPECT_EQ(dirValue->toStdString(), cwd);
-    EXPECT_EQ(ShopSettings.docRoot, "/");
+    EXPECT_EQ(shop.ShopSettings.docRoot, "/");
 
     auto store = SettingsStore::open();
     ASSERT_TRUE(store);
@@ -76,13 +70,12 @@ TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
 
     // The second start reads and asks nothing.
     seam.clear();
-    ShopSettings = {};
-    TForm1 second;
-    second.currencyDialog = &currency;
+    Shop secondRun(seam);
+    TForm1 second(secondRun, currency);
     start(second);
     EXPECT_TRUE(seam.calls().empty());
-    EXPECT_EQ(ShopSettings.Currency, "DM");
-    EXPECT_EQ(ShopSettings.localDat.toStdString(), cwd);
+    EXPECT_EQ(secondRun.ShopSettings.Currency, "DM");
+    EXPECT_EQ(secondRun.ShopSettings.localDat.toStdString(), cwd);
 }
 
 TEST_F(MainWindowTest, CurrencyDialogClosedByCloseBoxStoresTheField) {
@@ -92,7 +85,7 @@ TEST_F(MainWindowTest, CurrencyDialogClosedByCloseBoxStoresTheField) {
         return d.result();
     });
     start(form);
-    EXPECT_EQ(ShopSettings.Currency, QString::fromUtf8("€"));
+    EXPECT_EQ(shop.ShopSettings.Currency, QString::fromUtf8("€"));
     EXPECT_EQ(SettingsStore::open()->readString("Currency"), "€");
 }
 
@@ -105,11 +98,11 @@ TEST_F(MainWindowTest, EmptiedCurrencyIsStoredAndNeverAskedAgain) {
     start(form);
     EXPECT_TRUE(SettingsStore::open()->valueExists("Currency"));
     seam.clear();
-    TForm1 second;
-    second.currencyDialog = &currency;
+    Shop secondRun(seam);
+    TForm1 second(secondRun, currency);
     start(second);
     EXPECT_TRUE(seam.texts("modal").isEmpty());
-    EXPECT_EQ(ShopSettings.Currency, "");
+    EXPECT_EQ(secondRun.ShopSettings.Currency, "");
 }
 
 TEST_F(MainWindowTest, MissingProgramDirectoryResetsAllFive) {
@@ -117,18 +110,18 @@ TEST_F(MainWindowTest, MissingProgramDirectoryResetsAllFive) {
                                    "\"docRoot\"=\"/htdocs/\"\n");
     start(form);
     EXPECT_TRUE(seam.calls().empty());
-    EXPECT_EQ(ShopSettings.Currency, "EUR");
-    EXPECT_EQ(ShopSettings.localDat.toStdString(), currentDirectory());
-    EXPECT_EQ(ShopSettings.docRoot, "/");
+    EXPECT_EQ(shop.ShopSettings.Currency, "EUR");
+    EXPECT_EQ(shop.ShopSettings.localDat.toStdString(), currentDirectory());
+    EXPECT_EQ(shop.ShopSettings.docRoot, "/");
     EXPECT_EQ(SettingsStore::open()->readString("localDat"), currentDirectory());
 }
 
 TEST_F(MainWindowTest, PresentProgramDirectoryReadsMissingValuesAsEmpty) {
     writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"EUR\"\n\"localProg\"=\"/opt/shop\"\n");
     start(form);
-    EXPECT_EQ(ShopSettings.localProg, "/opt/shop");
-    EXPECT_EQ(ShopSettings.localDat, "");
-    EXPECT_EQ(ShopSettings.docRoot, "");
+    EXPECT_EQ(shop.ShopSettings.localProg, "/opt/shop");
+    EXPECT_EQ(shop.ShopSettings.localDat, "");
+    EXPECT_EQ(shop.ShopSettings.docRoot, "");
     EXPECT_FALSE(SettingsStore::open()->valueExists("localDat"));
 }
 
@@ -136,60 +129,61 @@ TEST_F(MainWindowTest, UnavailableStoreLeavesSettingsEmptySilently) {
     ::setenv("VELMO_SETTINGS", (dir.path() + "/missing/dir/velmo.ini").c_str(), 1);
     start(form);
     EXPECT_TRUE(seam.calls().empty());
-    EXPECT_EQ(ShopSettings.Currency, "");
-    EXPECT_EQ(ShopSettings.localDat, "");
+    EXPECT_EQ(shop.ShopSettings.Currency, "");
+    EXPECT_EQ(shop.ShopSettings.localDat, "");
 }
 
 TEST_F(MainWindowTest, NonStringValueStopsTheLoadWithTheErrorBox) {
     writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"EUR\"\n\"localProg\"=\"/opt\"\n"
                                    "\"localDat\"=dword:00000001\n\"localBg\"=\"/pics\"\n");
-    EXPECT_FALSE(guarded([&] { form.FormActivate(); }));
+    EXPECT_FALSE(guarded(seam, [&] { form.FormActivate(); }));
     EXPECT_EQ(seam.texts("error"), QStringList{QString::fromUtf8("Ungültiger Datentyp für 'localDat'")});
-    EXPECT_EQ(ShopSettings.localProg, "/opt"); // read before the bad value
-    EXPECT_EQ(ShopSettings.localBg, "");       // never reached
+    EXPECT_EQ(shop.ShopSettings.localProg, "/opt"); // read before the bad value
+    EXPECT_EQ(shop.ShopSettings.localBg, "");       // never reached
 }
 
 TEST_F(MainWindowTest, PendingListsSurviveACloseButNotBeenden) {
     writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"DM\"\n\"localProg\"=\"" + dir.path() +
                                        "\"\n\"localDat\"=\"" + dir.path() + "\"\n");
     start(form);
-    form.MemoPic = {"gross1.jpg", "gross1.jpg"};
-    form.MemoThumb = {"klein\xe4.jpg"};
+    shop.MemoPic = {"gross1.jpg", "gross1.jpg"};
+    shop.MemoThumb = {"klein\xe4.jpg"};
     QCloseEvent close;
     QCoreApplication::sendEvent(&form, &close);
     EXPECT_TRUE(close.isAccepted());
     EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\n");
     EXPECT_EQ(readBytes(dir.file("thumblst.db")), "klein\xe4.jpg\r\n");
 
-    TForm1 next;
+    Shop nextRun(seam);
+    TForm1 next(nextRun, currency);
     start(next);
-    EXPECT_EQ(next.MemoPic, (Lines{"gross1.jpg", "gross1.jpg"}));
-    EXPECT_EQ(next.MemoThumb, Lines{"klein\xe4.jpg"});
+    EXPECT_EQ(nextRun.MemoPic, (Lines{"gross1.jpg", "gross1.jpg"}));
+    EXPECT_EQ(nextRun.MemoThumb, Lines{"klein\xe4.jpg"});
 
     // "&Beenden" ends the loop without the close step: the files keep their contents.
-    next.MemoPic.push_back("neu.jpg");
+    nextRun.MemoPic.push_back("neu.jpg");
     next.Beenden1Click();
     EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\n");
 }
 
 TEST_F(MainWindowTest, EmptyListsGiveEmptyFiles) {
-    ShopSettings.localDat = QString::fromStdString(dir.path());
+    shop.ShopSettings.localDat = QString::fromStdString(dir.path());
     ASSERT_TRUE(form.FormCloseQuery());
     EXPECT_EQ(readBytes(dir.file("piclst.db")), "");
     EXPECT_EQ(readBytes(dir.file("thumblst.db")), "");
 }
 
 TEST_F(MainWindowTest, UnreadableListFileShowsTheErrorBox) {
-    ShopSettings.localDat = QString::fromStdString(dir.path());
+    shop.ShopSettings.localDat = QString::fromStdString(dir.path());
     ASSERT_EQ(::mkdir(dir.file("piclst.db").c_str(), 0755), 0); // exists, cannot be read as a file
-    EXPECT_FALSE(guarded([&] { form.LoadPendingLists(); }));
+    EXPECT_FALSE(guarded(seam, [&] { form.LoadPendingLists(); }));
     EXPECT_EQ(seam.texts("error"), QStringList{QString::fromStdString("Datei " + dir.file("piclst.db") +
                                                                       " kann nicht geöffnet werden.")});
 }
 
 TEST_F(MainWindowTest, FailedSaveAbandonsTheClose) {
-    ShopSettings.localDat = QString::fromStdString(dir.path() + "/gone");
-    form.MemoPic = {"a.jpg"};
+    shop.ShopSettings.localDat = QString::fromStdString(dir.path() + "/gone");
+    shop.MemoPic = {"a.jpg"};
     QCloseEvent close;
     QCoreApplication::sendEvent(&form, &close);
     EXPECT_FALSE(close.isAccepted());
@@ -202,11 +196,11 @@ TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
     int connects = 0, disconnects = 0;
     form.actions.connect = [&] {
         ++connects;
-        ftpConnected = true;
+        shop.ftpConnected = true;
     };
     form.actions.disconnect = [&] {
         ++disconnects;
-        ftpConnected = false;
+        shop.ftpConnected = false;
     };
     QAction* item = form.connectItem();
     EXPECT_EQ(item->text(), "&Verbinden");
@@ -227,12 +221,43 @@ TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
 
     // The server dropped the line while the caption still says "&Trennen": the item connects.
     item->setText("&Trennen");
-    ftpConnected = false;
+    shop.ftpConnected = false;
     form.actions.connect = [&] { ++connects; }; // attempt fails
     seam.answerConfirm(true);
     form.Verbinden1Click();
     EXPECT_EQ(connects, 2);
     EXPECT_EQ(item->text(), "&Trennen"); // unchanged when the attempt fails
+
+    // The same failure from "&Verbinden" leaves "&Verbinden".
+    item->setText("&Verbinden");
+    seam.answerConfirm(true);
+    form.Verbinden1Click();
+    EXPECT_EQ(connects, 3);
+    EXPECT_EQ(item->text(), "&Verbinden");
+}
+
+TEST_F(MainWindowTest, StatusLineShowsTextAndTransferProgress) {
+    StatusLine& status = form;
+    QProgressBar* bar = form.progressBar();
+    EXPECT_FALSE(bar->isVisibleTo(&form));
+
+    status.setStatusText(QString::fromUtf8("Übertrage bücher.db"));
+    EXPECT_EQ(status.statusText(), QString::fromUtf8("Übertrage bücher.db"));
+
+    status.showProgress(0, 0); // size unknown
+    EXPECT_TRUE(bar->isVisibleTo(&form));
+    EXPECT_EQ(bar->maximum(), 0);
+
+    // Sizes beyond the range of int, and a count that overshoots its total.
+    status.showProgress(3'000'000'000, 6'000'000'000);
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value() * 2, bar->maximum());
+    status.showProgress(7, 5);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    status.hideProgress();
+    EXPECT_FALSE(bar->isVisibleTo(&form));
+    EXPECT_EQ(status.statusText(), QString::fromUtf8("Übertrage bücher.db"));
 }
 
 TEST_F(MainWindowTest, MenuHasEveryEntryInOrder) {

@@ -1,7 +1,7 @@
 // The directory settings window: pick target, picking, storing, cancelling.
 #include "platform/settings_store.h"
 #include "shell/overz.h"
-#include "shell/settings.h"
+#include "shell/shop.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTest>
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 using namespace velmo;
@@ -20,12 +22,11 @@ namespace {
 class DirectoryWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ShopSettings = {};
-        ShopSettings.localProg = "/p";
-        ShopSettings.localDat = "/d";
-        ShopSettings.localBg = "/g";
-        ShopSettings.localBk = "/k";
-        ShopSettings.docRoot = "/htdocs/";
+        shop.ShopSettings.localProg = "/p";
+        shop.ShopSettings.localDat = "/d";
+        shop.ShopSettings.localBg = "/g";
+        shop.ShopSettings.localBk = "/k";
+        shop.ShopSettings.docRoot = "/htdocs/";
         QDir(QString::fromStdString(dir.path())).mkpath("a/b");
         window.show();
         window.activateWindow();
@@ -35,7 +36,8 @@ protected:
 
     test::TempDir dir;
     test::ScriptedDialogs seam;
-    TForm10 window;
+    Shop shop{seam};
+    TForm10 window{shop};
 };
 
 TEST_F(DirectoryWindowTest, ShowingFillsTheFieldsAndTargetsTheFirst) {
@@ -91,13 +93,19 @@ TEST_F(DirectoryWindowTest, ChangingTheDriveWritesItsDirectoryAtOnce) {
 TEST_F(DirectoryWindowTest, OkStoresTheFiveValuesAsTyped) {
     window.Edit1->setText("/neu/prog");
     window.Edit2->setText(sub("a"));
+    window.Edit3->setText("/neu/gross");
+    window.Edit4->setText("/neu/klein");
     window.Edit5->clear();
     window.Button1->click();
-    EXPECT_EQ(ShopSettings.localProg, "/neu/prog");
-    EXPECT_EQ(ShopSettings.localDat, sub("a"));
-    EXPECT_EQ(ShopSettings.docRoot, "");
+    EXPECT_EQ(shop.ShopSettings.localProg, "/neu/prog");
+    EXPECT_EQ(shop.ShopSettings.localDat, sub("a"));
+    EXPECT_EQ(shop.ShopSettings.localBg, "/neu/gross");
+    EXPECT_EQ(shop.ShopSettings.localBk, "/neu/klein");
+    EXPECT_EQ(shop.ShopSettings.docRoot, "");
     auto store = SettingsStore::open();
     EXPECT_EQ(store->readString("localProg"), "/neu/prog");
+    EXPECT_EQ(store->readString("localBg"), "/neu/gross");
+    EXPECT_EQ(store->readString("localBk"), "/neu/klein");
     EXPECT_TRUE(store->valueExists("docRoot"));
     EXPECT_EQ(store->readString("docRoot"), "");
     EXPECT_FALSE(window.isVisible());
@@ -106,8 +114,18 @@ TEST_F(DirectoryWindowTest, OkStoresTheFiveValuesAsTyped) {
 TEST_F(DirectoryWindowTest, CancelStoresNothingAndTheNextShowingDiscardsTheEdits) {
     window.setDirectory(sub("a"));
     window.Button2->click();
-    EXPECT_EQ(ShopSettings.localProg, "/p");
+    EXPECT_EQ(shop.ShopSettings.localProg, "/p");
     EXPECT_FALSE(SettingsStore::open()->valueExists("localProg"));
+
+    // The window system showing the window again (after un-minimising) is no new showing.
+    window.show();
+    window.Edit1->setText("/getippt");
+    QShowEvent restored;
+    QSpontaneKeyEvent::setSpontaneous(&restored);
+    static_cast<QObject&>(window).event(&restored); // sendEvent() would clear the flag
+    EXPECT_EQ(window.Edit1->text(), "/getippt");
+
+    window.hide();
     window.show();
     EXPECT_EQ(window.Edit1->text(), "/p");
 }
@@ -116,7 +134,7 @@ TEST_F(DirectoryWindowTest, UnavailableStoreChangesNothingButCloses) {
     ::setenv("VELMO_SETTINGS", (dir.path() + "/no/such/store.ini").c_str(), 1);
     window.Edit1->setText("/x");
     window.Button1->click();
-    EXPECT_EQ(ShopSettings.localProg, "/p");
+    EXPECT_EQ(shop.ShopSettings.localProg, "/p");
     EXPECT_TRUE(seam.calls().empty());
     EXPECT_FALSE(window.isVisible());
 }

@@ -4,37 +4,6 @@
 
 namespace velmo::test {
 
-namespace {
-
-// Holds the scripted seam inside the installed slot without owning it twice.
-class Forwarder : public DialogSeam {
-public:
-    explicit Forwarder(DialogSeam& target) : m_target(target) {}
-    void showMessage(const QString& t) override { m_target.showMessage(t); }
-    void showError(const QString& t) override { m_target.showError(t); }
-    bool confirm(const QString& t) override { return m_target.confirm(t); }
-    bool confirmOkCancel(const QString& t) override { return m_target.confirmOkCancel(t); }
-    void information(const QString& t) override { m_target.information(t); }
-    QString choosePicture(QWidget* p, const QString& d, const QString& f) override {
-        return m_target.choosePicture(p, d, f);
-    }
-    bool choosePrinter(QWidget* p, QPrinter& printer) override { return m_target.choosePrinter(p, printer); }
-    int showModal(QDialog& w) override { return m_target.showModal(w); }
-
-private:
-    DialogSeam& m_target;
-};
-
-} // namespace
-
-ScriptedDialogs::ScriptedDialogs() {
-    m_previous = installDialogs(std::make_unique<Forwarder>(*this));
-}
-
-ScriptedDialogs::~ScriptedDialogs() {
-    installDialogs(std::move(m_previous));
-}
-
 QStringList ScriptedDialogs::texts(const QString& kind) const {
     QStringList out;
     for (const Call& c : m_calls)

@@ -8,7 +8,7 @@
 
 #include <deque>
 #include <functional>
-#include <memory>
+#include <vector>
 
 #include <ostream>
 
@@ -20,7 +20,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 namespace velmo::test {
 
 // The dialog seam for tests: records every question and window, answers from a script, and never
-// opens a modal loop. Installed for the lifetime of the object.
+// opens a modal loop. A test hands it to the Shop (or the window) it builds.
 class ScriptedDialogs : public DialogSeam {
 public:
     struct Call {
@@ -28,9 +28,6 @@ public:
         QString kind;
         QString text; // the text shown, or the window's object name for "modal"
     };
-
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
 
     // Answers for confirm() and confirmOkCancel(), in order; an unscripted question fails the test
     // and answers no.
@@ -65,8 +62,6 @@ private:
     std::deque<QString> m_pictures;
     std::deque<bool> m_printers;
     std::deque<std::function<int(QDialog&)>> m_modals;
-    DialogSeam* m_self = nullptr;
-    std::unique_ptr<DialogSeam> m_previous;
 };
 
 } // namespace velmo::test
