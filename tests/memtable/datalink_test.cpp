@@ -106,13 +106,26 @@ TEST_F(Articles, ModelShowsTheCurrentOrderFilterAndValues) {
     EXPECT_EQ(cell(model, 0, 1), "AEG");
     EXPECT_EQ(cell(model, 2, 1), "Miele");
 
+    const int left = model.currentRow();
+    ASSERT_GE(left, 0);
+    ASSERT_NE(left, 1);
     QSignalSpy moved(&model, &MemTableModel::currentRowChanged);
+    QSignalSpy marker(&model, &QAbstractItemModel::headerDataChanged);
     ASSERT_TRUE(t.SeekNearest("B"));
     ASSERT_EQ(moved.count(), 1);
     EXPECT_EQ(moved.takeFirst().at(0).toInt(), 1);
     EXPECT_EQ(model.currentRow(), 1);
     EXPECT_FALSE(model.headerData(1, Qt::Vertical).toString().isEmpty()); // the record marker
-    EXPECT_TRUE(model.headerData(0, Qt::Vertical).toString().isEmpty());
+    EXPECT_TRUE(model.headerData(left, Qt::Vertical).toString().isEmpty());
+    // The view repaints the marker only in the rows it is told of: the one left and the one entered.
+    QList<int> repainted;
+    for (const QList<QVariant>& signal : marker) {
+        EXPECT_EQ(signal.at(0).value<Qt::Orientation>(), Qt::Vertical);
+        for (int row = signal.at(1).toInt(); row <= signal.at(2).toInt(); ++row)
+            repainted << row;
+    }
+    EXPECT_TRUE(repainted.contains(left));
+    EXPECT_TRUE(repainted.contains(1));
 
     // A value typed into the current record shows in its row before it is posted.
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);

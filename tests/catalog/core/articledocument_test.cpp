@@ -1,0 +1,129 @@
+// The article list's document over a record table: loading, saving in insertion order, the prices
+// written back, values that would break a line, without any window.
+#include "catalog/core/articledocument.h"
+#include "memtable/memtable.h"
+#include "tests/datafiles/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace velmo;
+using datafiles::ArticleValues;
+
+namespace {
+
+std::string line(std::initializer_list<std::string> fields) {
+    ArticleValues v;
+    std::size_t i = 0;
+    for (const std::string& f : fields)
+        v[i++] = f;
+    return datafiles::joinArticleLine(v);
+}
+
+const std::string kHeader = datafiles::articleHeaderLine();
+
+struct ArticleDocumentTest : ::testing::Test {
+    TempDir dir;
+    MemTable table;
+    ArticleDocument doc{table};
+
+    std::string path() const { return dir.file("kerzen.db"); }
+    std::string current(const char* field) { return table.fieldByName(field).asString(); }
+    void load(const std::string& bytes) {
+        writeBytes(path(), bytes);
+        doc.load(path());
+    }
+};
+
+TEST_F(ArticleDocumentTest, LoadFillsTheTableInArticleNumberOrderWithTheLastArticleCurrent) {
+    EXPECT_FALSE(table.Active());
+    load(kHeader + "\r\n" + line({"K-2", "", "Zeller"}) + "\r\n" + line({"K-3", "", "M\374ller"}) + "\r\n" +
+         line({"K-1", "", "Albrecht"}) + "\r\n");
+    EXPECT_TRUE(doc.isLoaded());
+    EXPECT_EQ(doc.path(), path());
+    EXPECT_TRUE(doc.saved());
+    EXPECT_EQ(table.RecordCount(), 3);
+    EXPECT_EQ(table.IndexName(), "ArtikelNr");
+    EXPECT_EQ(current("ArtikelNr"), "K-1");
+    table.First();
+    EXPECT_EQ(current("Hersteller"), "Albrecht");
+
+    // Each sort order is on the field of its position in the file.
+    for (int i = 0; i < ArticleDocument::kIndexCount; ++i)
+        EXPECT_EQ(ArticleDocument::indexName(i), datafiles::kArticleFields[static_cast<std::size_t>(i)].name);
+    EXPECT_EQ(articleFieldLabel(datafiles::articlefield::Preis), "Preis");
+    EXPECT_EQ(articleFieldLabel(datafiles::articlefield::AngebPreis), "Angebot-Preis");
+    EXPECT_EQ(articleFieldLabel(datafiles::articlefield::picture), "Bild (groß)");
+}
+
+TEST_F(ArticleDocumentTest, SaveWritesInsertionOrderAndStoresThePricesBack) {
+    load(kHeader + "\r\n" + line({"K-2", "", "Zeller", "", "", "", "12,50", "", "", "", "9,90"}) + "\r\n" +
+         line({"K-1", "", "Albrecht", "", "", "", "4,5"}) + "\r\n");
+    table.setIndexName("Hersteller");
+    table.SyncIndexes();
+    table.First(); // Albrecht
+    table.AppendValues({"K-0"});
+    table.setIndexName("Hersteller");
+    table.SyncIndexes();
+    table.Last(); // Zeller
+    const RecordId zeller = table.currentRecord();
+
+    doc.save();
+    EXPECT_EQ(readBytes(path()), kHeader + "\r\n" +
+                                     line({"K-2", "", "Zeller", "", "", "", "12.50", "", "", "", "9,90"}) +
+                                     "\r\n" + line({"K-1", "", "Albrecht", "", "", "", "4.5"}) + "\r\n" +
+                                     line({"K-0"}) + "\r\n");
+    // The table shows the prices as written, in the order and on the article it showed before.
+    EXPECT_EQ(table.IndexName(), "Hersteller");
+    EXPECT_EQ(table.currentRecord(), zeller);
+    EXPECT_EQ(current("Preis"), "12.50");
+    EXPECT_EQ(current("AngebPreis"), "9,90");
+}
+
+TEST_F(ArticleDocumentTest, AValueThatWouldBreakItsLineStopsTheSaveOnThatArticle) {
+    const std::string bytes = kHeader + "\r\n" +
+                              line({"K-1", "", "", "", "", "", "1", "", "", "", "", "", "", "http://a;;b"}) +
+                              "\r\n" + line({"K-2"}) + "\r\n" + line({"K-3"}) + "\r\n";
+    load(bytes);
+    // The last field may keep the ";;" it was read with: it reads back the same.
+    doc.save();
+    EXPECT_EQ(readBytes(path()), bytes);
+
+    table.setIndexName("");
+    table.SyncIndexes();
+    table.First();
+    table.Next(); // K-2
+    table.Edit();
+    table.fieldByName("Bezeichnung").setAsString("rot;;blau");
+    table.Post();
+    table.First();
+    try {
+        doc.save();
+        FAIL() << "saved a line with a separator in a field";
+    } catch (const datafiles::EFieldFormatError& e) {
+        EXPECT_STREQ(e.what(),
+                     "Das Feld 'Bezeichnung' darf die Zeichenfolge ';;' nicht enthalten. Der Artikel "
+                     "ist in der Liste ausgewählt. Die Artikeldatei wurde nicht gespeichert.");
+    }
+    EXPECT_EQ(current("ArtikelNr"), "K-2");
+    EXPECT_EQ(readBytes(path()), bytes);
+}
+
+TEST_F(ArticleDocumentTest, AFileThatCannotBeReadKeepsWhatWasLoadedAndUnloadForgetsIt) {
+    load(kHeader + "\r\n" + line({"K-1"}) + "\r\n");
+    ASSERT_EQ(::mkdir(dir.file("kaputt.db").c_str(), 0755), 0); // exists, cannot be read as a file
+    EXPECT_THROW(doc.load(dir.file("kaputt.db")), Exception);
+    EXPECT_EQ(doc.path(), path());
+    EXPECT_EQ(table.RecordCount(), 1);
+
+    doc.markChanged();
+    doc.unload();
+    EXPECT_FALSE(doc.isLoaded());
+    EXPECT_TRUE(doc.saved());
+    EXPECT_EQ(table.RecordCount(), 0);
+    doc.save(); // nothing loaded: nothing written anywhere
+    EXPECT_EQ(readBytes(path()), kHeader + "\r\n" + line({"K-1"}) + "\r\n");
+}
+
+} // namespace
