@@ -132,13 +132,4 @@ TEST(CatalogDocument, NewCatalogsAreAddedAtTheEndAndCompletedWhenTheirFieldsAreL
     EXPECT_EQ(readBytes(dir.file("db_sys.db")), "Geschenke;;Karten;;geschenke.db\r\n");
 }
 
-TEST(CatalogDocument, AMissingIndexIsCreatedEmptyAndTheLinesAreKept) {
-    TempDir dir;
-    CatalogDocument doc = loaded(dir, "Kerzen;;Stumpen;;kerzen.db\r\n");
-    ::unlink(dir.file("db_sys.db").c_str());
-    EXPECT_FALSE(doc.load(dir.file("db_sys.db")));
-    EXPECT_EQ(doc.count(), 1);
-    EXPECT_EQ(readBytes(dir.file("db_sys.db")), "");
-}
-
 } // namespace
