@@ -4,6 +4,7 @@
 #include "platform/mounts.h"
 #include "platform/settings_store.h"
 #include "shell/dialogs.h"
+#include "shell/directorytree.h"
 #include "shell/shop.h"
 
 #include <QComboBox>
@@ -41,9 +42,7 @@ TForm10::TForm10(Shop& shop, QWidget* parent)
     grid->setRowStretch(5, 1); // the fields stay at the top while the tree grows
 
     DriveComboBox1 = new QComboBox(this);
-    const std::vector<std::string> drives = mountedFileSystems();
-    for (const std::string& d : drives)
-        DriveComboBox1->addItem(QString::fromStdString(d));
+    const std::vector<std::string> drives = fillDriveBox(*DriveComboBox1);
 
     DirectoryListBox1 = new QListWidget(this);
     DirectoryListBox1->installEventFilter(this);
@@ -157,34 +156,7 @@ void TForm10::setDirectory(const QString& dir) {
 }
 
 void TForm10::fillTree() {
-    DirectoryListBox1->clear();
-    const QString drive = DriveComboBox1->currentText();
-    // The chain from the drive down to the current directory, each one step further in.
-    QStringList chain;
-    for (QString d = m_directory; d.startsWith(drive); d = QFileInfo(d).path()) {
-        chain.prepend(d);
-        if (d == drive || d == QStringLiteral("/"))
-            break;
-    }
-    if (chain.isEmpty())
-        chain << m_directory;
-    int depth = 0;
-    QListWidgetItem* current = nullptr;
-    auto add = [this](const QString& path, const QString& text, int indent) {
-        auto* item = new QListWidgetItem(QString(indent * 2, QLatin1Char(' ')) + text, DirectoryListBox1);
-        item->setData(Qt::UserRole, path);
-        return item;
-    };
-    for (const QString& d : chain) {
-        const QString name = d == drive ? d : QFileInfo(d).fileName();
-        current = add(d, name, depth++);
-    }
-    const QStringList subdirs =
-        QDir(m_directory)
-            .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
-    for (const QString& name : subdirs)
-        add(QDir(m_directory).filePath(name), name, depth);
-    DirectoryListBox1->setCurrentItem(current);
+    fillDirectoryTree(*DirectoryListBox1, DriveComboBox1->currentText(), m_directory);
 }
 
 void TForm10::DirectoryListBox1Change() {

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QListWidget;
+
+// The drive selector and directory tree that the windows choosing local directories share.
+namespace velmo {
+
+// Puts the machine's drives (the mounted file systems, "/" first) into box and returns them.
+std::vector<std::string> fillDriveBox(QComboBox& box);
+
+// Refills tree for directory on drive: the chain of directories from the drive down to directory,
+// each one step further in, then directory's sub-directories (hidden ones included). Every entry
+// carries its path in Qt::UserRole; directory's own entry becomes the current one.
+void fillDirectoryTree(QListWidget& tree, const QString& drive, const QString& directory);
+
+} // namespace velmo
