@@ -15,7 +15,7 @@ void ShopWindow::showEvent(QShowEvent* event) {
         return;
     if (m_placement == Placement::OnOwner)
         centreOnOwner(*this);
-    else
+    else if (m_placement == Placement::OnScreen)
         centreOnScreen(*this);
     // Queued, so that a failed opening also ends the modal loop that is just starting.
     if (!guarded([this] { opening(); }) && !keepOpenOnFailure())

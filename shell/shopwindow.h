@@ -15,7 +15,8 @@ namespace velmo {
 class ShopWindow : public QDialog {
     Q_OBJECT
 public:
-    enum class Placement { OnOwner, OnScreen };
+    // AsDesigned: the window keeps the position it was given (or the user moved it to).
+    enum class Placement { OnOwner, OnScreen, AsDesigned };
 
     ShopWindow(DialogSeam& dialogs, Placement placement, QWidget* parent = nullptr);
 
