@@ -51,14 +51,12 @@ int main(int argc, char** argv) {
     auto* form8 = new TForm8(main);
     auto* aboutBox = new TAboutBox(shop.dialogs, main);
     auto* form10 = new TForm10(shop, main);
-    auto* form11 = new TForm11(main);
-    auto* form12 = new TForm12(main);
-    auto* form13 = new TForm13(main);
+    // The browser creates its permissions (TForm12) and new-directory (TForm13) dialogs.
+    auto* form11 = new TForm11(
+        shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
     auto* form14 = new TForm14(main);
     auto* form15 = new TForm15(main);
     Q_UNUSED(form8);
-    Q_UNUSED(form12);
-    Q_UNUSED(form13);
 
     auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;

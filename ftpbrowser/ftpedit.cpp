@@ -1,10 +1,375 @@
 #include "ftpbrowser/ftpedit.h"
 
+#include "ftpbrowser/chmod.h"
+#include "ftpbrowser/mkdir.h"
+#include "ftpbrowser/remotegrid.h"
+#include "platform/cp1252.h"
+#include "platform/errors.h"
+#include "platform/linefile.h"
+#include "platform/mounts.h"
+#include "platform/qt/text.h"
+#include "shell/directorytree.h"
+#include "shell/shop.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileIconProvider>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
 namespace velmo {
 
-TForm11::TForm11(QWidget* parent) : QDialog(parent) {
+using browser::ColKind;
+using browser::ColName;
+using browser::GridRow;
+
+namespace {
+
+constexpr int kColumnWidths[browser::ColumnCount] = {16, 76, 22, 64, 64, 68, 84, 64};
+constexpr int kLocalPaneWidth = 250;
+
+// A remote name as the error box can show it: control characters become "?".
+std::string printableName(const std::string& name) {
+    std::string shown = name;
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return cp1252::toUtf8(shown);
+}
+
+} // namespace
+
+TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnScreen, parent), m_shop(shop),
+      m_showConnectDialog(std::move(showConnectDialog)) {
     setObjectName("Form11");
     setWindowTitle(QStringLiteral("FTP - Browser"));
+
+    Button7 = new QPushButton(QStringLiteral("&Connect"), this);
+    Button8 = new QPushButton(QStringLiteral("&Disconnect"), this);
+    Button11 = new QPushButton(QStringLiteral("&Beenden"), this);
+    auto* topBar = new QHBoxLayout;
+    topBar->addWidget(Button11);
+    topBar->addStretch();
+    topBar->addWidget(Button7);
+    topBar->addWidget(Button8);
+
+    // Local pane: a fixed width, growing in height.
+    auto* localPane = new QWidget(this);
+    localPane->setFixedWidth(kLocalPaneWidth);
+    DriveComboBox1 = new QComboBox(localPane);
+    m_drives = fillDriveBox(*DriveComboBox1);
+    DirectoryListBox1 = new QListWidget(localPane);
+    DirectoryListBox1->installEventFilter(this);
+    FileListBox1 = new QListWidget(localPane);
+    FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Button1 = new QPushButton(QStringLiteral("Upload"), localPane);
+    Button2 = new QPushButton(QStringLiteral("Anzeigen"), localPane);
+    Button3 = new QPushButton(QStringLiteral("Löschen"), localPane);
+    Button2->setEnabled(false);
+    auto* localButtons = new QHBoxLayout;
+    localButtons->addWidget(Button1);
+    localButtons->addWidget(Button2);
+    localButtons->addWidget(Button3);
+    auto* local = new QVBoxLayout(localPane);
+    local->setContentsMargins(0, 0, 0, 0);
+    local->addWidget(DriveComboBox1);
+    local->addWidget(DirectoryListBox1, 1);
+    local->addWidget(FileListBox1, 1);
+    local->addLayout(localButtons);
+
+    // Remote pane: grows in width and height.
+    Edit1 = new QLineEdit(this);
+    Edit1->setReadOnly(true);
+    m_grid = new browser::RemoteGridModel(this);
+    StringGrid1 = new QTableView(this);
+    StringGrid1->setModel(m_grid);
+    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setShowGrid(false);
+    StringGrid1->setWordWrap(false);
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->verticalHeader()->setMinimumSectionSize(1);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(15);
+    QHeaderView* header = StringGrid1->horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setMinimumSectionSize(1);
+    header->setFixedHeight(15);
+    for (int c = 0; c < browser::ColumnCount; ++c)
+        header->resizeSection(c, kColumnWidths[c]);
+    Button4 = new QPushButton(QStringLiteral("Download"), this);
+    Button10 = new QPushButton(QStringLiteral("MakeDir"), this);
+    Button9 = new QPushButton(QStringLiteral("CHMOD"), this);
+    Button5 = new QPushButton(QStringLiteral("Anzeigen"), this);
+    Button6 = new QPushButton(QStringLiteral("Löschen"), this);
+    Button5->setEnabled(false);
+    auto* remoteButtons = new QHBoxLayout;
+    for (QPushButton* b : {Button4, Button10, Button9, Button5, Button6})
+        remoteButtons->addWidget(b);
+    remoteButtons->addStretch();
+    auto* remote = new QVBoxLayout;
+    remote->addWidget(Edit1);
+    remote->addWidget(StringGrid1, 1);
+    remote->addLayout(remoteButtons);
+
+    auto* panes = new QHBoxLayout;
+    panes->addWidget(localPane);
+    panes->addLayout(remote, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(topBar);
+    layout->addLayout(panes, 1);
+    layout->addWidget(new QStatusBar(this)); // never receives text
+    resize(672, 339);
+
+    // Its dialogs are its children: they stack above the browser.
+    Form12 = new TForm12(shop.dialogs, this);
+    Form13 = new TForm13(shop.dialogs, this);
+
+    connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
+    connect(Button3, &QPushButton::clicked, this, guard([this] { Button3Click(); }));
+    connect(Button4, &QPushButton::clicked, this, guard([this] { Button4Click(); }));
+    connect(Button6, &QPushButton::clicked, this, guard([this] { Button6Click(); }));
+    connect(Button7, &QPushButton::clicked, this, guard([this] { Button7Click(); }));
+    connect(Button8, &QPushButton::clicked, this, guard([this] { Button8Click(); }));
+    connect(Button9, &QPushButton::clicked, this, guard([this] { Button9Click(); }));
+    connect(Button10, &QPushButton::clicked, this, guard([this] { Button10Click(); }));
+    connect(Button11, &QPushButton::clicked, this, &QDialog::reject);
+    connect(StringGrid1, &QTableView::doubleClicked, this, guard([this] { StringGrid1DblClick(); }));
+    connect(DirectoryListBox1, &QListWidget::itemDoubleClicked, this,
+            guard([this](QListWidgetItem* item) { setLocalDirectory(item->data(Qt::UserRole).toString()); }));
+    // A drive opens at its top directory.
+    connect(DriveComboBox1, &QComboBox::currentIndexChanged, this,
+            guard([this] { setLocalDirectory(DriveComboBox1->currentText()); }));
+}
+
+bool TForm11::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DirectoryListBox1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (QListWidgetItem* item = DirectoryListBox1->currentItem())
+                guarded([&] { setLocalDirectory(item->data(Qt::UserRole).toString()); });
+            return true;
+        }
+    }
+    return ShopWindow::eventFilter(watched, event);
+}
+
+// ---- local side ------------------------------------------------------------------------------------
+
+void TForm11::setLocalDirectory(const QString& dir) {
+    const QString clean = QDir::cleanPath(QDir(dir).absolutePath());
+    if (dir.isEmpty() || !QDir::setCurrent(clean))
+        throw Exception(formatMessage("Verzeichnis %s kann nicht geöffnet werden", toUtf8(dir)));
+    m_localDirectory = clean;
+    {
+        const QSignalBlocker quiet(DriveComboBox1);
+        DriveComboBox1->setCurrentText(QString::fromStdString(mountPointOf(toUtf8(clean), m_drives)));
+    }
+    fillDirectoryTree(*DirectoryListBox1, DriveComboBox1->currentText(), clean);
+    updateFileList();
+}
+
+void TForm11::updateFileList() {
+    static const QFileIconProvider icons;
+    FileListBox1->clear();
+    // Hidden entries, and everything that is neither a file nor a directory, stay out.
+    const QFileInfoList entries = QDir(m_localDirectory)
+                                      .entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                                     QDir::DirsFirst | QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& info : entries)
+        new QListWidgetItem(icons.icon(info), info.fileName(), FileListBox1);
+}
+
+void TForm11::selectFiles(const QStringList& names) {
+    FileListBox1->clearSelection();
+    for (const QString& name : names)
+        for (QListWidgetItem* item : FileListBox1->findItems(name, Qt::MatchExactly)) {
+            item->setSelected(true);
+            FileListBox1->setCurrentItem(item, QItemSelectionModel::Select);
+        }
+}
+
+std::string TForm11::localFile(const QString& name) const {
+    return joinPath(toUtf8(m_localDirectory), toUtf8(name));
+}
+
+QList<QListWidgetItem*> TForm11::chosenFiles() const {
+    QList<QListWidgetItem*> chosen;
+    for (int i = 0; i < FileListBox1->count(); ++i)
+        if (FileListBox1->item(i)->isSelected())
+            chosen << FileListBox1->item(i);
+    if (chosen.size() < 2) {
+        chosen.clear();
+        if (QListWidgetItem* current = FileListBox1->currentItem())
+            chosen << current;
+    }
+    return chosen;
+}
+
+// ---- remote grid -----------------------------------------------------------------------------------
+
+int TForm11::RowCount() const {
+    return m_grid->rowCount() + 1;
+}
+
+const std::string& TForm11::Cells(int column, int row) const {
+    static const std::string none;
+    const auto& rows = m_grid->rows();
+    if (row < 1 || row > static_cast<int>(rows.size()) || column < 0 || column >= browser::ColumnCount)
+        return none;
+    return rows[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column)];
+}
+
+int TForm11::Row() const {
+    const QModelIndex current = StringGrid1->currentIndex();
+    return current.isValid() ? current.row() + 1 : 1;
+}
+
+void TForm11::setRow(int row) {
+    StringGrid1->setCurrentIndex(m_grid->index(row - 1, ColName));
+}
+
+const GridRow* TForm11::currentGridRow() const {
+    const int row = Row();
+    const auto& rows = m_grid->rows();
+    return row >= 1 && row <= static_cast<int>(rows.size()) ? &rows[static_cast<std::size_t>(row - 1)]
+                                                            : nullptr;
+}
+
+// ---- opening and the remote side ---------------------------------------------------------------
+
+void TForm11::FormShow() {
+    setLocalDirectory(m_shop.ShopSettings.localProg);
+    m_shop.ListingLines.clear();
+    if (!m_shop.ftp.Connected())
+        m_showConnectDialog();
+    RefreshRemote();
+}
+
+void TForm11::RefreshRemote() {
+    if (!m_shop.ftp.Connected()) {
+        m_shop.ListingLines.clear();
+        return;
+    }
+    Edit1->setText(toQString(m_shop.ftp.CurrentDir()));
+    try {
+        m_shop.ftp.List();
+    } catch (const std::exception&) {
+        // The client's events have shown the failure; the lines that came before it still count.
+    }
+    m_grid->setRows(browser::gridRows(m_shop.ListingLines));
+    setRow(1);
+    m_shop.ListingLines.clear();
+}
+
+void TForm11::StringGrid1DblClick() {
+    const GridRow* row = currentGridRow();
+    if (!row || !browser::isDirectory(*row))
+        return;
+    m_shop.ftp.ChangeDir((*row)[ColName]);
+    RefreshRemote();
+}
+
+void TForm11::sendTypeFor(const std::string& remoteName) {
+    m_shop.ftp.DoCommand(browser::typeCommandFor(remoteName));
+}
+
+void TForm11::Button1Click() {
+    QList<QListWidgetItem*> files = chosenFiles();
+    if (files.isEmpty()) {
+        // No file at all: the transfer fails in the client, which reports it.
+        sendTypeFor("");
+        try {
+            m_shop.ftp.Upload("", "");
+        } catch (const std::exception&) {
+        }
+    }
+    for (QListWidgetItem* file : files) {
+        const std::string remoteName = fromQString(file->text());
+        sendTypeFor(remoteName);
+        try {
+            m_shop.ftp.Upload(localFile(file->text()), remoteName);
+        } catch (const std::exception&) {
+            // Reported by the client's events; the next file goes on.
+        }
+    }
+    RefreshRemote();
+    m_shop.ftp.DoCommand("TYPE A");
+}
+
+void TForm11::Button3Click() {
+    for (QListWidgetItem* file : chosenFiles())
+        ::unlink(localFile(file->text()).c_str()); // what cannot be deleted stays, silently
+    updateFileList();
+}
+
+void TForm11::Button4Click() {
+    const std::string name = Cells(ColName, Row());
+    // The name comes from the server: it must not lead out of the local directory.
+    if (!browser::isSafeLocalName(name))
+        throw Exception(formatMessage(
+            "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname nicht zulässig",
+            printableName(name)));
+    sendTypeFor(name);
+    try {
+        m_shop.ftp.Download(name, localFile(toQString(name)));
+    } catch (const std::exception&) {
+        // Reported by the client's events.
+    }
+    m_shop.ftp.DoCommand("TYPE A");
+    updateFileList();
+}
+
+void TForm11::Button6Click() {
+    const GridRow* row = currentGridRow();
+    const std::string name = row ? (*row)[ColName] : std::string();
+    if (row && browser::isDirectory(*row))
+        m_shop.ftp.RemoveDir(name);
+    else
+        m_shop.ftp.Delete(name);
+    RefreshRemote();
+}
+
+void TForm11::Button7Click() {
+    m_showConnectDialog();
+    m_shop.ListingLines.clear();
+    RefreshRemote();
+}
+
+void TForm11::Button8Click() {
+    m_shop.ListingLines.clear();
+    m_shop.ftp.Disconnect();
+}
+
+void TForm11::Button9Click() {
+    Form12->PermissionMode = 0;
+    dialogs().showModal(*Form12);
+    if (Form12->PermissionMode <= 0)
+        return;
+    m_shop.ftp.DoCommand("SITE CHMOD " + std::to_string(Form12->PermissionMode) + " " +
+                         Cells(ColName, Row()));
+    RefreshRemote();
+}
+
+void TForm11::Button10Click() {
+    dialogs().showModal(*Form13);
+    if (Form13->NewDirName.isEmpty())
+        return;
+    m_shop.ftp.DoCommand("MKD " + fromQString(Form13->NewDirName));
+    RefreshRemote();
 }
 
 } // namespace velmo

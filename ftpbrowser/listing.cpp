@@ -1,0 +1,101 @@
+#include "ftpbrowser/listing.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace velmo::browser {
+
+namespace {
+
+// Windows-1252 lower case: ASCII, the Latin-1 letters and the five extra pairs of the 0x80 row.
+unsigned char foldCase(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c + 0x20);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<unsigned char>(c + 0x20);
+    switch (c) {
+    case 0x8A: // Š
+    case 0x8C: // Œ
+    case 0x8E: // Ž
+        return static_cast<unsigned char>(c + 0x10);
+    case 0x9F: // Ÿ
+        return 0xFF;
+    default:
+        return c;
+    }
+}
+
+std::string folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(foldCase(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+GridRow gridRow(std::string_view line) {
+    GridRow row;
+    for (int w = 1; w <= 8; ++w) {
+        const std::size_t blank = line.find(' ');
+        const std::string_view word =
+            blank == std::string_view::npos ? std::string_view() : line.substr(0, blank + 1);
+        if (w <= 6) {
+            row[w] = word;
+        } else {
+            row[ColDate] += ' ';
+            row[ColDate] += word;
+        }
+        if (blank != std::string_view::npos) {
+            line.remove_prefix(blank);
+            line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+        }
+    }
+    row[ColPerms] = std::move(row[ColName]);
+    row[ColName] = line;
+    row[ColKind] = !row[ColPerms].empty() && row[ColPerms].front() == 'd' ? std::string(DirectoryMark) : " ";
+    return row;
+}
+
+GridRow parentRow() {
+    GridRow row;
+    row[ColKind] = DirectoryMark;
+    row[ColName] = "..";
+    return row;
+}
+
+std::vector<GridRow> gridRows(const Lines& listing) {
+    std::vector<std::string> keys;
+    keys.reserve(listing.size());
+    for (const std::string& line : listing)
+        keys.push_back(folded(line));
+    std::vector<std::size_t> order(listing.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+
+    std::vector<GridRow> rows;
+    rows.reserve(listing.size() + 1);
+    rows.push_back(parentRow());
+    for (std::size_t i : order)
+        rows.push_back(gridRow(listing[i]));
+    return rows;
+}
+
+std::string typeCommandFor(std::string_view name) {
+    const std::size_t dot = name.find('.');
+    const std::string_view ext = dot == std::string_view::npos ? name : name.substr(dot + 1);
+    const bool ascii = ext == "db" || ext == "txt" || ext == "pl" || ext == "cgi";
+    return ascii ? "TYPE A" : "TYPE I";
+}
+
+bool isSafeLocalName(std::string_view name) {
+    if (name.empty() || name == "." || name.find("..") != std::string_view::npos)
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return c == '/' || c == '\\' || b < 0x20 || b == 0x7F;
+    });
+}
+
+} // namespace velmo::browser

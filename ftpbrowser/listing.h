@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/linefile.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the FTP browser makes of a server listing and of file names, without any widget: the rows of
+// its remote grid, the transfer type a name travels in, and which remote names may become local
+// files. Everything here is bytes as the server sent them (Windows-1252).
+namespace velmo::browser {
+
+// The grid's columns.
+enum Column : int {
+    ColKind = 0,  // "[D]" for a directory, else " "
+    ColName = 1,  // everything after the eighth word
+    ColLinks = 2, // the words keep their trailing blank
+    ColOwner = 3,
+    ColGroup = 4,
+    ColSize = 5,
+    ColDate = 6,  // words six to eight
+    ColPerms = 7, // the first word
+    ColumnCount = 8,
+};
+
+using GridRow = std::array<std::string, ColumnCount>;
+
+inline constexpr std::string_view DirectoryMark = "[D]";
+
+// One listing line cut into the grid's cells, word by word. A word runs up to and including the
+// first blank; after each word the line loses it and its leading blanks. A line of fewer than nine
+// words leaves the later columns empty and its last word becomes the name.
+GridRow gridRow(std::string_view line);
+
+// The row that leads to the parent directory.
+GridRow parentRow();
+
+// The rows below the grid's header: the parent row, then one row per listing line, the lines in
+// ascending order without regard to case (Windows-1252 letters folded, equal lines in their
+// listing order).
+std::vector<GridRow> gridRows(const Lines& listing);
+
+inline bool isDirectory(const GridRow& row) {
+    return row[ColKind] == DirectoryMark;
+}
+
+// "TYPE A" for the storefront's data and script files (extension exactly "db", "txt", "pl" or
+// "cgi", the extension being everything after the first "."; a name without "." is its own
+// extension), "TYPE I" for everything else.
+std::string typeCommandFor(std::string_view name);
+
+// A name from a server listing that may become a file in the local directory: not empty, no
+// path separator, no "..", no control character. Anything else could write outside the directory
+// or make a file nobody can name.
+bool isSafeLocalName(std::string_view name);
+
+} // namespace velmo::browser
