@@ -359,12 +359,13 @@ void TForm11::Button9Click() {
     dialogs().showModal(*Form12);
     if (Form12->PermissionMode <= 0)
         return;
-    m_shop.ftp.DoCommand("SITE CHMOD " + std::to_string(Form12->PermissionMode) + " " +
+    m_shop.ftp.DoCommand("SITE CHMOD " + browser::chmodModeText(Form12->PermissionMode) + " " +
                          Cells(ColName, Row()));
     RefreshRemote();
 }
 
 void TForm11::Button10Click() {
+    Form13->NewDirName.clear();
     dialogs().showModal(*Form13);
     if (Form13->NewDirName.isEmpty())
         return;

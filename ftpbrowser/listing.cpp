@@ -89,6 +89,13 @@ std::string typeCommandFor(std::string_view name) {
     return ascii ? "TYPE A" : "TYPE I";
 }
 
+std::string chmodModeText(int permissionMode) {
+    std::string digits = std::to_string(permissionMode);
+    if (digits.size() < 3)
+        digits.insert(0, 3 - digits.size(), '0');
+    return digits;
+}
+
 bool isSafeLocalName(std::string_view name) {
     if (name.empty() || name == "." || name.find("..") != std::string_view::npos)
         return false;

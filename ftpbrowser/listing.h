@@ -51,6 +51,11 @@ inline bool isDirectory(const GridRow& row) {
 // extension), "TYPE I" for everything else.
 std::string typeCommandFor(std::string_view name);
 
+// The mode of "SITE CHMOD": the permission value's decimal digits (which are the octal ones),
+// padded to three, so that a mode of 4 goes out as "004". Servers that take the mode as an
+// octal number read both forms alike; some (pyftpdlib among them) refuse fewer than three digits.
+std::string chmodModeText(int permissionMode);
+
 // A name from a server listing that may become a file in the local directory: not empty, no
 // path separator, no "..", no control character. Anything else could write outside the directory
 // or make a file nobody can name.

@@ -8,7 +8,9 @@
 // throws std::runtime_error with its log, so the test fails loudly instead of being skipped.
 namespace velmo::test {
 
-// A temporary directory, removed with everything in it.
+// A temporary directory, removed with everything in it. Its own inline namespace keeps it apart
+// from tests/support's TempDir when a test links both support libraries.
+inline namespace ftp_fixtures {
 class TempDir {
 public:
     TempDir();
@@ -21,6 +23,7 @@ public:
 private:
     std::string m_path;
 };
+} // namespace ftp_fixtures
 
 class RealFtpServer {
 public:

@@ -1,0 +1,501 @@
+// The FTP browser against real servers on loopback (pyftpdlib, and vsftpd for its listing) and,
+// for refusals and odd listings, the scripted server. The connect dialog is stood in for by a
+// callback that logs the shop's client in, with the event handlers the dialog would install.
+#include "ftpbrowser/chmod.h"
+#include "ftpbrowser/ftpedit.h"
+#include "ftpbrowser/mkdir.h"
+#include "ftpbrowser/remotegrid.h"
+#include "shell/shop.h"
+#include "tests/ftp/support/real_servers.h"
+#include "tests/ftp/support/scripted_server.h"
+#include "tests/support/scripted_dialogs.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+
+using namespace velmo;
+using velmo::test::readAll;
+using velmo::test::RealFtpServer;
+using velmo::test::ScriptedDialogs;
+using velmo::test::ScriptedFtpServer;
+using velmo::test::TempDir;
+using velmo::test::writeAll;
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+RealFtpServer& server(const std::string& kind) {
+    static std::unique_ptr<RealFtpServer> pyftpdlib;
+    static std::unique_ptr<RealFtpServer> vsftpd;
+    auto& slot = kind == "pyftpdlib" ? pyftpdlib : vsftpd;
+    if (!slot)
+        slot = kind == "pyftpdlib" ? velmo::test::startPyftpdlib() : velmo::test::startVsftpd();
+    return *slot;
+}
+
+// The commands the client sent, as it reports them (replies, PORT and QUIT left out).
+bool isCommandReport(const std::string& text) {
+    static const std::set<std::string> verbs = {"TYPE", "STOR", "RETR", "LIST", "CWD",
+                                                "DELE", "RMD",  "MKD",  "SITE", "PWD"};
+    return verbs.count(text.substr(0, text.find(' '))) > 0;
+}
+
+class BrowserTest : public ::testing::Test {
+protected:
+    virtual std::string kind() const { return "pyftpdlib"; }
+    // The server to log in to; the real one of kind() unless a test says otherwise.
+    virtual void configureClient() {
+        srv = &server(kind());
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(test.begin(), test.end(), '/', '_'); // parameterised names
+        remoteDir = (srv->writableDir().empty() ? "" : srv->writableDir() + "/") + "t_" + test;
+        fs::remove_all(serverPath(""));
+        fs::create_directories(serverPath(""));
+        ftp().Port = srv->port();
+        ftp().UserID = srv->user();
+        ftp().Password = srv->password();
+    }
+
+    void SetUp() override {
+        TFtpClient& c = ftp();
+        c.Host = "127.0.0.1";
+        c.TimeOut = 5000;
+        c.ReportLevel = 1;
+        c.OnListItem = [this](TSockSession&, const std::string& line) { shop.ListingLines.push_back(line); };
+        c.OnStatus = [this](TSockSession&, const std::string& text) {
+            if (isCommandReport(text))
+                commands.push_back(text);
+        };
+        c.OnFailure = [this](TSockSession&, bool&, TCmdType type) { failures.push_back(cmdTypeName(type)); };
+        configureClient();
+        shop.ShopSettings.localProg = QString::fromStdString(local.path());
+        form = std::make_unique<TForm11>(shop, [this] {
+            ++connectDialogs;
+            if (!loginOnConnect)
+                return;
+            ftp().Connect();
+            if (!remoteDir.empty())
+                ftp().ChangeDir("/" + remoteDir);
+        });
+    }
+    void TearDown() override {
+        form.reset();
+        if (ftp().Connected())
+            ftp().Disconnect();
+    }
+
+    TFtpClient& ftp() { return shop.ftp; }
+    // The file on the server's disk, in this test's directory.
+    std::string serverPath(const std::string& name) const {
+        return srv->localPath(
+            remoteDir.substr(srv->writableDir().empty() ? 0 : srv->writableDir().size() + 1) +
+            (name.empty() ? "" : "/" + name));
+    }
+    std::string localPath(const std::string& name) const { return local.file(name); }
+
+    // Shows the browser (its opening logs in through the connect stand-in) and forgets the
+    // commands that took.
+    void open() {
+        form->show();
+        ASSERT_TRUE(scripted.texts("error").isEmpty()) << scripted.texts("error").join("|").toStdString();
+        commands.clear();
+    }
+    int rowOf(const std::string& name) const {
+        for (int r = 1; r < form->RowCount(); ++r)
+            if (form->Cells(1, r) == name)
+                return r;
+        return -1;
+    }
+    Strings names() const {
+        Strings out;
+        for (int r = 1; r < form->RowCount(); ++r)
+            out.push_back(form->Cells(1, r));
+        return out;
+    }
+    QStringList localFiles() const {
+        QStringList out;
+        for (int i = 0; i < form->FileListBox1->count(); ++i)
+            out << form->FileListBox1->item(i)->text();
+        return out;
+    }
+    void chmodTicks(const std::string& ticks) {
+        scripted.onModal([ticks](QDialog& d) {
+            auto& f = dynamic_cast<TForm12&>(d);
+            QCheckBox* boxes[] = {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5,
+                                  f.CheckBox6, f.CheckBox7, f.CheckBox8, f.CheckBox9};
+            for (int i = 0; i < 9; ++i)
+                boxes[i]->setChecked(ticks[static_cast<std::size_t>(i)] == 'x');
+            f.Button1->click();
+            return f.result();
+        });
+    }
+
+    ScriptedDialogs scripted;
+    Shop shop{scripted};
+    RealFtpServer* srv = nullptr;
+    std::string remoteDir;
+    TempDir local;
+    std::unique_ptr<TForm11> form;
+    bool loginOnConnect = true;
+    int connectDialogs = 0;
+    Strings commands;
+    Strings failures;
+};
+
+TEST_F(BrowserTest, OpeningLogsInFirstThenShowsBothSides) {
+    writeAll(localPath("a.txt"), "a");
+    writeAll(localPath(".hidden"), "h");
+    fs::create_directory(localPath("Sub"));
+    writeAll(serverPath("name with blanks.db"), "12345");
+    fs::create_directory(serverPath("Bilder"));
+    shop.ListingLines = {"left over from an earlier name listing"};
+
+    open();
+    EXPECT_EQ(connectDialogs, 1);
+    EXPECT_EQ(form->localDirectory().toStdString(), local.path());
+    EXPECT_EQ(QDir::currentPath().toStdString(), local.path());
+    EXPECT_EQ(localFiles(), (QStringList{"Sub", "a.txt"}));
+    EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
+    ASSERT_EQ(names(), (Strings{"..", "name with blanks.db", "Bilder"}));
+    EXPECT_EQ(form->Cells(0, 1), "[D]");
+    EXPECT_EQ(form->Cells(0, 2), " ");
+    EXPECT_EQ(form->Cells(5, 2), "5 ");
+    EXPECT_EQ(form->Cells(0, 3), "[D]");
+    EXPECT_EQ(form->Row(), 1);
+    EXPECT_TRUE(shop.ListingLines.empty());
+    QAbstractItemModelTester tester(&form->gridModel(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    // Showing it again while logged in goes straight to the listing.
+    form->hide();
+    open();
+    EXPECT_EQ(connectDialogs, 1);
+    EXPECT_EQ(form->RowCount(), 4);
+}
+
+TEST_F(BrowserTest, ACancelledConnectDialogLeavesTheRemoteSideAlone) {
+    loginOnConnect = false;
+    form->show();
+    EXPECT_EQ(connectDialogs, 1);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_EQ(form->RowCount(), 1);
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
+    // The connect button shows the dialog whatever the state.
+    loginOnConnect = true;
+    form->Button7Click();
+    EXPECT_EQ(connectDialogs, 2);
+    EXPECT_EQ(names(), Strings{".."});
+    form->Button7Click();
+    EXPECT_EQ(connectDialogs, 3);
+}
+
+TEST_F(BrowserTest, UploadOfTheCurrentFileAlone) {
+    const std::string picture("\x89PNG\r\n\x1a\n\0\xFF", 10);
+    writeAll(localPath("logo.JPG"), picture);
+    writeAll(localPath("other.db"), "x");
+    open();
+    form->FileListBox1->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    form->Button1Click();
+    EXPECT_EQ(commands, (Strings{"TYPE I", "STOR logo.JPG", "PWD", "LIST", "TYPE A"}));
+    EXPECT_EQ(readAll(serverPath("logo.JPG")), picture);
+    EXPECT_NE(rowOf("logo.JPG"), -1);
+}
+
+TEST_F(BrowserTest, UploadOfSeveralFilesInListOrderEachInTheTypeOfItsName) {
+    const char* files[] = {"prices.db", "index.pl", "logo.JPG", "notes.TXT", "backup.db.old", "txt"};
+    for (const char* f : files)
+        writeAll(localPath(f), "a\r\nb\r\n");
+    open();
+    form->selectFiles({"prices.db", "index.pl", "logo.JPG", "notes.TXT", "backup.db.old", "txt"});
+    form->Button1Click();
+    EXPECT_EQ(commands, (Strings{"TYPE I", "STOR backup.db.old", "TYPE A", "STOR index.pl", "TYPE I",
+                                 "STOR logo.JPG", "TYPE I", "STOR notes.TXT", "TYPE A", "STOR prices.db",
+                                 "TYPE A", "STOR txt", "PWD", "LIST", "TYPE A"}));
+    // The server stores text in its own line ends, binary files byte for byte.
+    for (const char* f : {"prices.db", "index.pl", "txt"})
+        EXPECT_EQ(readAll(serverPath(f)), "a\nb\n") << f;
+    for (const char* f : {"logo.JPG", "notes.TXT", "backup.db.old"})
+        EXPECT_EQ(readAll(serverPath(f)), "a\r\nb\r\n") << f;
+    EXPECT_EQ(form->RowCount(), 8);
+}
+
+TEST_F(BrowserTest, UploadWithoutAnyFileFailsQuietly) {
+    open();
+    form->Button1Click();
+    EXPECT_EQ(commands, (Strings{"TYPE I", "PWD", "LIST", "TYPE A"}));
+    EXPECT_EQ(failures, Strings{"CmdUpload"});
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
+}
+
+TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) {
+    writeAll(serverPath("my file.db"), "x\ny\n");
+    writeAll(serverPath("logo.gif"), std::string("GIF\n\0\r\n", 7));
+    open();
+    form->setRow(rowOf("my file.db"));
+    form->Button4Click();
+    form->setRow(rowOf("logo.gif"));
+    form->Button4Click();
+    EXPECT_EQ(commands,
+              (Strings{"TYPE A", "RETR my file.db", "TYPE A", "TYPE I", "RETR logo.gif", "TYPE A"}));
+    EXPECT_EQ(readAll(localPath("my file.db")), "x\r\ny\r\n");
+    EXPECT_EQ(readAll(localPath("logo.gif")), std::string("GIF\n\0\r\n", 7));
+    EXPECT_EQ(localFiles(), (QStringList{"logo.gif", "my file.db"}));
+}
+
+TEST_F(BrowserTest, DeleteOnTheServerTakesFilesAndDirectoriesThenRefreshes) {
+    writeAll(serverPath("old file.db"), "x");
+    fs::create_directory(serverPath("leer"));
+    open();
+    form->setRow(rowOf("old file.db"));
+    form->Button6Click();
+    form->setRow(rowOf("leer"));
+    form->Button6Click();
+    EXPECT_EQ(commands, (Strings{"DELE old file.db", "PWD", "LIST", "RMD leer", "PWD", "LIST"}));
+    EXPECT_FALSE(fs::exists(serverPath("old file.db")));
+    EXPECT_FALSE(fs::exists(serverPath("leer")));
+    EXPECT_EQ(names(), Strings{".."});
+}
+
+TEST_F(BrowserTest, ARefusedDeleteShowsTheRepliesAndSkipsTheRefresh) {
+    writeAll(serverPath("gone.db"), "x");
+    open();
+    fs::remove(serverPath("gone.db"));
+    form->setRow(rowOf("gone.db"));
+    form->Button6->click();
+    EXPECT_EQ(commands, Strings{"DELE gone.db"});
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_TRUE(scripted.texts("error")[0].startsWith("550")) << scripted.texts("error")[0].toStdString();
+    EXPECT_NE(rowOf("gone.db"), -1);
+}
+
+TEST_F(BrowserTest, DoubleClickEntersADirectoryAndTheParentRowLeavesIt) {
+    fs::create_directory(serverPath("neue bilder"));
+    writeAll(serverPath("neue bilder/inner.jpg"), "j");
+    writeAll(serverPath("plain.db"), "p");
+    open();
+    form->setRow(rowOf("plain.db"));
+    form->StringGrid1DblClick();
+    EXPECT_TRUE(commands.empty());
+
+    form->setRow(rowOf("neue bilder"));
+    form->StringGrid1DblClick();
+    EXPECT_EQ(commands, (Strings{"CWD neue bilder", "PWD", "LIST"}));
+    EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir + "/neue bilder");
+    EXPECT_EQ(names(), (Strings{"..", "inner.jpg"}));
+
+    commands.clear();
+    EXPECT_EQ(form->Row(), 1);
+    form->StringGrid1DblClick();
+    EXPECT_EQ(commands, (Strings{"CWD ..", "PWD", "LIST"}));
+    EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
+}
+
+TEST_F(BrowserTest, MakeDirCreatesTheTypedNameOnlyAfterOk) {
+    open();
+    scripted.onModal([](QDialog& d) {
+        auto& f = dynamic_cast<TForm13&>(d);
+        f.Edit1->setText("neues verz");
+        f.Button1->click();
+        return f.result();
+    });
+    form->Button10Click();
+    EXPECT_EQ(commands, (Strings{"MKD neues verz", "PWD", "LIST"}));
+    EXPECT_TRUE(fs::is_directory(serverPath("neues verz")));
+    EXPECT_NE(rowOf("neues verz"), -1);
+
+    commands.clear();
+    scripted.onModal([](QDialog& d) {
+        dynamic_cast<TForm13&>(d).Button2->click();
+        return d.result();
+    });
+    form->Button10Click();
+    form->Button10Click(); // closed without a script: no OK either
+    EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(BrowserTest, ChmodSendsTheTickedModeAsThreeOctalDigitsAndTheWholeName) {
+    writeAll(serverPath("name with blanks.pl"), "#!");
+    open();
+    const std::pair<const char*, unsigned> cases[] = {
+        {"x--x--x--", 0444}, {"xx-x--x--", 0644}, {"------x--", 0004}, {"xxxxxxxxx", 0777}};
+    for (const auto& [ticks, mode] : cases) {
+        commands.clear();
+        form->setRow(rowOf("name with blanks.pl"));
+        chmodTicks(ticks);
+        form->Button9Click();
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%03o", mode);
+        EXPECT_EQ(commands,
+                  (Strings{std::string("SITE CHMOD ") + octal + " name with blanks.pl", "PWD", "LIST"}));
+        struct stat st {};
+        ::stat(serverPath("name with blanks.pl").c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, mode) << ticks;
+    }
+    // No box ticked, or cancelled: nothing is sent and nothing refreshed.
+    commands.clear();
+    chmodTicks("---------");
+    form->Button9Click();
+    form->Button9Click();
+    EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
+    writeAll(serverPath("keep.db"), "k");
+    open();
+    form->Button8Click();
+    EXPECT_FALSE(ftp().Connected());
+    form->RefreshRemote();
+    EXPECT_EQ(names(), (Strings{"..", "keep.db"}));
+    EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
+    form->setRow(2);
+    form->Button6->click();
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_TRUE(scripted.texts("error")[0].startsWith("Nicht verbunden"));
+}
+
+TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhatItCannot) {
+    for (const char* f : {"a.db", "b.db", "c.db", "d.db"})
+        writeAll(localPath(f), "x");
+    fs::create_directory(localPath("dir"));
+    loginOnConnect = false;
+    form->show();
+    form->FileListBox1->setCurrentRow(localFiles().indexOf("b.db"), QItemSelectionModel::NoUpdate);
+    form->Button3Click();
+    EXPECT_EQ(localFiles(), (QStringList{"dir", "a.db", "c.db", "d.db"}));
+    form->selectFiles({"dir", "c.db", "d.db"});
+    form->Button3Click();
+    EXPECT_EQ(localFiles(), (QStringList{"dir", "a.db"}));
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
+}
+
+TEST_F(BrowserTest, EnterInTheTreeChangesTheLocalAndTheWorkingDirectory) {
+    fs::create_directory(localPath("unten"));
+    writeAll(localPath("unten/inside.txt"), "i");
+    loginOnConnect = false;
+    form->show();
+    QList<QListWidgetItem*> items = form->DirectoryListBox1->findItems("unten", Qt::MatchEndsWith);
+    ASSERT_EQ(items.size(), 1);
+    form->DirectoryListBox1->setCurrentItem(items[0]);
+    QTest::keyClick(form->DirectoryListBox1, Qt::Key_Return);
+    EXPECT_EQ(form->localDirectory().toStdString(), localPath("unten"));
+    EXPECT_EQ(QDir::currentPath().toStdString(), localPath("unten"));
+    EXPECT_EQ(localFiles(), QStringList{"inside.txt"});
+}
+
+// The grid of a real server's listing: every cell word by word, words with their trailing blank.
+class RealListing : public BrowserTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::string kind() const override { return GetParam(); }
+};
+
+TEST_P(RealListing, GridCellsFollowTheWords) {
+    writeAll(serverPath("prices.db"), std::string(1234, 'p'));
+    writeAll(serverPath("my  file.txt"), "m");
+    fs::create_directory(serverPath("thumbs"));
+    open();
+    ASSERT_EQ(names(), (Strings{"..", "my  file.txt", "prices.db", "thumbs"}));
+    const std::regex word(R"([^ ]+ )");
+    const std::regex date(R"([A-Z][a-z]{2}  \d{1,2}  (\d\d:\d\d|\d{4}) )");
+    const std::string sizes[] = {"1 ", "1234 ", ""};
+    for (int r = 2; r <= 4; ++r) {
+        SCOPED_TRACE(form->Cells(1, r));
+        for (int c : {2, 3, 4, 5, 7})
+            EXPECT_TRUE(std::regex_match(form->Cells(c, r), word)) << c << ": '" << form->Cells(c, r) << "'";
+        EXPECT_TRUE(std::regex_match(form->Cells(6, r), date)) << "'" << form->Cells(6, r) << "'";
+        EXPECT_EQ(form->Cells(7, r).size(), 11u);
+        EXPECT_EQ(form->Cells(0, r), r == 4 ? "[D]" : " ");
+        EXPECT_EQ(form->Cells(7, r)[0], r == 4 ? 'd' : '-');
+        if (r < 4) {
+            EXPECT_EQ(form->Cells(5, r), sizes[r - 2]);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealListing, ::testing::Values("pyftpdlib", "vsftpd"));
+
+// The scripted server: odd listings and refusals a real server does not produce on demand.
+class ScriptedBrowserTest : public BrowserTest {
+protected:
+    void configureClient() override {
+        ftp().Port = scriptedServer.port();
+        ftp().UserID = "u";
+        ftp().Password = "p";
+    }
+    ScriptedFtpServer scriptedServer;
+};
+
+TEST_F(ScriptedBrowserTest, TheTotalLineBecomesARowOfItsOwn) {
+    scriptedServer.setListing("total 8\r\n-rw-r--r--   1 shop     shop          40 Dec  9 12:30 kunden.db\r\n"
+                              "lrwxrwxrwx   1 shop     shop           4 Dec  9 12:30 docs -> /srv\r\n");
+    open();
+    const int total = rowOf("8");
+    ASSERT_NE(total, -1);
+    EXPECT_EQ(form->Cells(7, total), "total ");
+    EXPECT_EQ(form->Cells(6, total), "  ");
+    EXPECT_EQ(names(), (Strings{"..", "kunden.db", "docs -> /srv", "8"}));
+    // A link is no directory: double-click does nothing, Löschen sends DELE.
+    form->setRow(rowOf("docs -> /srv"));
+    form->StringGrid1DblClick();
+    EXPECT_TRUE(commands.empty());
+    form->Button6Click();
+    EXPECT_EQ(commands.front(), "DELE docs -> /srv");
+    // The parent row is a directory to remove.
+    commands.clear();
+    form->setRow(1);
+    form->Button6Click();
+    EXPECT_EQ(commands.front(), "RMD ..");
+}
+
+TEST_F(ScriptedBrowserTest, ARefusedTypeStopsAMultiFileUpload) {
+    writeAll(localPath("a.db"), "a");
+    writeAll(localPath("b.db"), "b");
+    open();
+    scriptedServer.reply("TYPE", "504 Type not implemented\r\n");
+    form->selectFiles({"a.db", "b.db"});
+    form->Button1->click();
+    EXPECT_EQ(commands, Strings{"TYPE A"});
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_EQ(scripted.texts("error")[0].trimmed(), "504 Type not implemented");
+}
+
+TEST_F(ScriptedBrowserTest, DownloadNamesThatWouldLeaveTheLocalDirectoryAreRefused) {
+    scriptedServer.setListing("-rw-r--r-- 1 a b 5 Dec  9 12:30 ../escape.db\r\n"
+                              "-rw-r--r-- 1 a b 5 Dec  9 12:30 sub/inner.db\r\n"
+                              "-rw-r--r-- 1 a b 5 Dec  9 12:30 back\\slash.db\r\n"
+                              "-rw-r--r-- 1 a b 5 Dec  9 12:30 bell\x07.db\r\n");
+    for (const char* name : {"../escape.db", "sub/inner.db", "back\\slash.db", "bell\x07.db"})
+        scriptedServer.setFile(name, "owned");
+    fs::create_directory(localPath("sub"));
+    open();
+    ASSERT_EQ(form->RowCount(), 6);
+    const fs::path outside = fs::path(local.path()).parent_path() / "escape.db";
+    for (int r = 1; r < form->RowCount(); ++r) {
+        form->setRow(r);
+        form->Button4->click();
+    }
+    EXPECT_TRUE(commands.empty());
+    EXPECT_EQ(scripted.texts("error").size(), 5);
+    EXPECT_TRUE(scripted.texts("error")[1].contains("escape.db")) << scripted.texts("error")[1].toStdString();
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_FALSE(fs::exists(localPath("sub/inner.db")));
+    EXPECT_EQ(localFiles(), QStringList{"sub"});
+}
+
+} // namespace
