@@ -36,7 +36,7 @@ using browser::GridRow;
 namespace {
 
 constexpr int kColumnWidths[browser::ColumnCount] = {16, 76, 22, 64, 64, 68, 84, 64};
-constexpr int kLocalPaneWidth = 250;
+constexpr int kLocalPaneWidth = 210;
 
 // A remote name as the error box can show it: control characters become "?".
 std::string printableName(const std::string& name) {

@@ -11,6 +11,7 @@
 #include "tests/support/scripted_dialogs.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -397,6 +398,30 @@ TEST_F(BrowserTest, EnterInTheTreeChangesTheLocalAndTheWorkingDirectory) {
     EXPECT_EQ(form->localDirectory().toStdString(), localPath("unten"));
     EXPECT_EQ(QDir::currentPath().toStdString(), localPath("unten"));
     EXPECT_EQ(localFiles(), QStringList{"inside.txt"});
+}
+
+TEST_F(BrowserTest, ResizingGrowsTheRemotePaneAndTheLocalPaneOnlyInHeight) {
+    loginOnConnect = false;
+    form->show();
+    EXPECT_EQ(form->size(), QSize(672, 339));
+    EXPECT_EQ(form->windowTitle(), "FTP - Browser");
+    // Its dialogs are its transient children, so they stack above it.
+    EXPECT_EQ(form->Form12->parentWidget(), form.get());
+    EXPECT_EQ(form->Form13->parentWidget(), form.get());
+    EXPECT_FALSE(form->Button2->isEnabled() || form->Button5->isEnabled());
+
+    auto rightGap = [this](QWidget* w) {
+        return form->width() - w->mapTo(form.get(), QPoint(w->width(), 0)).x();
+    };
+    const QSize files = form->FileListBox1->size(), grid = form->StringGrid1->size();
+    const int gap = rightGap(form->Button8);
+    form->resize(900, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(form->FileListBox1->width(), files.width());
+    EXPECT_GT(form->FileListBox1->height(), files.height());
+    EXPECT_EQ(form->StringGrid1->width(), grid.width() + 228);
+    EXPECT_GT(form->StringGrid1->height(), grid.height() + 100);
+    EXPECT_EQ(rightGap(form->Button8), gap);
 }
 
 // The grid of a real server's listing: every cell word by word, words with their trailing blank.
