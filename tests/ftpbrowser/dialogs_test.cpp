@@ -22,16 +22,6 @@ std::array<QCheckBox*, 9> boxesOf(TForm12& f) {
             f.CheckBox6, f.CheckBox7, f.CheckBox8, f.CheckBox9};
 }
 
-int modeFor(TForm12& f, const std::string& ticks) {
-    const auto boxes = boxesOf(f);
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        boxes[i]->setChecked(ticks[i] == 'x');
-    f.PermissionMode = 0;
-    f.show();
-    QTest::mouseClick(f.Button1, Qt::LeftButton);
-    return f.PermissionMode;
-}
-
 TEST(PermissionsDialog, StartsWithReadForEverybodyInThreeBlankPaddedGroups) {
     ScriptedDialogs scripted;
     TForm12 f(scripted);
@@ -49,15 +39,6 @@ TEST(PermissionsDialog, StartsWithReadForEverybodyInThreeBlankPaddedGroups) {
     QTest::mouseClick(f.Button1, Qt::LeftButton);
     EXPECT_EQ(f.PermissionMode, 444);
     EXPECT_EQ(f.result(), QDialog::Accepted);
-}
-
-TEST(PermissionsDialog, TheDecimalDigitsOfTheModeAreTheOctalOnes) {
-    ScriptedDialogs scripted;
-    TForm12 f(scripted);
-    const std::pair<const char*, int> cases[] = {{"xx-x--x--", 644}, {"xxxxxxxxx", 777}, {"------x--", 4},
-                                                 {"--------x", 1},   {"xxx-x-x-x", 725}, {"---------", 0}};
-    for (const auto& [ticks, mode] : cases)
-        EXPECT_EQ(modeFor(f, ticks), mode) << ticks;
 }
 
 TEST(PermissionsDialog, CancelOrCloseComputesNothingAndTheTicksStay) {

@@ -84,13 +84,6 @@ TEST(TransferType, AsciiOnlyForTheStorefrontsDataAndScriptExtensions) {
         EXPECT_EQ(typeCommandFor(name), type) << name;
 }
 
-TEST(ChmodMode, ThreeDigitsAtLeast) {
-    const std::pair<int, const char*> cases[] = {
-        {444, "444"}, {4, "004"}, {1, "001"}, {20, "020"}, {777, "777"}};
-    for (const auto& [mode, text] : cases)
-        EXPECT_EQ(chmodModeText(mode), text) << mode;
-}
-
 TEST(DownloadNames, OnlyPlainNamesMayBecomeLocalFiles) {
     for (const char* ok : {"prices.db", "my file.db", "M\xFCller.txt", "-dash", "a.b.c"})
         EXPECT_TRUE(isSafeLocalName(ok)) << ok;
