@@ -31,6 +31,10 @@ public:
     using Exception::Exception;
 };
 
+// The file errors every layer raises, so a message reads the same wherever a file failed.
+inline constexpr std::string_view kFileOpenError = "Datei %s kann nicht geöffnet werden";
+inline constexpr std::string_view kFileCreateError = "Datei %s kann nicht erstellt werden";
+
 // Replaces each "%s" in pattern, left to right, by the next argument.
 std::string formatMessage(std::string_view pattern, std::initializer_list<std::string_view> args);
 

@@ -1,5 +1,6 @@
 #include "platform/linefile.h"
 
+#include "platform/atomic_file.h"
 #include "platform/errors.h"
 
 #include <cerrno>
@@ -10,35 +11,6 @@
 #include <unistd.h>
 
 namespace velmo {
-
-namespace {
-
-constexpr const char* kOpenError = "Datei %s kann nicht geöffnet werden";
-constexpr const char* kCreateError = "Datei %s kann nicht erstellt werden";
-
-bool writeAll(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-mode_t currentUmask() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
-} // namespace
 
 Lines splitLines(std::string_view bytes) {
     Lines lines;
@@ -87,7 +59,7 @@ std::string readFileBytes(const std::string& path) {
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         if (fd >= 0)
             ::close(fd);
-        throw EFOpenError(formatMessage(kOpenError, path));
+        throw EFOpenError(formatMessage(kFileOpenError, path));
     }
     std::string data;
     data.reserve(static_cast<std::size_t>(st.st_size));
@@ -98,7 +70,7 @@ std::string readFileBytes(const std::string& path) {
             if (errno == EINTR)
                 continue;
             ::close(fd);
-            throw EFOpenError(formatMessage(kOpenError, path));
+            throw EFOpenError(formatMessage(kFileOpenError, path));
         }
         if (n == 0)
             break;
@@ -112,31 +84,12 @@ Lines readLines(const std::string& path) {
     return splitLines(readFileBytes(path));
 }
 
-void writeFileBytes(const std::string& path, std::string_view bytes) {
-    auto fail = [&path]() { throw EFCreateError(formatMessage(kCreateError, path)); };
-
-    struct stat old {};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    // A file without any write permission is write-protected for us too, even where the process
-    // could override the mode (root).
-    if (exists && (S_ISDIR(old.st_mode) || ::access(path.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
-        fail();
-
-    std::string tmp = path + ".XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        fail();
-    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        fail();
-    }
+void writeFileBytes(const std::string& path, std::string_view bytes, WriteOptions options) {
+    writeFileAtomically(path, bytes, options);
 }
 
-void writeLines(const std::string& path, const Lines& lines) {
-    writeFileBytes(path, joinLines(lines));
+void writeLines(const std::string& path, const Lines& lines, WriteOptions options) {
+    writeFileBytes(path, joinLines(lines), options);
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/atomic_file.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,12 +28,11 @@ bool pathExists(const std::string& path);
 std::string readFileBytes(const std::string& path);
 Lines readLines(const std::string& path);
 
-// Replaces the file atomically: the bytes go to a temporary file beside it, are flushed to disk and
-// then renamed over the target, so a failed write leaves the old file as it was. A target that
-// exists but is write-protected is refused like one that cannot be created. Throws EFCreateError
-// "Datei %s kann nicht erstellt werden".
-void writeFileBytes(const std::string& path, std::string_view bytes);
-void writeLines(const std::string& path, const Lines& lines);
+// Replaces the file through the atomic writer (atomic_file.h): a failed write leaves the old file as
+// it was; a write-protected target is refused. Throws EFCreateError "Datei %s kann nicht erstellt
+// werden".
+void writeFileBytes(const std::string& path, std::string_view bytes, WriteOptions options = {});
+void writeLines(const std::string& path, const Lines& lines, WriteOptions options = {});
 
 // directory + separator + name, with no check for a separator already there (an empty directory
 // gives a path below the root).

@@ -141,7 +141,8 @@ void SettingsStore::save() const {
     lines.push_back(kSection);
     for (const Entry& e : m_entries)
         lines.push_back(quote(e.name) + "=" + e.raw);
-    writeLines(m_path, lines);
+    // The store holds the FTP password: readable by its owner only, whatever mode an older file had.
+    writeLines(m_path, lines, WriteOptions{.mode = 0600});
 }
 
 } // namespace velmo

@@ -1,4 +1,5 @@
 // Line files, the settings store, Windows-1252 text and the mount table: the bytes that reach disk.
+#include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/errors.h"
 #include "platform/linefile.h"
@@ -9,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace velmo;
@@ -154,6 +157,92 @@ TEST(LineFiles, FullDiskKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
+// What the writer does to whatever already stands at the path.
+TEST(AtomicWriter, TargetsOfEveryKind) {
+    Scratch dir;
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0u;
+    };
+
+    // A symbolic link: the file it names is replaced, the link stays (also a dangling one).
+    spit(dir.file("real.db"), "alt");
+    ASSERT_EQ(::symlink("real.db", dir.file("link.db").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("new.db").c_str(), dir.file("dangling.db").c_str()), 0);
+    writeFileAtomically(dir.file("link.db"), "neu");
+    writeFileAtomically(dir.file("dangling.db"), "frisch");
+    EXPECT_TRUE(S_ISLNK(modeOf(dir.file("link.db"))));
+    EXPECT_EQ(slurp(dir.file("real.db")), "neu");
+    EXPECT_TRUE(S_ISLNK(modeOf(dir.file("dangling.db"))));
+    EXPECT_EQ(slurp(dir.file("new.db")), "frisch");
+
+    // Set-id and sticky bits are never carried over; the permission bits are.
+    spit(dir.file("setid"), "alt");
+    ::chmod(dir.file("setid").c_str(), 07755);
+    writeFileAtomically(dir.file("setid"), "neu");
+    EXPECT_EQ(modeOf(dir.file("setid")) & 07777, 0755u);
+
+    // An explicit mode wins over the old file's and over the umask.
+    spit(dir.file("secret.ini"), "alt");
+    ::chmod(dir.file("secret.ini").c_str(), 0666);
+    writeFileAtomically(dir.file("secret.ini"), "neu", WriteOptions{.mode = 0600});
+    writeFileAtomically(dir.file("fresh.ini"), "neu", WriteOptions{.mode = 0600});
+    EXPECT_EQ(modeOf(dir.file("secret.ini")) & 07777, 0600u);
+    EXPECT_EQ(modeOf(dir.file("fresh.ini")) & 07777, 0600u);
+
+    // A new file gets the usual mode, and the process's umask is what it was.
+    const mode_t mask = ::umask(027);
+    writeFileAtomically(dir.file("plain.db"), "x");
+    EXPECT_EQ(::umask(mask), 027u);
+    EXPECT_EQ(modeOf(dir.file("plain.db")) & 07777, 0640u);
+
+    // A FIFO is written in place; without a reader it is refused rather than waited on.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    EXPECT_THROW(writeFileAtomically(dir.file("fifo"), "x"), EFCreateError);
+    const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    writeFileAtomically(dir.file("fifo"), "durch");
+    char got[16] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 5);
+    ::close(reader);
+    EXPECT_TRUE(S_ISFIFO(modeOf(dir.file("fifo"))));
+
+    // A character device (a null device of our own) stays a device.
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        AtomicFileWriter writer(dir.file("null"));
+        EXPECT_TRUE(writer.inPlace());
+        writer.write(std::string(100000, 'x'));
+        writer.commit();
+        EXPECT_TRUE(S_ISCHR(modeOf(dir.file("null"))));
+    }
+
+    // Abandoned before commit: the old file stays and nothing is left beside it.
+    spit(dir.file("keep.db"), "alt");
+    const auto before = std::distance(fs::directory_iterator(dir.path()), {});
+    {
+        AtomicFileWriter writer(dir.file("keep.db"));
+        writer.write("halb");
+    }
+    EXPECT_EQ(slurp(dir.file("keep.db")), "alt");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
+
+    // Write-protected files and directories are refused, behind a link too, with the one message.
+    spit(dir.file("ro.db"), "alt");
+    ::chmod(dir.file("ro.db").c_str(), 0444);
+    ASSERT_EQ(::symlink("ro.db", dir.file("ro-link.db").c_str()), 0);
+    for (const std::string name : {"ro.db", "ro-link.db"}) {
+        try {
+            checkWritable(dir.file(name));
+            ADD_FAILURE() << name;
+        } catch (const EFCreateError& e) {
+            EXPECT_EQ(std::string(e.what()), "Datei " + dir.file(name) + " kann nicht erstellt werden");
+        }
+        EXPECT_THROW(writeFileAtomically(dir.file(name), "neu"), EFCreateError) << name;
+    }
+    EXPECT_EQ(slurp(dir.file("ro.db")), "alt");
+    EXPECT_THROW(checkWritable(dir.path()), EFCreateError);
+    EXPECT_NO_THROW(checkWritable(dir.file("not-there-yet")));
+}
+
 TEST(LineFiles, PathsJoinWithTheSeparatorAndSplitAtEither) {
     EXPECT_EQ(joinPath("/srv/shop", "db_sys.db"), "/srv/shop/db_sys.db");
     EXPECT_EQ(joinPath("", "db_sys.db"), "/db_sys.db");
@@ -188,6 +277,12 @@ TEST_F(SettingsStoreTest, ValuesSurviveAReopenWhateverTheyHold) {
     EXPECT_TRUE(store->valueExists("Leer"));
     EXPECT_EQ(store->readString("Leer"), "");
     struct stat st {};
+    ::stat(dir.file("velmo.ini").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+
+    // The password must not stay readable for others in a file that was created more open.
+    ::chmod(dir.file("velmo.ini").c_str(), 0644);
+    store->writeString("Pass", "geheim");
     ::stat(dir.file("velmo.ini").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600);
 }
