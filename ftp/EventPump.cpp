@@ -1,6 +1,6 @@
 #include "ftp/EventPump.h"
 
-#include "ftp/SockSession.h"
+#include "ftp/ThreadTimer.h"
 #include "ftp/pump_internal.h"
 
 #include <sys/eventfd.h>
@@ -20,7 +20,7 @@ struct PumpState {
     EventPumpHook hook;
     UncaughtErrorHandler uncaught;
     std::vector<TThreadTimer*> timers;
-    std::vector<TSockSession*> sessions;
+    std::vector<pump_detail::PumpListener*> listeners;
     std::vector<pollfd> fds;
     int wakeFd = -1;
     bool wakePending = false;
@@ -53,7 +53,7 @@ void drainWake() {
     (void)::eventfd_read(s.wakeFd, &value);
 }
 
-bool contains(const std::vector<TSockSession*>& v, TSockSession* p) {
+bool contains(const std::vector<pump_detail::PumpListener*>& v, pump_detail::PumpListener* p) {
     return std::find(v.begin(), v.end(), p) != v.end();
 }
 
@@ -74,14 +74,15 @@ void fireDueTimers() {
     }
 }
 
-void notifySessions() {
+void notifyListeners() {
     auto& s = state();
-    if (s.sessions.empty())
+    if (s.listeners.empty())
         return;
-    const auto snapshot = s.sessions;
-    for (auto* session : snapshot)
-        if (contains(s.sessions, session))
-            session->PollNotifications();
+    // A listener's handlers may add or remove listeners.
+    const auto snapshot = s.listeners;
+    for (auto* listener : snapshot)
+        if (contains(s.listeners, listener))
+            listener->pumpPassed();
 }
 
 } // namespace
@@ -135,7 +136,7 @@ void processPendingEvents(std::span<const pollfd> fds, std::optional<PumpClock::
     --s.hookDepth;
     drainWake();
     fireDueTimers();
-    notifySessions();
+    notifyListeners();
 }
 
 void processPendingEvents() {
@@ -188,67 +189,15 @@ void timerDisarmed(TThreadTimer* timer) {
     s.timers.erase(std::remove(s.timers.begin(), s.timers.end(), timer), s.timers.end());
 }
 
-void sessionCreated(TSockSession* session) {
-    state().sessions.push_back(session);
+void listenerAdded(PumpListener* listener) {
+    state().listeners.push_back(listener);
 }
 
-void sessionDestroyed(TSockSession* session) {
+void listenerRemoved(PumpListener* listener) {
     auto& s = state();
-    s.sessions.erase(std::remove(s.sessions.begin(), s.sessions.end(), session), s.sessions.end());
+    s.listeners.erase(std::remove(s.listeners.begin(), s.listeners.end(), listener), s.listeners.end());
 }
 
 } // namespace pump_detail
-
-// ---- TThreadTimer ------------------------------------------------------------------------------
-
-TThreadTimer::TThreadTimer() = default;
-
-TThreadTimer::~TThreadTimer() {
-    if (m_armed)
-        pump_detail::timerDisarmed(this);
-}
-
-void TThreadTimer::SetEnabled(bool value) {
-    if (value == m_enabled)
-        return;
-    m_enabled = value;
-    rearm();
-}
-
-void TThreadTimer::SetInterval(unsigned milliseconds) {
-    if (milliseconds == m_interval)
-        return;
-    m_interval = milliseconds;
-    rearm();
-}
-
-void TThreadTimer::SetOnTimer(TTimerEvent handler) {
-    m_onTimer = std::move(handler);
-    rearm();
-}
-
-void TThreadTimer::rearm() {
-    if (m_armed) {
-        m_armed = false;
-        pump_detail::timerDisarmed(this);
-    }
-    if (m_interval != 0 && m_enabled && m_onTimer) {
-        m_armed = true;
-        m_due = PumpClock::now() + std::chrono::milliseconds(m_interval);
-        pump_detail::timerArmed(this);
-    }
-}
-
-void TThreadTimer::fire() {
-    // Periodic: the next tick is one interval after this one is handled.
-    m_due = PumpClock::now() + std::chrono::milliseconds(m_interval);
-    auto handler = m_onTimer; // the handler may replace or destroy it
-    try {
-        if (handler)
-            handler(*this);
-    } catch (...) {
-        reportUncaughtError(std::current_exception());
-    }
-}
 
 } // namespace velmo

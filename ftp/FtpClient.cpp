@@ -1,5 +1,6 @@
 #include "ftp/FtpClient.h"
 
+#include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/linefile.h"
 
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace velmo {
@@ -19,29 +21,66 @@ const char* const kBadCharacter = "Der FTP-Befehl enthält ein unzulässiges Zei
 const char* const kClosedByServer = "Die Verbindung wurde vom Server getrennt";
 const char* const kTransferTimedOut =
     "Zeitüberschreitung bei der Antwort des Servers, keine Daten übertragen";
+const char* const kReplyTooLong =
+    "Die Antwort des Servers ist zu lang (mehr als 10000 Zeilen oder 1 MiB), die Verbindung wurde getrennt";
+const char* const kBadPasvReply = "Ungültige Antwort des Servers auf PASV: %s";
+const char* const kShortTransfer = "Übertragung unvollständig: %s von %s Byte empfangen";
+const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windows-1252 darstellen";
+
+// A reply is read whole before the next command; a server must not make that endless.
+constexpr std::size_t kMaxReplyLines = 10000;
+constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+// A listing line may be long (a name with a long path), but not unbounded.
+constexpr std::size_t kMaxListingLine = 1024 * 1024;
 
 bool isContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'));
 }
 
-// The number conversion of the PASV fields: blanks around are tolerated, anything else is not.
+// One number field of a PASV reply: blanks around are tolerated, anything else but digits is a
+// conversion error. Values are capped, so a huge field cannot overflow.
 int parseDecimal(const std::string& text) {
-    std::size_t begin = text.find_first_not_of(' ');
-    std::size_t end = text.find_last_not_of(' ');
+    const std::size_t begin = text.find_first_not_of(' ');
+    const std::size_t end = text.find_last_not_of(' ');
     long value = 0;
-    bool any = false;
     bool ok = begin != std::string::npos;
     for (std::size_t i = begin; ok && i <= end; ++i) {
-        if (text[i] < '0' || text[i] > '9' || value > 100000000) {
+        if (text[i] < '0' || text[i] > '9')
             ok = false;
-            break;
-        }
-        value = value * 10 + (text[i] - '0');
-        any = true;
+        else
+            value = std::min(value * 10 + (text[i] - '0'), 100000L);
     }
-    if (!ok || !any)
+    if (!ok)
         throw EConvertError(formatMessage("'%s' ist kein gültiger Integerwert", cp1252::toUtf8(text)));
     return static_cast<int>(value);
+}
+
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
+        text.pop_back();
+    return text;
+}
+
+// The port of a 227 reply: "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" or the form without
+// parentheses, "227 =h1,h2,h3,h4,p1,p2". The six numbers start at the first digit after the code.
+int pasvPort(const std::string& reply) {
+    auto bad = [&reply] {
+        return ESockError(formatMessage(kBadPasvReply, cp1252::toUtf8(withoutLineEnd(reply))));
+    };
+    std::size_t pos = reply.find_first_of("0123456789", 3);
+    if (pos == std::string::npos)
+        throw bad();
+    int fields[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t end = i < 5 ? reply.find(',', pos) : reply.find_first_not_of("0123456789 ", pos);
+        if (i < 5 && end == std::string::npos)
+            throw bad();
+        fields[i] = parseDecimal(reply.substr(pos, end == std::string::npos ? end : end - pos));
+        if (fields[i] > 255)
+            throw bad();
+        pos = end + 1;
+    }
+    return fields[4] * 256 + fields[5];
 }
 
 } // namespace
@@ -160,12 +199,29 @@ std::string TFtpClient::Transaction(const std::string& command) {
 }
 
 void TFtpClient::ReadMultiLine(const std::string& line) {
-    std::string current = line;
+    readReplyRest(line);
+}
+
+std::string TFtpClient::readReplyRest(const std::string& first,
+                                      const std::function<void(const std::string&)>& perLine) {
+    std::string current = first;
+    std::size_t lines = 1;
+    std::size_t bytes = first.size();
     while (isContinuation(current)) {
         current = ReadLn();
-        if (!current.empty())
-            reportLevel1(current);
+        if (current.empty())
+            break; // the server hung up
+        bytes += current.size();
+        if (++lines > kMaxReplyLines || bytes > kMaxReplyBytes) {
+            // The rest of the reply cannot be told from what follows it: the session is unusable.
+            Close();
+            throw ESockError(kReplyTooLong);
+        }
+        reportLevel1(current);
+        if (perLine)
+            perLine(current);
     }
+    return current;
 }
 
 void TFtpClient::Abort() {
@@ -324,7 +380,8 @@ void TFtpClient::RemoveDir(const std::string& directory) {
 
 std::string TFtpClient::CurrentDir() {
     DoCommand("PWD");
-    return NthField(LastReply(), '"', 2);
+    // Without a closing quote the directory runs to the end of the line, not into its line end.
+    return withoutLineEnd(NthField(LastReply(), '"', 2));
 }
 
 // ---- TFtpClient: data transfers ------------------------------------------------------------------
@@ -379,6 +436,13 @@ void TFtpClient::offerFailure(TCmdType type) {
         throw FTPException(LastReply());
 }
 
+bool TFtpClient::refuse(const TransferRules& rules) {
+    if (rules.quietRefusal)
+        throw FTPException(LastReply());
+    offerFailure(rules.type);
+    return false;
+}
+
 void TFtpClient::requireReply() {
     if (!LastReply().empty())
         return;
@@ -387,32 +451,31 @@ void TFtpClient::requireReply() {
     throw ESockError(kClosedByServer);
 }
 
-bool TFtpClient::openDataConnection(TCmdType type) {
-    if (Passive) {
+bool TFtpClient::openDataConnection(const TransferRules& rules) {
+    if (Passive && !rules.alwaysPort) {
         Transaction("PASV");
         requireReply();
-        if (isFailure(ReplyNumber(), FailureRange::Pasv)) {
-            offerFailure(type);
-            return false;
-        }
-        // The address in the reply is not used: the data goes to the host we are talking to.
-        const std::string reply = LastReply();
-        const int high = parseDecimal(NthField(reply, ',', 5));
-        const int low = parseDecimal(NthField(NthField(reply, ',', 6), ')', 1));
-        m_dataSocket->Port = high * 256 + low;
-        m_dataSocket->Host = Host;
+        // Only 227 opens a passive connection; any other reply is the server saying no.
+        if (ReplyNumber() != 227)
+            return refuse(rules);
+        m_dataSocket->Port = pasvPort(LastReply());
+        // The data goes where the control connection goes (the proxy, or the server itself): the
+        // address in the reply is not used, and Host may be a name only the proxy can reach.
+        const std::string peer = PeerAddress();
+        m_dataSocket->Host = peer.empty() ? Host : peer;
         m_dataSocket->Connect();
-    } else {
-        m_dataSocket->Port = 0;
-        m_dataSocket->Listen(true);
-        m_dataSocket->AcceptPeer = PeerAddress();
-        Transaction("PORT " + LocalAddressCommas() + m_dataSocket->LocalPortCommas());
-        requireReply();
-        if (isFailure(ReplyNumber(), FailureRange::Transfer)) {
-            offerFailure(type);
-            return false;
-        }
+        return true;
     }
+    m_dataSocket->Port = 0;
+    m_dataSocket->Listen(true);
+    m_dataSocket->AcceptPeer = PeerAddress();
+    const std::string port = "PORT " + LocalAddressCommas() + m_dataSocket->LocalPortCommas();
+    if (rules.alwaysPort)
+        reportLevel1(port);
+    Transaction(port);
+    requireReply();
+    if (isFailure(ReplyNumber(), FailureRange::Transfer))
+        return refuse(rules);
     return true;
 }
 
@@ -430,7 +493,7 @@ void TFtpClient::requireDataMoved() {
     throw EAbortError("Socket-send abgebrochen");
 }
 
-bool TFtpClient::readCompletionReply(TCmdType type) {
+bool TFtpClient::readCompletionReply(const TransferRules& rules) {
     if (!controlFlagsClear()) {
         reportLevel1(LastReply());
         return true;
@@ -442,35 +505,56 @@ bool TFtpClient::readCompletionReply(TCmdType type) {
         ReadMultiLine(line);
     requireReply();
     // A transfer the server reports as broken (426, 451, 552, ...) is no success.
-    if (isFailure(ReplyNumber(), FailureRange::Transfer)) {
-        offerFailure(type);
-        return false;
-    }
+    if (isFailure(ReplyNumber(), FailureRange::Transfer))
+        return refuse(rules);
     return true;
 }
 
 void TFtpClient::listLoop(bool nameList) {
     TSockSession& ds = *m_dataSocket;
+    // Silence is bounded on both sides: TimeOut while the data connection is open, ReplyTimeOut
+    // while only the completion reply is awaited.
+    auto lastActivity = PumpClock::now();
+    bool dataOpen = true;
     for (;;) {
+        if (!Connected()) {
+            // The server hung up the control connection: no reply will ever come.
+            throw ESockError(kClosedByServer);
+        }
         if (ds.DataAvailable()) {
-            std::string line = ds.ReadLn();
+            std::string line = ds.ReadLnKeepingRest();
             if (line.empty())
                 break;
-            if (line.size() > 2)
+            lastActivity = PumpClock::now();
+            // A last line without a line end is kept whole.
+            if (line.size() > 2 && line.back() == '\n')
                 line.resize(line.size() - (line[line.size() - 2] == '\r' ? 2 : 1));
             if (!nameList && ParseList && m_listParser)
                 m_listParser->ParseLine(line);
             if (OnListItem)
                 OnListItem(*this, line);
         } else {
+            if (dataOpen && !ds.Connected()) {
+                dataOpen = false;
+                lastActivity = PumpClock::now();
+            }
+            const int limit = dataOpen ? TimeOut : ReplyTimeOut;
+            std::optional<PumpClock::time_point> deadline;
+            if (limit > 0)
+                deadline = lastActivity + std::chrono::milliseconds(limit);
             // Wait for the next listing data and for the completion reply, whichever comes.
             pollfd fds[2];
             std::size_t count = 0;
-            if (ds.Connected())
+            if (dataOpen)
                 fds[count++] = pollfd{ds.Handle(), POLLIN, 0};
             if (!DataAvailable())
                 fds[count++] = pollfd{Handle(), POLLIN, 0};
-            processPendingEvents(std::span<const pollfd>(fds, count), std::nullopt);
+            processPendingEvents(std::span<const pollfd>(fds, count), deadline);
+            if (deadline && PumpClock::now() >= *deadline && !ds.DataAvailable() && !DataAvailable()) {
+                if (dataOpen)
+                    throw EAbortError("Socket-readln abgebrochen");
+                raiseReplyTimeOut(ReplyTimeOut);
+            }
         }
         const bool dataConnected = ds.Connected();
         const bool replyWaiting = DataAvailable();
@@ -489,36 +573,50 @@ void TFtpClient::beginTransfer(bool forwardRecvd, bool forwardSent) {
         throw Exception(kTransferBusy);
     m_dataSocket = std::make_unique<TSockSession>();
     m_dataSocket->TimeOut = TimeOut;
+    m_dataSocket->MaxLineLength = kMaxListingLine;
     if (forwardRecvd)
         m_dataSocket->OnPacketRecvd = OnPacketRecvd;
     if (forwardSent)
         m_dataSocket->OnPacketSent = OnPacketSent;
 }
 
-void TFtpClient::endTransfer(bool abortOnCancel) {
+void TFtpClient::endTransfer(const TransferRules& rules) {
     m_dataSocket.reset();
-    if (abortOnCancel && CancelRequested()) {
+    if (!CancelRequested())
+        return;
+    switch (rules.onCancel) {
+    case TransferRules::OnCancel::Nothing:
+        break;
+    case TransferRules::OnCancel::Abor:
         clearCancel();
-        Transaction("ABOR");
+        if (Connected())
+            Transaction("ABOR");
+        break;
+    case TransferRules::OnCancel::Drain:
+        DrainReply();
+        break;
     }
 }
 
-void TFtpClient::runTransfer(TCmdType type, TransferRules rules, const std::function<bool()>& body) {
+void TFtpClient::runTransfer(const TransferRules& rules, const std::function<bool()>& body) {
     auto frame = [&] {
         clearCancel();
         CheckConnection();
-        std::unique_lock lock(m_transferLock);
+        std::unique_lock lock(m_transferLock, std::defer_lock);
+        if (rules.lock)
+            lock.lock();
         bool successful = false;
         try {
             successful = body();
         } catch (...) {
-            endTransfer(rules.abortOnCancel);
+            endTransfer(rules);
             throw;
         }
-        endTransfer(rules.abortOnCancel);
-        lock.unlock();
+        endTransfer(rules);
+        if (lock.owns_lock())
+            lock.unlock();
         if (successful)
-            fireSuccess(type);
+            fireSuccess(rules.type);
     };
     if (!rules.offerFailure) {
         frame();
@@ -529,7 +627,7 @@ void TFtpClient::runTransfer(TCmdType type, TransferRules rules, const std::func
     } catch (...) {
         if (OnFailure) {
             bool handled = false;
-            OnFailure(*this, handled, type);
+            OnFailure(*this, handled, rules.type);
             if (handled)
                 return;
         }
@@ -537,19 +635,25 @@ void TFtpClient::runTransfer(TCmdType type, TransferRules rules, const std::func
     }
 }
 
-bool TFtpClient::transferCommandAccepted(TCmdType type, bool reportUnsupported) {
+bool TFtpClient::sendTransferCommand(const TransferRules& rules, const std::string& command,
+                                     bool firstLineOnly) {
+    if (firstLineOnly)
+        TSockSession::Transaction(command);
+    else
+        Transaction(command);
     requireReply();
     const int code = ReplyNumber();
     if (!isFailure(code, FailureRange::Transfer))
         return true;
-    if (reportUnsupported && code >= 500 && code <= 502 && OnUnSupportedFunction)
-        OnUnSupportedFunction(*this, type);
-    offerFailure(type);
-    return false;
+    if (rules.quietRefusal)
+        throw FTPException(LastReply());
+    if (rules.reportUnsupported && code >= 500 && code <= 502 && OnUnSupportedFunction)
+        OnUnSupportedFunction(*this, rules.type);
+    return refuse(rules);
 }
 
-bool TFtpClient::beginDataPhase() {
-    if (!Passive)
+bool TFtpClient::beginDataPhase(const TransferRules& rules) {
+    if (!Passive || rules.alwaysPort)
         acceptDataConnection();
     if (OnTransactionStart)
         OnTransactionStart(*this);
@@ -618,18 +722,24 @@ void TFtpClient::List() {
         ~ClearBusy() { flag = false; }
     } clearBusy{m_listBusy};
 
-    runTransfer(CmdList, {.abortOnCancel = true, .offerFailure = false}, [this] {
+    const TransferRules rules{.type = CmdList,
+                              .onCancel = TransferRules::OnCancel::Abor,
+                              .offerFailure = false,
+                              .lock = true,
+                              .quietRefusal = false,
+                              .alwaysPort = false,
+                              .reportUnsupported = true};
+    runTransfer(rules, [&] {
         discardStaleInput();
         beginTransfer(true, false);
         if (ParseList)
             prepareListParser();
-        if (!openDataConnection(CmdList))
+        if (!openDataConnection(rules))
             return false;
         reportLevel1("LIST");
-        Transaction("LIST");
-        if (!transferCommandAccepted(CmdList, true))
+        if (!sendTransferCommand(rules, "LIST"))
             return false;
-        const bool move = beginDataPhase();
+        const bool move = beginDataPhase(rules);
         if (move)
             listLoop(false);
         if (OnTransactionStop)
@@ -637,109 +747,45 @@ void TFtpClient::List() {
         m_dataSocket->Close();
         if (!move)
             requireDataMoved();
-        return readCompletionReply(CmdList);
+        return readCompletionReply(rules);
     });
 }
 
 void TFtpClient::Nlist() {
-    clearCancel();
-    CheckConnection();
-    if (m_dataSocket)
-        throw Exception(kTransferBusy);
-    bool reached = false;
-    auto refuseUnless = [this] {
-        requireReply();
-        if (isFailure(ReplyNumber(), FailureRange::Transfer))
-            throw FTPException(LastReply());
-    };
-    try {
+    // Always PORT: the name list is not worth a second code path.
+    const TransferRules rules{.type = CmdNList,
+                              .onCancel = TransferRules::OnCancel::Drain,
+                              .offerFailure = false,
+                              .lock = false,
+                              .quietRefusal = true,
+                              .alwaysPort = true,
+                              .reportUnsupported = false};
+    runTransfer(rules, [&] {
         beginTransfer(false, false);
         discardStaleInput();
-        // Always PORT: the name list is not worth a second code path.
-        m_dataSocket->Port = 0;
-        m_dataSocket->Listen(true);
-        m_dataSocket->AcceptPeer = PeerAddress();
-        const std::string port = "PORT " + LocalAddressCommas() + m_dataSocket->LocalPortCommas();
-        reportLevel1(port);
-        Transaction(port);
-        refuseUnless();
+        openDataConnection(rules);
         reportLevel1("NLST");
-        Transaction("NLST");
-        refuseUnless();
+        sendTransferCommand(rules, "NLST");
         m_bytesTotal = ParseByteCount(LastReply());
-        acceptDataConnection();
-        if (OnTransactionStart)
-            OnTransactionStart(*this);
-        const bool move = controlFlagsClear();
+        const bool move = beginDataPhase(rules);
         if (move)
             listLoop(true);
         endReceiving(move);
-        if (controlFlagsClear()) {
-            std::string line = ReadLn();
-            setLastReply(line);
-            reportLevel1(line);
-            ReadMultiLine(line);
-            refuseUnless();
-        }
-        reached = true;
-    } catch (...) {
-        m_dataSocket.reset();
-        if (CancelRequested())
-            DrainReply();
-        throw;
-    }
-    m_dataSocket.reset();
-    if (reached)
-        fireSuccess(CmdNList);
-    if (CancelRequested())
-        DrainReply();
-}
-
-namespace {
-
-std::int64_t localFileSize(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
-    }
-    ::close(fd);
-    return st.st_size;
-}
-
-} // namespace
-
-void TFtpClient::Upload(const std::string& localPath, const std::string& remoteName) {
-    runTransfer(CmdUpload, {.abortOnCancel = false, .offerFailure = true}, [&] {
-        // Remote names travel in the shop's code page; the local name is UTF-8.
-        const std::string sendName = remoteName.empty() ? cp1252::fromUtf8(baseName(localPath)) : remoteName;
-        checkCommandText(sendName);
-        discardStaleInput();
-        beginTransfer(false, true);
-        m_bytesTotal = localFileSize(localPath);
-        if (!openDataConnection(CmdUpload))
-            return false;
-        ReportStatus(1, "STOR " + (remoteName.empty() ? localPath : cp1252::toUtf8(remoteName)));
-        Transaction("STOR " + sendName);
-        if (!transferCommandAccepted(CmdUpload, true))
-            return false;
-        const bool move = beginDataPhase();
-        if (move)
-            m_dataSocket->SendFile(localPath);
-        if (OnTransactionStop)
-            OnTransactionStop(*this);
-        // Closing must hand over what is still queued, not reset the connection.
-        m_dataSocket->SetLinger(false);
-        m_dataSocket->Close();
-        if (!move)
-            requireDataMoved();
-        return readCompletionReply(CmdUpload);
+        return readCompletionReply(rules);
     });
 }
 
 namespace {
+
+// The name a local file is stored under when no remote name is given: its file name part, which
+// must have a Windows-1252 form. A character without one would be sent as "?" and might name (and
+// overwrite) another file.
+std::string remoteNameOf(const std::string& localPath) {
+    const std::string_view name = baseName(localPath);
+    if (!cp1252::representable(name))
+        throw Exception(formatMessage(kNoCodePageName, name));
+    return cp1252::fromUtf8(name);
+}
 
 // Without a local path the file lands in the working directory under the remote file's own name.
 // That name comes from the server side, so only its last part counts: "../x" or "/etc/x" must not
@@ -753,46 +799,102 @@ std::string localNameOf(const std::string& remoteName) {
     return name;
 }
 
+// The size a 150 reply announces, when it gives one: a number before "bytes" other than the reply
+// code itself ("150 Here come the bytes" announces nothing).
+std::optional<std::int64_t> announcedSize(const std::string& line) {
+    if (line.size() <= 4)
+        return std::nullopt;
+    const std::int64_t count = TFtpClient::ParseByteCount(line.substr(4));
+    return count > 0 ? std::optional(count) : std::nullopt;
+}
+
 } // namespace
+
+void TFtpClient::Upload(const std::string& localPath, const std::string& remoteName) {
+    const TransferRules rules{.type = CmdUpload,
+                              .onCancel = TransferRules::OnCancel::Nothing,
+                              .offerFailure = true,
+                              .lock = true,
+                              .quietRefusal = false,
+                              .alwaysPort = false,
+                              .reportUnsupported = true};
+    runTransfer(rules, [&] {
+        // Remote names travel in the shop's code page; the local name is UTF-8.
+        const std::string sendName = remoteName.empty() ? remoteNameOf(localPath) : remoteName;
+        checkCommandText(sendName);
+        // The local file is opened and checked before anything is sent: a STOR whose data then
+        // fails to come would leave the server's file cut to nothing.
+        const ReadableFile file(localPath);
+        discardStaleInput();
+        beginTransfer(false, true);
+        m_bytesTotal = file.size();
+        if (!openDataConnection(rules))
+            return false;
+        ReportStatus(1, "STOR " + (remoteName.empty() ? localPath : cp1252::toUtf8(remoteName)));
+        if (!sendTransferCommand(rules, "STOR " + sendName))
+            return false;
+        const bool move = beginDataPhase(rules);
+        if (move)
+            m_dataSocket->SendOpenFile(file);
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        // Closing must hand over what is still queued, not reset the connection.
+        m_dataSocket->SetLinger(false);
+        m_dataSocket->Close();
+        if (!move)
+            requireDataMoved();
+        return readCompletionReply(rules);
+    });
+}
 
 void TFtpClient::Download(const std::string& remoteName, const std::string& localPath) {
     // Like Upload, Download reports CmdUpload in its events.
-    runTransfer(CmdUpload, {.abortOnCancel = true, .offerFailure = true}, [&] {
+    const TransferRules rules{.type = CmdUpload,
+                              .onCancel = TransferRules::OnCancel::Abor,
+                              .offerFailure = true,
+                              .lock = true,
+                              .quietRefusal = false,
+                              .alwaysPort = false,
+                              .reportUnsupported = false};
+    runTransfer(rules, [&] {
         checkCommandText(remoteName);
+        // Where the bytes would go is checked before the server is asked for them.
+        const std::string target = localPath.empty() ? localNameOf(remoteName) : localPath;
+        checkWritable(target);
         discardStaleInput();
         beginTransfer(true, false);
-        if (!openDataConnection(CmdUpload))
+        if (!openDataConnection(rules))
             return false;
         reportLevel1("RETR " + remoteName);
         m_bytesTotal = 0;
         // Only the first reply line: the rest is read below for the byte count it may carry.
-        TSockSession::Transaction("RETR " + remoteName);
-        if (!transferCommandAccepted(CmdUpload, false))
+        if (!sendTransferCommand(rules, "RETR " + remoteName, true))
             return false;
         m_bytesTotal = ParseByteCount(LastReply());
-        std::string line = LastReply();
-        while (isContinuation(line)) {
-            line = ReadLn();
-            reportLevel1(line);
+        const std::string last = readReplyRest(LastReply(), [this](const std::string& line) {
             if (m_bytesTotal == 0)
                 m_bytesTotal = ParseByteCount(line);
-        }
-        m_bytesTotal = ParseByteCount(line);
-        const bool move = beginDataPhase();
-        // The bytes go to a temporary file that replaces the local file only once the server has
-        // confirmed the transfer; until then the old file stays.
-        std::optional<CaptureTarget> target;
+        });
+        m_bytesTotal = ParseByteCount(last);
+        const std::optional<std::int64_t> announced = announcedSize(last);
+        const bool move = beginDataPhase(rules);
+        // The bytes go through the atomic writer: the local file is replaced only once the server
+        // has confirmed the transfer and every announced byte has arrived.
+        std::optional<AtomicFileWriter> file;
         if (move) {
-            target.emplace(localPath.empty() ? localNameOf(remoteName) : localPath);
-            m_dataSocket->captureInto(*target);
+            file.emplace(target);
+            m_dataSocket->CaptureInto(*file);
         }
         endReceiving(move);
-        const bool confirmed = readCompletionReply(CmdUpload);
+        const bool confirmed = readCompletionReply(rules);
         if (OnTransactionStop)
             OnTransactionStop(*this);
         if (!confirmed)
             return false;
-        target->commit();
+        if (announced && m_bytesTotal < *announced)
+            throw ESockError(
+                formatMessage(kShortTransfer, {std::to_string(m_bytesTotal), std::to_string(*announced)}));
+        file->commit();
         return true;
     });
 }

@@ -125,6 +125,10 @@ public:
     std::string FWUserID;
     std::string FWPassword;
     bool FWAuthenticate = false;
+    // Milliseconds without a byte on the control connection after which a wait for a reply gives
+    // up: the session is closed and EReplyTimeOut raised. 0 = no limit. TimeOut never ends such a
+    // wait; this does.
+    int ReplyTimeOut = 60000;
 
     // --- state --------------------------------------------------------------------------------
     // The data connection; present only while List, Nlist, Upload or Download runs.
@@ -171,42 +175,61 @@ public:
     // Reads and reports whatever reply is still coming (about a second at most).
     void DrainReply();
 
+protected:
+    int replyIdleLimit() const override { return ReplyTimeOut; }
+
 private:
     enum class FailureRange { Login, Command, Quit, Transfer, Pasv };
     static bool isFailure(int code, FailureRange range);
+
+    // How one kind of transfer behaves where List, Nlist, Upload and Download differ.
+    struct TransferRules {
+        enum class OnCancel { Nothing, Abor, Drain };
+        TCmdType type;
+        OnCancel onCancel;      // what a cancelled transfer sends at its end
+        bool offerFailure;      // any error of the whole operation goes to OnFailure first
+        bool lock;              // the transfer lock is held (Nlist takes none)
+        bool quietRefusal;      // a refused command raises at once, without OnFailure and its kin
+        bool alwaysPort;        // Passive is ignored; PORT is reported before it is sent
+        bool reportUnsupported; // 500 to 502 to the transfer command fire OnUnSupportedFunction
+    };
 
     void checkCommandText(const std::string& text) const;
     [[noreturn]] void loginFailed();
     void loginCommand(const std::string& command, const std::string& report);
     void discardStaleInput();
+    // Reads the continuation lines of a reply that began with first, each reported and handed to
+    // perLine; returns the last line read. A reply past its bound closes the session and raises.
+    std::string readReplyRest(const std::string& first,
+                              const std::function<void(const std::string&)>& perLine = {});
     // Raises FTPException with the last reply unless an OnFailure handler sets Handled; returns
     // only when the failure was handled.
     void offerFailure(TCmdType type);
+    // The refusal of a transfer step: raised at once or offered, as the rules say. Returns false
+    // when an OnFailure handler took care of it.
+    bool refuse(const TransferRules& rules);
     // Opens the data connection (PASV or a listening socket announced by PORT). Returns false when
     // an OnFailure handler took care of a refusal.
-    bool openDataConnection(TCmdType type);
+    bool openDataConnection(const TransferRules& rules);
     void acceptDataConnection();
     bool controlFlagsClear() const { return !CancelRequested() && !TimedOut(); }
     void requireDataMoved();
     void requireReply();
-    bool readCompletionReply(TCmdType type);
+    bool readCompletionReply(const TransferRules& rules);
     void beginTransfer(bool forwardRecvd, bool forwardSent);
-    void endTransfer(bool abortOnCancel);
-    struct TransferRules {
-        bool abortOnCancel; // a cancelled transfer ends with ABOR
-        bool offerFailure;  // any error of the whole operation goes to OnFailure first
-    };
-    // The frame List, Upload and Download share: the connection is checked and the transfer lock
-    // held while body runs; the data connection is freed on every path (endTransfer); OnSuccess
-    // (type) fires after the lock is released when body returns true.
-    void runTransfer(TCmdType type, TransferRules rules, const std::function<bool()>& body);
-    // Checks the reply to the transfer command (LIST, STOR, RETR). False when the server refused
-    // it and an OnFailure handler took that; with reportUnsupported, 500 to 502 also fire
-    // OnUnSupportedFunction first.
-    bool transferCommandAccepted(TCmdType type, bool reportUnsupported);
+    void endTransfer(const TransferRules& rules);
+    // The frame all transfers share: the connection is checked and (by the rules) the transfer
+    // lock held while body runs; the data connection is freed on every path (endTransfer);
+    // OnSuccess(type) fires after the lock is released when body returns true.
+    void runTransfer(const TransferRules& rules, const std::function<bool()>& body);
+    // Sends the transfer command (LIST, NLST, STOR, RETR; with the socket-level Transaction when
+    // firstLineOnly) and checks its reply. False when the server refused it and an OnFailure
+    // handler took that.
+    bool sendTransferCommand(const TransferRules& rules, const std::string& command,
+                             bool firstLineOnly = false);
     // Accepts the data connection (PORT), fires OnTransactionStart; true when the data may move
     // (neither cancelled nor timed out).
-    bool beginDataPhase();
+    bool beginDataPhase(const TransferRules& rules);
     // Ends a receiving data phase (Nlist, Download): OnTransactionStop, the data connection closed,
     // BytesTotal set to what arrived and reported; raises when the data was not moved.
     void endReceiving(bool moved);

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -25,6 +26,10 @@ namespace {
 constexpr std::size_t kBufferSize = 65536;
 constexpr int kWouldBlock = 10035;
 constexpr int kNotConnected = 10057;
+constexpr const char* kReplyTimedOut =
+    "Zeitüberschreitung: Der Server hat %s ms lang nichts gesendet, die Verbindung wurde getrennt";
+constexpr const char* kLineTooLong =
+    "Der Server hat eine Zeile von mehr als %s Byte gesendet, die Verbindung wurde getrennt";
 
 struct ErrorEntry {
     int number;
@@ -266,54 +271,6 @@ int socketErrorFromErrno(int err) {
     }
 }
 
-// ---- the file a download goes to ------------------------------------------------------------------
-
-TSockSession::CaptureTarget::CaptureTarget(std::string path) : m_path(std::move(path)) {
-    std::string pattern = m_path + ".~XXXXXX";
-    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (m_fd < 0)
-        throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
-    m_temp = pattern;
-    // The finished file gets the rights an existing one had, or the usual ones of a new file.
-    struct stat st {};
-    mode_t mode;
-    if (::stat(m_path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    (void)::fchmod(m_fd, mode);
-}
-
-TSockSession::CaptureTarget::~CaptureTarget() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (!m_committed && !m_temp.empty())
-        ::unlink(m_temp.c_str());
-}
-
-void TSockSession::CaptureTarget::write(const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-
-void TSockSession::CaptureTarget::commit() {
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0 || ::rename(m_temp.c_str(), m_path.c_str()) != 0)
-        throw EFCreateError(formatMessage("Datei %s kann nicht erstellt werden", m_path));
-    m_committed = true;
-}
-
 // ---- TSockSession --------------------------------------------------------------------------------
 
 TSockSession::TSockSession()
@@ -322,14 +279,14 @@ TSockSession::TSockSession()
     m_timer->SetEnabled(false);
     m_timer->SetOnTimer([this](TThreadTimer&) { TimerFired(); });
     initSockets();
-    pump_detail::sessionCreated(this);
+    pump_detail::listenerAdded(&m_pumpNotice);
 }
 
 TSockSession::~TSockSession() {
     // Handlers must not see an object that is half gone, so the destroying flag comes first.
     m_destroying = true;
     ReportStatus(8, "Löschen");
-    pump_detail::sessionDestroyed(this);
+    pump_detail::listenerRemoved(&m_pumpNotice);
     m_cancel = true;
     m_timer.reset();
     Close();
@@ -437,9 +394,15 @@ void TSockSession::timedDataLoop(const std::function<void()>& loop) {
         raiseAbort("Socket-send abgebrochen");
 }
 
-void TSockSession::waitSocket(short events) {
+void TSockSession::waitSocket(short events, std::optional<PumpClock::time_point> until) {
     pollfd fd{m_fd, events, 0};
-    processPendingEvents(std::span<const pollfd>(&fd, 1), std::nullopt);
+    processPendingEvents(std::span<const pollfd>(&fd, 1), until);
+}
+
+[[noreturn]] void TSockSession::raiseReplyTimeOut(int milliseconds) {
+    if (m_connected)
+        Close();
+    throw EReplyTimeOut(formatMessage(kReplyTimedOut, std::to_string(milliseconds)));
 }
 
 void TSockSession::Cancel() {
@@ -507,7 +470,7 @@ void TSockSession::ResolveHost() {
         std::thread(runLookup, job, name).detach();
     } catch (...) {
         TimerOff();
-        throw ESockError("Host-Lookup fehlgeschlagen");
+        throw EHostLookupFailed("Host-Lookup fehlgeschlagen");
     }
     while (!m_eventSeen && !m_timedOut && !m_cancel) {
         pollfd fd{job->readFd, POLLIN, 0};
@@ -528,7 +491,7 @@ void TSockSession::ResolveHost() {
         address = job->address;
     }
     if (!ok || address == 0)
-        throw ESockError("Host-Lookup fehlgeschlagen");
+        throw EHostLookupFailed("Host-Lookup fehlgeschlagen");
     m_address = address;
     fireNotify(OnHostResolved);
 }
@@ -542,11 +505,8 @@ void TSockSession::Connect() {
     auto resolve = [this] {
         try {
             ResolveHost();
-        } catch (const ESockError& e) {
-            const std::string_view what = e.what();
-            if (what == "Zeitüberschreitung bei Host-Lookup" || what == "Host-Lookup abgebrochen")
-                throw;
-            m_address = 0;
+        } catch (const EHostLookupFailed&) {
+            m_address = 0; // offered to OnInvalidHost below; time-outs and cancels pass on
         }
     };
     resolve();
@@ -740,16 +700,27 @@ std::string TSockSession::Read(std::uint16_t count) {
 
 std::string TSockSession::ReadLn() {
     ReportStatus(8, "ReadLn");
+    return readLine(false);
+}
+
+std::string TSockSession::ReadLnKeepingRest() {
+    ReportStatus(8, "ReadLn");
+    return readLine(true);
+}
+
+std::string TSockSession::readLine(bool keepRest) {
     char* buf = m_buffer.get();
     std::string line;
+    const int idleMs = replyIdleLimit();
+    auto lastByte = PumpClock::now();
     TimerOn();
     try {
         for (;;) {
             const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
             if (k == 0) {
-                // The peer closed; a part of a line read so far is lost.
+                // The peer closed; a part of a line read so far is lost unless the caller wants it.
                 TimerOff();
-                return {};
+                return keepRest ? line : std::string();
             }
             if (k < 0) {
                 const int err = errno;
@@ -757,7 +728,7 @@ std::string TSockSession::ReadLn() {
                     m_lastErrorNo = socketErrorFromErrno(err);
                     if (m_lastErrorNo == kNotConnected || err == ECONNRESET) {
                         TimerOff();
-                        return {};
+                        return keepRest ? line : std::string();
                     }
                     errno = err;
                     CheckSocketError(kWouldBlock);
@@ -766,22 +737,37 @@ std::string TSockSession::ReadLn() {
                 const void* lf = std::memchr(buf, '\n', static_cast<std::size_t>(k));
                 const std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1
                                             : static_cast<std::size_t>(k);
+                if (line.size() + take > MaxLineLength) {
+                    // The rest of this line cannot be skipped reliably: the session is unusable.
+                    TimerOff();
+                    if (m_connected)
+                        Close();
+                    throw ESockError(formatMessage(kLineTooLong, std::to_string(MaxLineLength)));
+                }
                 const ssize_t got = ::recv(m_fd, buf, take, MSG_DONTWAIT);
-                if (got > 0)
+                if (got > 0) {
                     line.append(buf, static_cast<std::size_t>(got));
+                    lastByte = PumpClock::now();
+                }
                 if (lf && got == static_cast<ssize_t>(take)) {
                     TimerOff();
                     return line;
                 }
             }
+            const auto deadline =
+                idleMs > 0 ? std::optional(lastByte + std::chrono::milliseconds(idleMs)) : std::nullopt;
             if (m_cancel) {
                 processPendingEvents();
             } else {
-                waitSocket(POLLIN);
+                waitSocket(POLLIN, deadline);
             }
             if (m_cancel) {
                 TimerOff();
                 raiseAbort("Socket-readln abgebrochen");
+            }
+            if (deadline && PumpClock::now() >= *deadline) {
+                TimerOff();
+                raiseReplyTimeOut(idleMs);
             }
         }
     } catch (...) {
@@ -821,21 +807,19 @@ std::string TSockSession::Transaction(const std::string& command) {
 }
 
 void TSockSession::SendFile(const std::string& path) {
+    const ReadableFile file(path);
+    SendOpenFile(file);
+}
+
+void TSockSession::SendOpenFile(const ReadableFile& file) {
     ReportStatus(8, "SendFile");
-    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0)
-        throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
-    struct CloseFile {
-        int fd;
-        ~CloseFile() { ::close(fd); }
-    } closer{file};
     char* buf = m_buffer.get();
     while (!m_cancel) {
-        const ssize_t n = ::read(file, buf, kBufferSize);
+        const ssize_t n = ::read(file.handle(), buf, kBufferSize);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw EFOpenError(formatMessage("Datei %s kann nicht geöffnet werden", path));
+            file.fail();
         if (n == 0)
             break;
         std::size_t sent = 0;
@@ -862,12 +846,12 @@ void TSockSession::SendFile(const std::string& path) {
 }
 
 void TSockSession::CaptureFile(const std::string& path) {
-    CaptureTarget target(path);
-    captureInto(target);
+    AtomicFileWriter target(path);
+    CaptureInto(target);
     target.commit();
 }
 
-void TSockSession::captureInto(CaptureTarget& target) {
+void TSockSession::CaptureInto(AtomicFileWriter& target) {
     ReportStatus(8, "Datei erfassen");
     m_bytesRecvd = 0;
     char* buf = m_buffer.get();
@@ -875,7 +859,7 @@ void TSockSession::captureInto(CaptureTarget& target) {
         while (!m_cancel) {
             const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_DONTWAIT);
             if (k > 0) {
-                target.write(buf, static_cast<std::size_t>(k));
+                target.write(std::string_view(buf, static_cast<std::size_t>(k)));
                 m_bytesRecvd += k;
                 fireNotify(OnPacketRecvd);
                 // The time-out measures silence, not the whole transfer: start the period anew.

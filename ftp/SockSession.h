@@ -1,11 +1,16 @@
 #pragma once
 
 #include "ftp/EventPump.h"
+#include "ftp/ThreadTimer.h"
+#include "ftp/pump_internal.h"
+#include "platform/atomic_file.h"
 #include "platform/errors.h"
+#include "platform/linefile.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +36,20 @@ public:
     using ESockError::ESockError;
 };
 
+// A name look-up that finished without an address. Connect turns it into its invalid-host step,
+// while a look-up that timed out or was cancelled ends Connect.
+class EHostLookupFailed : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+// The peer sent nothing for longer than the session's reply limit while a line was awaited; the
+// session has been closed.
+class EReplyTimeOut : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // The n-th field (counted from 1) of text split at every sep; two adjacent separators delimit an
 // empty field. An empty text or a missing field gives an empty result.
 std::string NthField(std::string_view text, char sep, int n);
@@ -44,7 +63,6 @@ std::string socketErrorText(int errorNo);
 int socketErrorFromErrno(int err);
 
 class TSockSession;
-class TThreadTimer;
 
 using TNotifyEvent = std::function<void(TSockSession& Sender)>;
 using THandlerEvent = std::function<void(TSockSession& Sender, bool& Handled)>;
@@ -52,46 +70,8 @@ using TOnHostResolved = std::function<void(TSockSession& Sender)>;
 using TOnStatus = std::function<void(TSockSession& Sender, const std::string& Status)>;
 using TOnErrorEvent =
     std::function<void(TSockSession& Sender, std::uint16_t Errno, const std::string& Errmsg)>;
-using TTimerEvent = std::function<void(TThreadTimer& Sender)>;
-
-// A periodic timer that fires only from inside the event pump. Setting a property to the value it
-// already has does nothing; a real change (and assigning OnTimer) re-arms it: stop, then start when
-// Interval is not 0, Enabled is true and OnTimer is assigned. So enabling a running timer again
-// does not restart its period.
-class TThreadTimer {
-public:
-    TThreadTimer();
-    ~TThreadTimer();
-    TThreadTimer(const TThreadTimer&) = delete;
-    TThreadTimer& operator=(const TThreadTimer&) = delete;
-
-    bool Enabled() const { return m_enabled; }
-    void SetEnabled(bool value);
-    unsigned Interval() const { return m_interval; }
-    void SetInterval(unsigned milliseconds);
-    const TTimerEvent& OnTimer() const { return m_onTimer; }
-    void SetOnTimer(TTimerEvent handler);
-
-    // Called by the event pump.
-    bool armed() const { return m_armed; }
-    PumpClock::time_point due() const { return m_due; }
-    void fire();
-
-private:
-    void rearm();
-
-    bool m_enabled = true;
-    unsigned m_interval = 1000;
-    TTimerEvent m_onTimer;
-    bool m_armed = false;
-    PumpClock::time_point m_due{};
-};
-
-class TFtpClient;
 
 class TSockSession {
-    friend class TFtpClient; // drives its data connection's file capture
-
 public:
     TSockSession();
     virtual ~TSockSession();
@@ -105,6 +85,9 @@ public:
     int ReportLevel = 0; // status reports at or below this level reach OnStatus
     std::string Proxy;   // when set, Connect goes to Proxy:ProxyPort instead of Host:Port
     int ProxyPort = 0;
+    // Longest line ReadLn accepts, line end included; a longer one ends the read with an error and
+    // closes the session (a line of unbounded length would take unbounded memory).
+    std::size_t MaxLineLength = 64 * 1024;
     // Only the control connection's peer may connect to a listening socket that has this set
     // (dotted IPv4); others are turned away and the wait goes on. Empty: anyone.
     std::string AcceptPeer;
@@ -147,9 +130,10 @@ public:
     void Writeln(std::string_view text);
     std::string Read(std::uint16_t count);
     std::string ReadLn();
+    // Refuses anything but a readable regular file before a byte is sent.
     void SendFile(const std::string& path);
-    // Receives until the peer closes. The bytes go to a temporary file beside path, which replaces
-    // path only when the transfer ended normally; after a failure the old file is left as it was.
+    // Receives until the peer closes, through the atomic writer: the old file is replaced only when
+    // the transfer ended normally; after a failure it is left as it was.
     void CaptureFile(const std::string& path);
     void Listen(bool wait);
     bool DataAvailable();
@@ -166,6 +150,12 @@ public:
     std::string LocalPortCommas();
 
     // --- ours -------------------------------------------------------------------------------
+    // ReadLn, except that the bytes of a last line the peer ended by closing are returned instead
+    // of being lost (empty only when nothing was left).
+    std::string ReadLnKeepingRest();
+    // SendFile and CaptureFile for a file their caller has already opened and checked.
+    void SendOpenFile(const ReadableFile& file);
+    void CaptureInto(AtomicFileWriter& target);
     // Puts a socket returned by Accept in place of the listening one, which is closed.
     void InstallAccepted(int handle);
     // The descriptor, for an event loop that wants to watch the socket while no operation runs.
@@ -182,28 +172,14 @@ public:
     bool CancelRequested() const { return m_cancel; }
 
 protected:
-    // A file being received: written under a temporary name beside the target and renamed over it
-    // by commit(); dropped without a trace otherwise.
-    class CaptureTarget {
-    public:
-        explicit CaptureTarget(std::string path);
-        ~CaptureTarget();
-        CaptureTarget(const CaptureTarget&) = delete;
-        CaptureTarget& operator=(const CaptureTarget&) = delete;
-        void write(const char* data, std::size_t size);
-        void commit();
-
-    private:
-        std::string m_path;
-        std::string m_temp;
-        int m_fd = -1;
-        bool m_committed = false;
-    };
-    void captureInto(CaptureTarget& target);
+    // Milliseconds a line read may wait without a byte before the session gives up (0: no limit).
+    virtual int replyIdleLimit() const { return 0; }
+    // Closes the session and raises EReplyTimeOut.
+    [[noreturn]] void raiseReplyTimeOut(int milliseconds);
     void clearCancel() { m_cancel = false; }
-    // Waits until the socket is readable (or writable), the time-out timer fires or the wait is
-    // woken. Never spins.
-    void waitSocket(short events);
+    // Waits until the socket is readable (or writable), the time-out timer fires, `until` passes or
+    // the wait is woken. Never spins.
+    void waitSocket(short events, std::optional<PumpClock::time_point> until = std::nullopt);
     // The reply number rules of Transaction applied to a line.
     static std::int16_t replyNumberOf(std::string_view line);
     void setLastReply(std::string line);
@@ -214,6 +190,14 @@ private:
     // must not turn "connected" later when a late handshake completes.
     enum class State { None, Connecting, Failed, Connected, Listening };
 
+    // The event pump tells every session after each pass; the session then looks at its socket.
+    struct PumpNotice : pump_detail::PumpListener {
+        explicit PumpNotice(TSockSession& s) : session(s) {}
+        void pumpPassed() override { session.PollNotifications(); }
+        TSockSession& session;
+    };
+
+    std::string readLine(bool keepRest);
     void initSockets();
     int createSocket(bool lingerReset);
     void closeHandle();
@@ -224,6 +208,7 @@ private:
     void timedDataLoop(const std::function<void()>& loop);
     void fireNotify(const TNotifyEvent& event);
 
+    PumpNotice m_pumpNotice{*this};
     int m_fd = -1;
     State m_state = State::None;
     std::unique_ptr<char[]> m_buffer; // 65,536 bytes plus a terminating byte

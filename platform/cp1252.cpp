@@ -93,4 +93,8 @@ std::string fromUtf8(std::string_view s) {
     return out;
 }
 
+bool representable(std::string_view utf8) {
+    return toUtf8(fromUtf8(utf8)) == utf8;
+}
+
 } // namespace velmo::cp1252

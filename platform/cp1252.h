@@ -17,5 +17,8 @@ char fromUnicode(char32_t cp);
 std::string toUtf8(std::string_view bytes);
 // Invalid UTF-8 sequences become '?'.
 std::string fromUtf8(std::string_view utf8);
+// True when fromUtf8 keeps every character of the text (valid UTF-8, each character in the code
+// page), so the bytes name the same thing as the text.
+bool representable(std::string_view utf8);
 
 } // namespace velmo::cp1252

@@ -53,30 +53,40 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string readFileBytes(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+ReadableFile::ReadableFile(const std::string& path) : m_path(path) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
-        throw EFOpenError(formatMessage(kFileOpenError, path));
-    }
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        fail();
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    m_size = st.st_size;
+}
+
+ReadableFile::~ReadableFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void ReadableFile::fail() const {
+    throw EFOpenError(formatMessage(kFileOpenError, m_path));
+}
+
+std::string readFileBytes(const std::string& path) {
+    const ReadableFile file(path);
     std::string data;
-    data.reserve(static_cast<std::size_t>(st.st_size));
+    data.reserve(static_cast<std::size_t>(file.size()));
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(file.handle(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ::close(fd);
-            throw EFOpenError(formatMessage(kFileOpenError, path));
+            file.fail();
         }
         if (n == 0)
             break;
         data.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return data;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,27 @@ std::string joinLines(const Lines& lines);
 bool fileExists(const std::string& path);
 // Anything at all at path.
 bool pathExists(const std::string& path);
+
+// A regular file opened for reading. Anything else (a directory, FIFO, device) and a file that
+// cannot be opened are refused with EFOpenError "Datei %s kann nicht geöffnet werden"; opening
+// never blocks, not even on a FIFO without a writer.
+class ReadableFile {
+public:
+    explicit ReadableFile(const std::string& path);
+    ~ReadableFile();
+    ReadableFile(const ReadableFile&) = delete;
+    ReadableFile& operator=(const ReadableFile&) = delete;
+
+    int handle() const { return m_fd; }
+    std::int64_t size() const { return m_size; }
+    const std::string& path() const { return m_path; }
+    [[noreturn]] void fail() const;
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    std::int64_t m_size = 0;
+};
 
 // Whole file as bytes. Throws EFOpenError "Datei %s kann nicht geöffnet werden".
 std::string readFileBytes(const std::string& path);
