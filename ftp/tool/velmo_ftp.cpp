@@ -16,7 +16,7 @@ namespace {
 
 const char* const kUsage =
     "usage: velmo-ftp --host H [--port N] [--user U] [--pass P] [--passive] [--timeout MS]\n"
-    "                 [--parse-list] [--proxy HOST:PORT [--firewall user|open|site]]\n"
+    "                 [--reply-timeout MS] [--parse-list] [--proxy HOST:PORT [--firewall user|open|site]]\n"
     "                 [--fw-user U --fw-pass P] [--report-level N] CMD...\n"
     "commands, run in order after the login:\n"
     "  pwd | cd DIR | list | nlist | get REMOTE [LOCAL] | put LOCAL [REMOTE] | dele NAME\n"
@@ -38,6 +38,8 @@ std::string stripLineEnd(std::string text) {
 std::string className(const std::exception& e) {
     if (dynamic_cast<const FTPException*>(&e))
         return "FTPException";
+    if (dynamic_cast<const EReplyTimeOut*>(&e))
+        return "EReplyTimeOut";
     if (dynamic_cast<const EAbortError*>(&e))
         return "EAbortError";
     if (dynamic_cast<const ESockError*>(&e))
@@ -103,6 +105,9 @@ int main(int argc, char** argv) {
         } else if (o == "--timeout") {
             if (!parseNumber(value(o), client.TimeOut))
                 badArguments("bad time-out");
+        } else if (o == "--reply-timeout") {
+            if (!parseNumber(value(o), client.ReplyTimeOut))
+                badArguments("bad reply time-out");
         } else if (o == "--parse-list") {
             client.ParseList = true;
         } else if (o == "--proxy") {
@@ -189,6 +194,14 @@ int main(int argc, char** argv) {
         out("bytes: " + std::to_string(client.BytesSent()) + " of " + std::to_string(client.BytesTotal()));
     };
 
+    // Remote names travel as Windows-1252 bytes; a character without a byte there would become "?"
+    // and name another file.
+    auto remote = [](const std::string& utf8) {
+        if (!cp1252::representable(utf8))
+            throw Exception("Der Dateiname " + utf8 + " lässt sich nicht in Windows-1252 darstellen");
+        return cp1252::fromUtf8(utf8);
+    };
+
     bool raised = false;
     auto guarded = [&](auto&& action) {
         try {
@@ -209,19 +222,19 @@ int main(int argc, char** argv) {
             if (c.name == "pwd")
                 out("dir: " + cp1252::toUtf8(client.CurrentDir()));
             else if (c.name == "cd")
-                client.ChangeDir(cp1252::fromUtf8(arg(0)));
+                client.ChangeDir(remote(arg(0)));
             else if (c.name == "list")
                 client.List();
             else if (c.name == "nlist")
                 client.Nlist();
             else if (c.name == "get")
-                client.Download(cp1252::fromUtf8(arg(0)), arg(1));
+                client.Download(remote(arg(0)), arg(1));
             else if (c.name == "put")
-                client.Upload(arg(0), cp1252::fromUtf8(arg(1)));
+                client.Upload(arg(0), remote(arg(1)));
             else if (c.name == "dele")
-                client.Delete(cp1252::fromUtf8(arg(0)));
+                client.Delete(remote(arg(0)));
             else if (c.name == "rmd")
-                client.RemoveDir(cp1252::fromUtf8(arg(0)));
+                client.RemoveDir(remote(arg(0)));
             else if (c.name == "quote")
                 client.DoCommand(cp1252::fromUtf8(arg(0)));
             else if (c.name == "quit")

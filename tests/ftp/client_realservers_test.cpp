@@ -50,6 +50,8 @@ protected:
         client.Password = srv->password();
         client.Passive = GetParam().passive;
         client.TimeOut = 5000;
+        // A protocol fault (a reply that never comes) must fail the test in seconds.
+        client.ReplyTimeOut = 5000;
         client.OnConnect = [this](TSockSession&) { events.push_back("connect"); };
         client.OnSuccess = [this](TSockSession&, TCmdType t) {
             events.push_back(std::string("success ") + cmdTypeName(t));

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +42,8 @@ protected:
         client.UserID = "anna";
         client.Password = "secret";
         client.TimeOut = 3000;
+        // A protocol fault (a reply that never comes) must fail the test in seconds.
+        client.ReplyTimeOut = 5000;
         client.ReportLevel = 1;
         client.OnStatus = [this](TSockSession&, const std::string& s) { statuses.push_back(s); };
         client.OnConnect = [this](TSockSession&) { events.push_back("connect"); };
@@ -328,6 +332,78 @@ TEST_F(Scripted, PasvAddressIsIgnored) {
     EXPECT_EQ(items, Lines{"one"});
 }
 
+TEST_F(Scripted, PasvRepliesAreCheckedBeforeAnyDataConnection) {
+    struct Case {
+        const char* reply;
+        const char* error; // nullptr: the listing arrives
+        bool refusal;      // an FTPException carrying the reply, after OnFailure
+    } cases[] = {
+        {"227 Entering Passive Mode (127,0,0,1,267,183)\r\n",
+         "Ungültige Antwort des Servers auf PASV: 227 Entering Passive Mode (127,0,0,1,267,183)", false},
+        {"227 Entering Passive Mode (127,0,0,1,999999999,1)\r\n",
+         "Ungültige Antwort des Servers auf PASV: 227 Entering Passive Mode (127,0,0,1,999999999,1)", false},
+        {"227 Entering Passive Mode (127,0,0,1,4)\r\n",
+         "Ungültige Antwort des Servers auf PASV: 227 Entering Passive Mode (127,0,0,1,4)", false},
+        {"425 Can't open passive connection\r\n", "425 Can't open passive connection\r\n", true},
+        {"421 Service not available\r\n", "421 Service not available\r\n", true},
+        {"200 PASV fine\r\n", "200 PASV fine\r\n", true},
+        {"150 here\r\n", "150 here\r\n", true},
+        {nullptr, nullptr, false}, // the RFC 1123 form without parentheses
+    };
+    server.setListing("eins\r\n");
+    client.Passive = true;
+    login();
+    for (const auto& c : cases) {
+        if (c.reply) {
+            server.reply("PASV", c.reply);
+        } else {
+            server.on("PASV", [](ScriptedFtpServer::Session& s, const std::string&) {
+                const int port = s.listenPassive();
+                s.send("227 =127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) +
+                       "\r\n");
+            });
+        }
+        events.clear();
+        items.clear();
+        server.clearTranscript();
+        if (!c.error) {
+            client.List();
+            EXPECT_EQ(items, Lines{"eins"});
+            continue;
+        }
+        if (c.refusal)
+            EXPECT_EQ(raises<FTPException>([&] { client.List(); }), c.error) << c.reply;
+        else
+            EXPECT_EQ(raises<ESockError>([&] { client.List(); }), c.error) << c.reply;
+        EXPECT_EQ(server.transcript(), Lines{"PASV"}) << c.reply;
+        EXPECT_EQ(events, c.refusal ? Lines{"failure CmdList"} : Lines{}) << c.reply;
+        EXPECT_TRUE(client.Connected());
+    }
+}
+
+TEST_F(Scripted, PassiveDataThroughAProxyGoesToTheProxy) {
+    // The far server's name means nothing here; only the proxy (this server) can be reached.
+    server.setListing("durch den Proxy\r\n");
+    client.Host = "shop.invalid";
+    client.Proxy = "127.0.0.1";
+    client.ProxyPort = server.port();
+    client.Passive = true;
+    login();
+    client.List();
+    EXPECT_EQ(items, Lines{"durch den Proxy"});
+}
+
+TEST_F(Scripted, LineEndsNeverReachTheResult) {
+    server.reply("PWD", "257 \"/home/shop\r\n");
+    server.setListing("erste\r\nletzte ohne Zeilenende");
+    server.setNameList("a.db\r\nb.db");
+    login();
+    EXPECT_EQ(client.CurrentDir(), "/home/shop");
+    client.List();
+    client.Nlist();
+    EXPECT_EQ(items, (Lines{"erste", "letzte ohne Zeilenende", "a.db", "b.db"}));
+}
+
 TEST_F(Scripted, MalformedPasvReplyIsAConversionError) {
     server.reply("PASV", "227 Entering Passive Mode 127,0,0,1,x,1\r\n");
     client.Passive = true;
@@ -452,7 +528,10 @@ TEST_F(Scripted, DownloadWithoutLocalPathStaysInTheWorkingDirectory) {
     login();
     client.Download("../escape.bin", "");
     client.Download("/tmp/sub\\abs.bin", "");
-    EXPECT_THROW(client.Download("dir/..", ""), Exception);
+    server.clearTranscript();
+    EXPECT_EQ(raises<Exception>([&] { client.Download("dir/..", ""); }),
+              "Ungültiger lokaler Dateiname: dir/..");
+    EXPECT_TRUE(server.transcript().empty()); // refused before anything was asked of the server
     ASSERT_EQ(::chdir(old), 0);
     EXPECT_EQ(readAll(inner + "/escape.bin"), "daten");
     EXPECT_EQ(readAll(inner + "/abs.bin"), "daten");
@@ -624,4 +703,219 @@ TEST_F(Scripted, DataSilenceEndsListAndDownload) {
     sleepMs(800); // let the server finish its listing
     EXPECT_EQ(raises<EAbortError>([&] { client.Download("b", dir.file("b")); }), "Socket-send abgebrochen");
     EXPECT_EQ(readAll(dir.file("b")), "old");
+}
+
+namespace {
+
+// One hostile server, one operation, and the error that must end it within its limits.
+struct Hostile {
+    const char* name;
+    std::function<void(ScriptedFtpServer&)> script;
+    std::function<void(TFtpClient&, const std::string& dir)> action;
+    std::string error;
+};
+
+const std::string kReplyTimedOut =
+    "Zeitüberschreitung: Der Server hat 300 ms lang nichts gesendet, die Verbindung wurde getrennt";
+
+void silentAfter(ScriptedFtpServer& server, const std::string& verb, const std::string& before, bool data,
+                 bool closeData) {
+    server.on(verb, [=](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send(before);
+        if (data) {
+            s.openData();
+            s.sendData("-rw-r--r-- 1 o g 5 Jan 1 2024 a\r\n");
+            if (closeData)
+                s.closeData();
+        }
+        s.waitForHangUp();
+    });
+}
+
+} // namespace
+
+TEST(HostileServers, EveryWaitEndsWithinItsLimit) {
+    const auto login = [](TFtpClient& c, const std::string&) { c.Connect(); };
+    const auto list = [](TFtpClient& c, const std::string&) {
+        c.Connect();
+        c.List();
+    };
+    const auto nlist = [](TFtpClient& c, const std::string&) {
+        c.Connect();
+        c.Nlist();
+    };
+    const auto passiveList = [](TFtpClient& c, const std::string&) {
+        c.Passive = true;
+        c.Connect();
+        c.List();
+    };
+    const auto get = [](TFtpClient& c, const std::string& dir) {
+        c.Connect();
+        c.Download("a", dir + "/a");
+    };
+    const Hostile cases[] = {
+        {"silent server", [](ScriptedFtpServer& s) { s.greeting(""); }, login, kReplyTimedOut},
+        {"greeting cut mid-line", [](ScriptedFtpServer& s) { s.greeting("220 hal"); }, login, kReplyTimedOut},
+        {"unfinished multi-line reply", [](ScriptedFtpServer& s) { s.greeting("220-a\r\n220-b\r\n"); }, login,
+         kReplyTimedOut},
+        {"no 226 after RETR",
+         [](ScriptedFtpServer& s) { silentAfter(s, "RETR", "150 ok (34 bytes)\r\n", true, true); }, get,
+         kReplyTimedOut},
+        {"no 226 after LIST", [](ScriptedFtpServer& s) { silentAfter(s, "LIST", "150 ok\r\n", true, true); },
+         list, kReplyTimedOut},
+        {"no 226 after NLST", [](ScriptedFtpServer& s) { silentAfter(s, "NLST", "150 ok\r\n", true, true); },
+         nlist, kReplyTimedOut},
+        {"silent open data connection",
+         [](ScriptedFtpServer& s) { silentAfter(s, "LIST", "150 ok\r\n", true, false); }, list,
+         "Socket-readln abgebrochen"},
+        {"passive connection that never sends",
+         [](ScriptedFtpServer& s) {
+             s.on("LIST", [](ScriptedFtpServer::Session& session, const std::string&) {
+                 session.send("150 ok\r\n");
+                 session.openData();
+                 session.waitForHangUp();
+             });
+         },
+         passiveList, "Socket-readln abgebrochen"},
+        {"control closed during LIST",
+         [](ScriptedFtpServer& s) {
+             s.on("LIST", [](ScriptedFtpServer::Session& session, const std::string&) {
+                 session.send("150 ok\r\n");
+                 session.openData();
+                 session.sendData("a\r\n");
+                 session.closeControl();
+                 sleepMs(1000); // the data connection stays open meanwhile
+             });
+         },
+         list, "Die Verbindung wurde vom Server getrennt"},
+        {"endless 220- reply",
+         [](ScriptedFtpServer& s) {
+             std::string lines;
+             for (int i = 0; i < 10001; ++i)
+                 lines += "220-Willkommen\r\n";
+             s.greeting(lines);
+         },
+         login,
+         "Die Antwort des Servers ist zu lang (mehr als 10000 Zeilen oder 1 MiB), die Verbindung wurde "
+         "getrennt"},
+        {"reply of more than 1 MiB",
+         [](ScriptedFtpServer& s) {
+             std::string lines;
+             for (int i = 0; i < 600; ++i)
+                 lines += "220-" + std::string(2000, 'x') + "\r\n";
+             s.greeting(lines);
+         },
+         login,
+         "Die Antwort des Servers ist zu lang (mehr als 10000 Zeilen oder 1 MiB), die Verbindung wurde "
+         "getrennt"},
+        {"endless greeting line",
+         [](ScriptedFtpServer& s) { s.greeting("220 " + std::string(3000000, 'x')); }, login,
+         "Der Server hat eine Zeile von mehr als 65536 Byte gesendet, die Verbindung wurde getrennt"},
+        {"endless listing line",
+         [](ScriptedFtpServer& s) { s.setListing(std::string(3000000, 'x') + "\r\n"); }, list,
+         "Der Server hat eine Zeile von mehr als 1048576 Byte gesendet, die Verbindung wurde getrennt"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeAll(dir.file("a"), "alt");
+        ScriptedFtpServer server;
+        c.script(server);
+        TFtpClient client;
+        client.Host = "127.0.0.1";
+        client.Port = server.port();
+        client.UserID = "anna";
+        client.Password = "secret";
+        client.TimeOut = 300;
+        client.ReplyTimeOut = 300;
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            c.action(client, dir.path());
+            ADD_FAILURE() << c.name << ": nothing raised";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(e.what(), c.error) << c.name;
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000)) << c.name;
+        EXPECT_EQ(client.DataSocket(), nullptr) << c.name;
+        EXPECT_EQ(readAll(dir.file("a")), "alt") << c.name;
+    }
+}
+
+TEST_F(Scripted, ShortDownloadLeavesTheOldFile) {
+    server.on("RETR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Opening BINARY mode data connection for artikel.db (110000 bytes)\r\n");
+        s.openData();
+        s.sendData(std::string(50000, 'x'));
+        s.closeData();
+        s.send("226 Transfer complete\r\n");
+    });
+    TempDir dir;
+    writeAll(dir.file("artikel.db"), "vollständig\r\n");
+    login();
+    EXPECT_EQ(raises<ESockError>([&] { client.Download("artikel.db", dir.file("artikel.db")); }),
+              "Übertragung unvollständig: 50000 von 110000 Byte empfangen");
+    EXPECT_EQ(readAll(dir.file("artikel.db")), "vollständig\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(events, (Lines{"start", "stop", "stop", "failure CmdUpload"}));
+    EXPECT_TRUE(client.Connected());
+}
+
+TEST_F(Scripted, DownloadTargetsOfEveryKind) {
+    server.setFile("a", "vom Server");
+    TempDir dir;
+    login();
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0u;
+    };
+    // A link is followed; a set-id file loses its bits.
+    writeAll(dir.file("real"), "alt");
+    ASSERT_EQ(::symlink("real", dir.file("link").c_str()), 0);
+    writeAll(dir.file("setid"), "alt");
+    ::chmod(dir.file("setid").c_str(), 06755);
+    client.Download("a", dir.file("link"));
+    client.Download("a", dir.file("setid"));
+    EXPECT_TRUE(S_ISLNK(modeOf(dir.file("link"))));
+    EXPECT_EQ(readAll(dir.file("real")), "vom Server");
+    EXPECT_EQ(modeOf(dir.file("setid")) & 07777, 0755u);
+    EXPECT_EQ(readAll(dir.file("setid")), "vom Server");
+
+    // A FIFO and a device are written in place, never replaced by a file.
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    client.Download("a", dir.file("fifo"));
+    char got[32] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 10);
+    ::close(reader);
+    EXPECT_TRUE(S_ISFIFO(modeOf(dir.file("fifo"))));
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        client.Download("a", dir.file("null"));
+        EXPECT_TRUE(S_ISCHR(modeOf(dir.file("null"))));
+    }
+
+    // Write-protected files and directories are refused before RETR is sent.
+    writeAll(dir.file("ro"), "alt");
+    ::chmod(dir.file("ro").c_str(), 0444);
+    server.clearTranscript();
+    EXPECT_EQ(raises<EFCreateError>([&] { client.Download("a", dir.file("ro")); }),
+              "Datei " + dir.file("ro") + " kann nicht erstellt werden");
+    EXPECT_EQ(raises<EFCreateError>([&] { client.Download("a", dir.path()); }),
+              "Datei " + dir.path() + " kann nicht erstellt werden");
+    EXPECT_EQ(readAll(dir.file("ro")), "alt");
+    EXPECT_TRUE(server.transcript().empty());
+}
+
+TEST_F(Scripted, UploadRefusesWhatItCannotSendBeforeTheServerHearsOfIt) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("ordner").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    writeAll(dir.file("✓.txt"), "x");
+    login();
+    EXPECT_EQ(raises<EFOpenError>([&] { client.Upload(dir.file("ordner"), "kunden.db"); }),
+              "Datei " + dir.file("ordner") + " kann nicht geöffnet werden");
+    EXPECT_EQ(raises<EFOpenError>([&] { client.Upload(dir.file("fifo"), "kunden.db"); }),
+              "Datei " + dir.file("fifo") + " kann nicht geöffnet werden");
+    EXPECT_EQ(raises<Exception>([&] { client.Upload(dir.file("✓.txt"), ""); }),
+              "Der Dateiname ✓.txt lässt sich nicht in Windows-1252 darstellen");
+    EXPECT_TRUE(server.transcript().empty());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "failure CmdUpload"), 3);
 }

@@ -62,8 +62,10 @@ protected:
     static void SetUpTestSuite() { server = velmo::test::startPyftpdlib(); }
     static void TearDownTestSuite() { server.reset(); }
     Lines login(const std::string& password = "") const {
-        return {"--host", "127.0.0.1",    "--port", std::to_string(server->port()),
-                "--user", server->user(), "--pass", password.empty() ? server->password() : password};
+        // A short reply limit: a protocol fault fails in seconds instead of at the CTest time-out.
+        return {"--host",          "127.0.0.1",    "--port", std::to_string(server->port()),
+                "--user",          server->user(), "--pass", password.empty() ? server->password() : password,
+                "--reply-timeout", "5000"};
     }
     static std::unique_ptr<RealFtpServer> server;
 };

@@ -106,6 +106,11 @@ void ScriptedFtpServer::Session::closeData() {
     m_data = -1;
 }
 
+void ScriptedFtpServer::Session::waitForHangUp(int ms) {
+    pollfd p{m_control, POLLIN, 0};
+    ::poll(&p, 1, ms);
+}
+
 void ScriptedFtpServer::Session::closeControl() {
     ::shutdown(m_control, SHUT_RDWR);
 }

@@ -30,6 +30,9 @@ public:
         const std::string& portHost() const { return m_portHost; }
         int portPort() const { return m_portPort; }
         void closeControl();
+        // Waits (at most ms) until the client hangs up or sends something: a silent server that
+        // does not outlive the client it keeps waiting.
+        void waitForHangUp(int ms = 5000);
 
     private:
         friend class ScriptedFtpServer;
