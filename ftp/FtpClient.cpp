@@ -214,7 +214,8 @@ std::string TFtpClient::readReplyRest(const std::string& first,
         bytes += current.size();
         if (++lines > kMaxReplyLines || bytes > kMaxReplyBytes) {
             // The rest of the reply cannot be told from what follows it: the session is unusable.
-            Close();
+            if (Connected())
+                Close();
             throw ESockError(kReplyTooLong);
         }
         reportLevel1(current);
@@ -322,7 +323,9 @@ void TFtpClient::Disconnect() {
         discardStaleInput();
         Transaction("QUIT");
     } catch (...) {
-        TSockSession::Disconnect();
+        // A reply limit may have closed the session already; it is closed once.
+        if (Connected())
+            TSockSession::Disconnect();
         throw;
     }
     TSockSession::Disconnect();
@@ -550,10 +553,13 @@ void TFtpClient::listLoop(bool nameList) {
             if (!DataAvailable())
                 fds[count++] = pollfd{Handle(), POLLIN, 0};
             processPendingEvents(std::span<const pollfd>(fds, count), deadline);
-            if (deadline && PumpClock::now() >= *deadline && !ds.DataAvailable() && !DataAvailable()) {
-                if (dataOpen)
+            // Each side is judged by its own silence: a reply that came early does not excuse a data
+            // connection that stays open without sending.
+            if (deadline && PumpClock::now() >= *deadline) {
+                if (dataOpen && !ds.DataAvailable())
                     throw EAbortError("Socket-readln abgebrochen");
-                raiseReplyTimeOut(ReplyTimeOut);
+                if (!dataOpen && !DataAvailable())
+                    raiseReplyTimeOut(ReplyTimeOut);
             }
         }
         const bool dataConnected = ds.Connected();

@@ -777,6 +777,17 @@ TEST(HostileServers, EveryWaitEndsWithinItsLimit) {
              });
          },
          passiveList, "Socket-readln abgebrochen"},
+        {"226 early, data connection left open",
+         [](ScriptedFtpServer& s) {
+             s.on("LIST", [](ScriptedFtpServer::Session& session, const std::string&) {
+                 session.send("150 ok\r\n");
+                 session.openData();
+                 session.sendData("a\r\n");
+                 session.send("226 done\r\n");
+                 session.waitForHangUp();
+             });
+         },
+         list, "Socket-readln abgebrochen"},
         {"control closed during LIST",
          [](ScriptedFtpServer& s) {
              s.on("LIST", [](ScriptedFtpServer::Session& session, const std::string&) {
