@@ -814,6 +814,9 @@ void TSockSession::SendFile(const std::string& path) {
 void TSockSession::SendOpenFile(const ReadableFile& file) {
     ReportStatus(8, "SendFile");
     char* buf = m_buffer.get();
+    // A peer that stops taking data would hold the upload forever: TimeOut bounds the silence
+    // (never the whole transfer, which may take as long as it takes).
+    auto lastProgress = PumpClock::now();
     while (!m_cancel) {
         const ssize_t n = ::read(file.handle(), buf, kBufferSize);
         if (n < 0 && errno == EINTR)
@@ -829,6 +832,7 @@ void TSockSession::SendOpenFile(const ReadableFile& file) {
             if (k > 0) {
                 sent += static_cast<std::size_t>(k);
                 m_bytesSent += k;
+                lastProgress = PumpClock::now();
                 fireNotify(OnPacketSent);
                 processPendingEvents();
             } else if (k == 0) {
@@ -837,7 +841,12 @@ void TSockSession::SendOpenFile(const ReadableFile& file) {
                 if (errno == EPIPE && !m_connected)
                     errno = ENOTCONN;
                 CheckSocketError(kWouldBlock);
-                waitSocket(POLLOUT);
+                std::optional<PumpClock::time_point> deadline;
+                if (TimeOut > 0)
+                    deadline = lastProgress + std::chrono::milliseconds(TimeOut);
+                waitSocket(POLLOUT, deadline);
+                if (deadline && PumpClock::now() >= *deadline)
+                    raiseAbort("Socket-send abgebrochen");
             }
         }
     }

@@ -851,6 +851,24 @@ TEST(HostileServers, EveryWaitEndsWithinItsLimit) {
     }
 }
 
+TEST_F(Scripted, ServerThatStopsTakingUploadDataEndsAfterTimeOut) {
+    server.on("STOR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 Ok to send data\r\n");
+        s.openData();
+        s.waitForHangUp(); // never reads; the socket buffers fill up
+        s.closeData();
+    });
+    TempDir dir;
+    writeAll(dir.file("big.bin"), std::string(16 << 20, 'x'));
+    client.TimeOut = 300;
+    login();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(raises<EAbortError>([&] { client.Upload(dir.file("big.bin"), "big.bin"); }),
+              "Socket-send abgebrochen");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(client.DataSocket(), nullptr);
+}
+
 TEST_F(Scripted, ShortDownloadLeavesTheOldFile) {
     server.on("RETR", [](ScriptedFtpServer::Session& s, const std::string&) {
         s.send("150 Opening BINARY mode data connection for artikel.db (110000 bytes)\r\n");
