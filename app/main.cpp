@@ -3,6 +3,7 @@
 #include "catalog/artikel.h"
 #include "catalog/kataloge.h"
 #include "catalog/katneu.h"
+#include "ftp/qt/qteventpump.h"
 #include "ftpbrowser/chmod.h"
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/mkdir.h"
@@ -17,6 +18,7 @@
 #include "shell/shop.h"
 #include "statistics/u_artikel.h"
 #include "statistics/u_preis.h"
+#include "sync/actions.h"
 #include "sync/connect.h"
 
 #include <QTimer>
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
     // end in the standard error box like every other handler's.
     setDataLinkErrorHandler([&dialogs = *seam](const std::exception& e) { showException(dialogs, e); });
 
+    // The FTP client waits inside Qt's event processing, so windows repaint and stay usable while a
+    // transfer waits for the server.
+    installQtEventPump();
     Shop shop(*seam);
     // Asked for before the main window has settled, so it has no owner.
     TForm9 currency(shop.dialogs);
@@ -46,7 +51,7 @@ int main(int argc, char** argv) {
     auto* form2 = new TForm2(shop, *form3, main);
     auto* form5 = new TForm5(shop, main);
     auto* form4 = new TForm4(shop, *form5, main);
-    auto* form6 = new TForm6(main);
+    auto* form6 = new TForm6(shop, *main, main);
     auto* form7 = new TForm7(main);
     auto* form8 = new TForm8(main);
     auto* aboutBox = new TAboutBox(shop.dialogs, main);
@@ -60,7 +65,6 @@ int main(int argc, char** argv) {
 
     auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;
-    a.connect = modal(form6);
     a.catalogs = modal(form2);
     a.articles = modal(form4);
     a.ordersEdit = modal(form7);
@@ -69,6 +73,7 @@ int main(int argc, char** argv) {
     a.statisticsTurnover = modal(form15);
     a.directories = modal(form10);
     a.about = modal(aboutBox);
+    sync::plugSyncActions(*main, shop, *main, *form6);
 
     main->show();
     main->activateWindow();

@@ -1,15 +1,58 @@
 #pragma once
 
-#include <QDialog>
+#include "shell/shopwindow.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
 
 namespace velmo {
 
-// The connect dialog. Its controls and handlers are not built yet; the window exists so
-// that start-up creates every window in its order.
-class TForm6 : public QDialog {
+class Shop;
+class StatusLine;
+
+// The connect dialog. It sets up the program's one FTP client (shop.ftp) and handles its events for
+// the whole run: the connection flag, the status texts, the progress of a data transfer, the
+// message boxes and the listing lines. Shown modally from the main menu and the FTP browser.
+class TForm6 : public ShopWindow {
     Q_OBJECT
 public:
-    explicit TForm6(QWidget* parent = nullptr);
+    TForm6(Shop& shop, StatusLine& status, QWidget* parent = nullptr);
+    // Takes its handlers off the client, which outlives the dialog.
+    ~TForm6() override;
+
+    QLineEdit* HostTxt = nullptr;
+    QLineEdit* PortTxt = nullptr;
+    QComboBox* ComboBox1 = nullptr; // host type; no action reads it
+    QLineEdit* UserTxt = nullptr;
+    QLineEdit* PassTxt = nullptr;
+    QCheckBox* CheckBox2 = nullptr; // "Passwort speichern"
+    QCheckBox* CheckBox1 = nullptr; // "Use Proxy Server"
+    QLineEdit* Edit6 = nullptr;     // proxy server
+    QLineEdit* Edit7 = nullptr;     // proxy port
+    QPushButton* Button1 = nullptr; // "&Verbinden"
+    QPushButton* Button2 = nullptr; // "&Abbrechen"
+    QStatusBar* StatusBar1 = nullptr;
+
+    // Handlers, callable from tests.
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+    // The closing step: stores the account in the settings store.
+    void FormClose();
+
+    void done(int result) override;
+
+protected:
+    void opening() override { FormShow(); }
+
+private:
+    void installHandlers();
+
+    Shop& m_shop;
+    StatusLine& m_status;
 };
 
 } // namespace velmo
