@@ -53,7 +53,7 @@ private:
     std::string positionFile() const;
     std::string tempFile(const char* name) const;
 
-    const TransferContext& m_ctx;
+    TransferContext m_ctx;
 };
 
 } // namespace velmo::sync

@@ -1,0 +1,180 @@
+// The article transfers and the order fetch against pyftpdlib and vsftpd, with the exact files each
+// server holds afterwards.
+
+#include "sync/core/articles.h"
+#include "sync/core/orderfetch.h"
+#include "tests/sync/transfer_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+using namespace velmo;
+using namespace velmo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+RealFtpServer& server(const std::string& kind) {
+    static std::unique_ptr<RealFtpServer> pyftpdlib, vsftpd;
+    auto& slot = kind == "pyftpdlib" ? pyftpdlib : vsftpd;
+    if (!slot)
+        slot = kind == "pyftpdlib" ? startPyftpdlib() : startVsftpd();
+    return *slot;
+}
+
+class SyncRealServer : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        srv = &server(GetParam());
+        // Each test has a shop tree of its own below the account's writable directory.
+        static int counter = 0;
+        shop = "shop" + std::to_string(++counter);
+        for (const char* sub : {"", "/db", "/pictures", "/thumbs"}) {
+            const std::string dir = srv->localPath(shop + sub);
+            fs::create_directories(dir);
+            ::chmod(dir.c_str(), 0777);
+        }
+        h.ftp.Port = srv->port();
+        h.ftp.UserID = srv->user();
+        h.ftp.Password = srv->password();
+        h.ftp.Connect();
+        home = h.ftp.CurrentDir();
+        // A relative document root, resolved against the login directory.
+        docRoot = (srv->writableDir().empty() ? "" : srv->writableDir() + "/") + shop + "/";
+    }
+    void TearDown() override {
+        if (h.ftp.Connected())
+            h.ftp.Disconnect();
+    }
+
+    std::string onServer(const std::string& path) const { return srv->localPath(shop + "/" + path); }
+    void putOnServer(const std::string& path, const std::string& bytes) {
+        writeAll(onServer(path), bytes);
+        ::chmod(onServer(path).c_str(), 0666);
+    }
+    std::vector<std::string> serverFiles(const std::string& dir) const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(onServer(dir)))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    sync::TransferContext ctx() { return h.context(docRoot, home); }
+
+    RealFtpServer* srv = nullptr;
+    std::string shop, home, docRoot;
+    TransferHarness h;
+};
+
+TEST_P(SyncRealServer, ArticleDownloadTakesTheDataFilesButNeverTheOrderFiles) {
+    putOnServer("db/db_sys.db", "Kerzen;;Stumpen;;kerzen.db\r\n");
+    putOnServer("db/kerzen.db", "K1;;Stumpen;;9,90\r\n\xE4\xF6\xFC\r\n");
+    putOnServer("db/x.db.bak", "old\r\n");
+    putOnServer("db/readme.txt", "not a data file\r\n");
+    putOnServer("db/kunden.db", "new order\r\n");
+    putOnServer("db/bestellungen.db", "header\r\nnew position\r\n");
+    putOnServer("db/a..b.db", "a name with two points\r\n");
+    h.writeLocal("kunden.db", "the whole order history;;1\r\n");
+    h.writeLocal("other.db", "local only\r\n");
+
+    sync::articleDownload(ctx());
+
+    EXPECT_TRUE(h.ftp.ParseList);
+    std::vector<std::string> selected = h.Memo2;
+    std::sort(selected.begin(), selected.end());
+    EXPECT_EQ(selected, (std::vector<std::string>{"db_sys.db", "kerzen.db", "x.db.bak"}));
+    EXPECT_EQ(h.ListingLines.size(), 7u);
+    for (const char* name : {"db_sys.db", "kerzen.db", "x.db.bak"})
+        EXPECT_EQ(h.localFile(name).size(), fs::file_size(onServer(std::string("db/") + name))) << name;
+    EXPECT_NE(h.localFile("kerzen.db").find("\xE4\xF6\xFC"), std::string::npos);
+    EXPECT_EQ(h.localFile("kunden.db"), "the whole order history;;1\r\n");
+    EXPECT_FALSE(fs::exists(h.local.file("bestellungen.db")));
+    EXPECT_FALSE(fs::exists(h.local.file("readme.txt")));
+    EXPECT_FALSE(fs::exists(h.local.file("a..b.db")));
+    EXPECT_EQ(h.localFile("other.db"), "local only\r\n");
+    EXPECT_NE(std::find(h.statuses.begin(), h.statuses.end(), "Unzulässiger Dateiname übersprungen: a..b.db"),
+              h.statuses.end());
+    // The server is left as it was.
+    EXPECT_EQ(serverFiles("db").size(), 7u);
+}
+
+TEST_P(SyncRealServer, ArticleUploadSendsTheIndexItsCatalogsAndThePendingPictures) {
+    h.writeLocal("db_sys.db", "Kerzen;;Stumpen,Teelichter;;kerzen.db\r\nGeschenke;;;geschenke.db\r\n"
+                              "Kerzen2;;Stumpen;;kerzen.db\r\nBad;;X;;../escape.db\r\nOhne;;X;;fehlt.db\r\n");
+    h.writeLocal("kerzen.db", "K1;;Stumpen;;9,90\r\n");
+    h.writeLocal("geschenke.db", "G1;;Box;;1,00\r\n");
+    std::string jpeg(3000, '\0');
+    for (std::size_t i = 0; i < jpeg.size(); ++i)
+        jpeg[i] = static_cast<char>(i * 7);
+    h.writeLocal("a.jpg", jpeg);
+    h.writeLocal("a_t.jpg", jpeg.substr(0, 500));
+    h.MemoPic = {"a.jpg", "missing.jpg", "a.jpg"};
+    h.MemoThumb = {"a_t.jpg"};
+
+    sync::articleUpload(ctx());
+
+    EXPECT_EQ(h.Memo2,
+              (std::vector<std::string>{"db_sys.db", "kerzen.db", "geschenke.db", "kerzen.db", "fehlt.db"}));
+    EXPECT_EQ(serverFiles("db"), (std::vector<std::string>{"db_sys.db", "geschenke.db", "kerzen.db"}));
+    // Data files go in ASCII type; the server stores its own line ends, so compare lines.
+    EXPECT_EQ(splitLines(readAll(onServer("db/kerzen.db"))), Lines{"K1;;Stumpen;;9,90"});
+    EXPECT_EQ(splitLines(readAll(onServer("db/db_sys.db"))).size(), 5u);
+    // Pictures in binary type, byte for byte.
+    EXPECT_EQ(readAll(onServer("pictures/a.jpg")), jpeg);
+    EXPECT_EQ(readAll(onServer("thumbs/a_t.jpg")), jpeg.substr(0, 500));
+    EXPECT_EQ(serverFiles("pictures"), std::vector<std::string>{"a.jpg"});
+    EXPECT_TRUE(h.MemoPic.empty());
+    EXPECT_TRUE(h.MemoThumb.empty());
+    EXPECT_FALSE(fs::exists(srv->localPath("escape.db")));
+    EXPECT_FALSE(fs::exists(onServer("escape.db")));
+}
+
+TEST_P(SyncRealServer, ArticleUploadWithoutIndexSendsNothing) {
+    sync::articleUpload(ctx());
+    EXPECT_EQ(h.messages, std::vector<std::string>{"Error! Keine Katalogdatei vorhanden!"});
+    EXPECT_TRUE(serverFiles("db").empty());
+}
+
+TEST_P(SyncRealServer, OrderFetchMergesRemovesAndTakesLateOrdersNextTime) {
+    h.writeLocal("kunden.db", "01.12.2026;;1;;Alt;;;;W;;O;;D;;;;;;m;;Vorkasse;;4,90;;1\r\n");
+    h.writeLocal("bestellungen.db", "1;;x;;1;;A;;B;;1,00;;0\r\n");
+    putOnServer("db/kunden.db", "08.12.2026;;2;;Neu;;;;W;;O;;D;;;;;;m;;Vorkasse;;4.90\r\n");
+    putOnServer("db/bestellungen.db", "Kopf\r\n2;;x;;3;;C;;D;;2.50\r\n");
+
+    sync::OrderFetch fetch(ctx());
+    // The storefront takes an order while the claimed files are being fetched.
+    fetch.checkpoint = [this](sync::FetchPoint p) {
+        if (p == sync::FetchPoint::Downloaded) {
+            putOnServer("db/kunden.db", "09.12.2026;;3;;Spaet;;;;W;;O;;D;;;;;;m;;Vorkasse;;0\r\n");
+            putOnServer("db/bestellungen.db", "Kopf\r\n3;;x;;1;;E;;F;;1.00\r\n");
+        }
+    };
+    fetch.run();
+    EXPECT_EQ(h.localFile("kunden.db"), "01.12.2026;;1;;Alt;;;;W;;O;;D;;;;;;m;;Vorkasse;;4,90;;1\r\n"
+                                        "08.12.2026;;2;;Neu;;;;W;;O;;D;;;;;;m;;Vorkasse;;4.90;;0\r\n");
+    EXPECT_EQ(h.localFile("bestellungen.db"), "1;;x;;1;;A;;B;;1,00;;0\r\n2;;x;;3;;C;;D;;2.50;;0\r\n");
+    EXPECT_EQ(serverFiles("db"), (std::vector<std::string>{"bestellungen.db", "kunden.db"}));
+
+    sync::OrderFetch(ctx()).run();
+    EXPECT_EQ(h.localFile("kunden.db"), "01.12.2026;;1;;Alt;;;;W;;O;;D;;;;;;m;;Vorkasse;;4,90;;1\r\n"
+                                        "08.12.2026;;2;;Neu;;;;W;;O;;D;;;;;;m;;Vorkasse;;4.90;;0\r\n"
+                                        "09.12.2026;;3;;Spaet;;;;W;;O;;D;;;;;;m;;Vorkasse;;0;;0\r\n");
+    EXPECT_EQ(h.localFile("bestellungen.db"),
+              "1;;x;;1;;A;;B;;1,00;;0\r\n2;;x;;3;;C;;D;;2.50;;0\r\n3;;x;;1;;E;;F;;1.00;;0\r\n");
+    EXPECT_TRUE(serverFiles("db").empty());
+    EXPECT_TRUE(h.informations.empty());
+
+    sync::OrderFetch(ctx()).run();
+    EXPECT_EQ(h.informations, std::vector<std::string>{"Es sind keine neuen Bestellungen vorhanden"});
+    EXPECT_TRUE(serverFiles("db").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SyncRealServer, ::testing::Values("pyftpdlib", "vsftpd"),
+                         [](const auto& info) { return info.param; });
+
+} // namespace
