@@ -178,6 +178,16 @@ void OrderFetch::run() {
         m_ctx.information(kNoNewOrders);
 }
 
+void OrderFetch::mergeDownloaded(std::string_view serverOrders, std::string_view serverPositions) {
+    rollBackInterruptedMerge(m_ctx.localDat);
+    Journal journal(joinPath(m_ctx.localDat, kJournalName));
+    journal.mode = "claim";
+    journal.id = claimId.empty() ? newClaimId() : claimId;
+    merge(journal, datafiles::mergedLines(serverOrders, false),
+          datafiles::mergedLines(serverPositions, true));
+    journal.clear();
+}
+
 bool OrderFetch::downloadTo(const std::string& remote, const std::string& local, bool& refused) {
     refused = false;
     try {
