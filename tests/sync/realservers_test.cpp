@@ -1,6 +1,7 @@
 // The article transfers and the order fetch against pyftpdlib and vsftpd, with the exact files each
 // server holds afterwards.
 
+#include "datafiles/orderfiles.h"
 #include "sync/core/articles.h"
 #include "sync/core/orderfetch.h"
 #include "tests/sync/transfer_fixture.h"
@@ -172,6 +173,23 @@ TEST_P(SyncRealServer, OrderFetchMergesRemovesAndTakesLateOrdersNextTime) {
     sync::OrderFetch(ctx()).run();
     EXPECT_EQ(h.informations, std::vector<std::string>{"Es sind keine neuen Bestellungen vorhanden"});
     EXPECT_TRUE(serverFiles("db").empty());
+}
+
+TEST_P(SyncRealServer, TheDemoShopsServerTreeCanBeWalked) {
+    fs::copy(VELMO_DEMO_SERVER, srv->localPath(shop),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    for (const auto& e : fs::recursive_directory_iterator(srv->localPath(shop)))
+        ::chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
+
+    sync::articleDownload(ctx());
+    EXPECT_EQ(h.localFile("kerzen.db"), readAll(std::string(VELMO_DEMO_SERVER) + "/db/kerzen.db"));
+    sync::OrderFetch(ctx()).run();
+    const auto orders = datafiles::parseOrders(readLines(h.local.file("kunden.db")));
+    ASSERT_EQ(orders.size(), 3u);
+    for (const auto& o : orders)
+        EXPECT_EQ(o.status, "0");
+    EXPECT_EQ(datafiles::parsePositions(readLines(h.local.file("bestellungen.db"))).size(), 4u);
+    EXPECT_FALSE(fs::exists(onServer("db/kunden.db")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SyncRealServer, ::testing::Values("pyftpdlib", "vsftpd"),
