@@ -2,7 +2,6 @@
 
 #include "platform/qt/text.h"
 #include "shell/main.h"
-#include "shell/settings.h"
 #include "shell/shop.h"
 #include "sync/connect.h"
 #include "sync/core/articles.h"
@@ -59,44 +58,24 @@ void ordersDownloadAction(Shop& shop, StatusLine& status) {
 
 void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& connectDialog) {
     auto busy = std::make_shared<bool>(false);
-    // Runs an action on the shop's state taken over from the main window and the process-wide
-    // settings, and hands the state back however the action ends.
-    auto run = [&main, &shop, busy](const std::function<void()>& action) {
-        if (*busy)
-            return;
-        *busy = true;
-        const QString home = shop.ShopSettings.ftpHome;
-        shop.ShopSettings = ShopSettings;
-        if (!home.isEmpty())
-            shop.ShopSettings.ftpHome = home;
-        shop.ftpConnected = ftpConnected;
-        shop.MemoPic = main.MemoPic;
-        shop.MemoThumb = main.MemoThumb;
-        struct HandBack {
-            TForm1& main;
-            Shop& shop;
-            bool& busy;
-            ~HandBack() {
-                ShopSettings.ftpHome = shop.ShopSettings.ftpHome;
-                ftpConnected = shop.ftpConnected;
-                main.MemoPic = shop.MemoPic;
-                main.MemoThumb = shop.MemoThumb;
-                main.Memo1 = shop.Memo1;
-                main.Memo2 = shop.Memo2;
-                main.Memo3 = shop.Memo3;
-                busy = false;
-            }
-        } handBack{main, shop, *busy};
-        action();
+    auto once = [busy](const std::function<void()>& action) {
+        return [busy, action] {
+            if (*busy)
+                return;
+            *busy = true;
+            struct Release {
+                bool& busy;
+                ~Release() { busy = false; }
+            } release{*busy};
+            action();
+        };
     };
     TForm1::Actions& a = main.actions;
-    a.connect = [run, &connectDialog] {
-        run([&connectDialog] { connectDialog.dialogs().showModal(connectDialog); });
-    };
-    a.disconnect = [run, &shop] { run([&shop] { shop.ftp.Disconnect(); }); };
-    a.articleDownload = [run, &shop, &status] { run([&] { articleDownloadAction(shop, status); }); };
-    a.articleUpload = [run, &shop, &status] { run([&] { articleUploadAction(shop, status); }); };
-    a.ordersDownload = [run, &shop, &status] { run([&] { ordersDownloadAction(shop, status); }); };
+    a.connect = once([&connectDialog] { connectDialog.dialogs().showModal(connectDialog); });
+    a.disconnect = once([&shop] { shop.ftp.Disconnect(); });
+    a.articleDownload = once([&shop, &status] { articleDownloadAction(shop, status); });
+    a.articleUpload = once([&shop, &status] { articleUploadAction(shop, status); });
+    a.ordersDownload = once([&shop, &status] { ordersDownloadAction(shop, status); });
 }
 
 } // namespace velmo::sync

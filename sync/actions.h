@@ -19,10 +19,9 @@ void articleDownloadAction(Shop& shop, StatusLine& status);
 void articleUploadAction(Shop& shop, StatusLine& status);
 void ordersDownloadAction(Shop& shop, StatusLine& status);
 
-// Plugs the connect dialog and the transfers into the main window's menu. While the main window
-// still keeps its own settings, connection flag and pending lists, each action takes them over into
-// the shop before it runs and hands them back after it. A second action started from the menu
-// while one is waiting for the server is ignored: both would talk over the one control connection.
+// Plugs the connect dialog and the transfers into the main window's menu. A second action started
+// from the menu while one is waiting for the server is ignored: both would talk over the one
+// control connection.
 void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& connectDialog);
 
 } // namespace sync

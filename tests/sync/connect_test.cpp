@@ -3,9 +3,8 @@
 // progress shown during a transfer.
 
 #include "platform/settings_store.h"
+#include "shell/currency.h"
 #include "shell/main.h"
-#include "shell/mainstatus.h"
-#include "shell/settings.h"
 #include "shell/shop.h"
 #include "sync/actions.h"
 #include "sync/connect.h"
@@ -256,16 +255,19 @@ TEST_F(ConnectDialog, ATransferShowsItsProgressAndTheCommandTexts) {
     EXPECT_EQ(seam.texts("message"), QStringList{"DoCommand unsupported"});
 }
 
+struct NoCurrency : CurrencyPrompt {
+    QString askCurrency() override { return "EUR"; }
+};
+
 TEST(ConnectMenu, TheMenuItemReadsTrennenWhileConnected) {
     velmo::test::TempDir dir;
     ScriptedDialogs seam;
     ScriptedFtpServer server;
     Shop shop(seam);
-    TForm1 main;
-    MainStatusLine status(main);
-    auto* form = new TForm6(shop, status, &main);
-    sync::plugSyncActions(main, shop, status, *form);
-    ftpConnected = false;
+    NoCurrency currency;
+    TForm1 main(shop, currency);
+    auto* form = new TForm6(shop, main, &main);
+    sync::plugSyncActions(main, shop, main, *form);
 
     auto connectWith = [&](int port) {
         seam.answerConfirm(true);
@@ -280,17 +282,17 @@ TEST(ConnectMenu, TheMenuItemReadsTrennenWhileConnected) {
     };
     connectWith(closedPort());
     EXPECT_EQ(main.connectItem()->text(), "&Verbinden");
-    EXPECT_FALSE(ftpConnected);
+    EXPECT_FALSE(shop.ftpConnected);
 
     connectWith(server.port());
     EXPECT_EQ(main.connectItem()->text(), "&Trennen");
-    EXPECT_TRUE(ftpConnected);
+    EXPECT_TRUE(shop.ftpConnected);
     EXPECT_EQ(main.statusText(), "Connected");
-    EXPECT_FALSE(status.progressBar()->isVisible());
+    EXPECT_FALSE(main.progressBar()->isVisible());
 
     main.Verbinden1Click();
     EXPECT_EQ(main.connectItem()->text(), "&Verbinden");
-    EXPECT_FALSE(ftpConnected);
+    EXPECT_FALSE(shop.ftpConnected);
     EXPECT_FALSE(shop.ftp.Connected());
     EXPECT_EQ(main.statusText(), "Disconnected");
 }
