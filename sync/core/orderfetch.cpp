@@ -274,7 +274,18 @@ bool OrderFetch::fetchDirectly(Journal& journal) {
     const std::string tmpOrders = tempFile(kOrderFile), tmpPositions = tempFile(kPositionFile);
     bool refused = false;
     if (!downloadTo(kOrderFile, tmpOrders, refused)) {
-        // kunden.db is gone: whatever an earlier direct fetch merged of it was deleted since.
+        // kunden.db is gone: whatever an earlier direct fetch merged of it was deleted since. Its
+        // positions file may still be there, merged but not deleted; it goes only while it holds
+        // nothing else, so that it is never merged twice.
+        if (journal.mode == "direct" && !journal.positionsDeleted && journal.positionsLength > 0 &&
+            downloadTo(kPositionFile, tmpPositions, refused)) {
+            const std::string positions = readFileBytes(tmpPositions);
+            ::unlink(tmpPositions.c_str());
+            if (positions.size() != journal.positionsLength ||
+                datafiles::contentHash(positions) != journal.positionsHash)
+                return false; // newer positions: their orders come with the next kunden.db
+            m_ctx.ftp.Delete(kPositionFile);
+        }
         if (journal.mode == "direct")
             journal.clear();
         return false;
