@@ -1,6 +1,7 @@
 #include "shell/dialogs.h"
 
 #include "shell/picturedialog.h"
+#include "shell/windows.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,58 +15,93 @@ namespace velmo {
 
 namespace {
 
+// A stay-on-top owner passes its hint on to what it opens: a window manager that keeps such windows
+// in a layer of their own would otherwise show the child below its owner, and the program would
+// look frozen behind its own modal window. A dialog that lives on takes it only while it is open.
+class OnTopLikeOwner {
+public:
+    OnTopLikeOwner(QWidget& dialog, QWidget* owner)
+        : m_dialog(dialog), m_set(staysOnTop(owner) && !staysOnTop(&dialog)) {
+        if (m_set)
+            m_dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
+    ~OnTopLikeOwner() {
+        if (m_set)
+            m_dialog.setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    }
+    OnTopLikeOwner(const OnTopLikeOwner&) = delete;
+    OnTopLikeOwner& operator=(const OnTopLikeOwner&) = delete;
+
+private:
+    QWidget& m_dialog;
+    bool m_set;
+};
+
+// Runs dialog modally as the transient child of owner.
+int execOwned(QDialog& dialog, QWidget* owner) {
+    const OnTopLikeOwner onTop(dialog, owner);
+    keepAbove(dialog, owner);
+    return dialog.exec();
+}
+
 class QtDialogs final : public DialogSeam {
 public:
     void showMessage(const QString& text) override {
-        QMessageBox box(QMessageBox::NoIcon, programTitle(), text, QMessageBox::Ok, activeWindow());
-        box.exec();
+        QMessageBox box(QMessageBox::NoIcon, programTitle(), text, QMessageBox::Ok, owner());
+        execOwned(box, box.parentWidget());
     }
 
     void showError(const QString& text) override {
-        QMessageBox box(QMessageBox::Critical, programTitle(), text, QMessageBox::Ok, activeWindow());
-        box.exec();
+        QMessageBox box(QMessageBox::Critical, programTitle(), text, QMessageBox::Ok, owner());
+        execOwned(box, box.parentWidget());
     }
 
     bool confirm(const QString& text) override {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
-                        activeWindow());
+                        owner());
         QAbstractButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
-        box.exec();
+        execOwned(box, box.parentWidget());
         return box.clickedButton() == yes;
     }
 
     bool confirmOkCancel(const QString& text) override {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
-                        activeWindow());
+                        owner());
         QAbstractButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-        box.exec();
+        execOwned(box, box.parentWidget());
         return box.clickedButton() == ok;
     }
 
     void information(const QString& text) override {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok,
-                        activeWindow());
-        box.exec();
+                        owner());
+        execOwned(box, box.parentWidget());
     }
 
     QString choosePicture(QWidget* parent, const QString& directory, const QString&) override {
-        TPictureDialog dialog(parent, directory);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        TPictureDialog dialog(owner(parent), directory);
+        if (execOwned(dialog, dialog.parentWidget()) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return {};
         return dialog.selectedFiles().constFirst();
     }
 
     bool choosePrinter(QWidget* parent, QPrinter& printer) override {
-        QPrintDialog dialog(&printer, parent);
-        return dialog.exec() == QDialog::Accepted;
+        QPrintDialog dialog(&printer, owner(parent));
+        return execOwned(dialog, dialog.parentWidget()) == QDialog::Accepted;
     }
 
-    int showModal(QDialog& window) override { return window.exec(); }
+    // The window is created once and opened from different windows, so its owner is the window it
+    // is opened from now, not the parent it was created with.
+    int showModal(QDialog& window) override { return execOwned(window, currentOwner(window.parentWidget())); }
 
 private:
-    static QWidget* activeWindow() { return QApplication::activeWindow(); }
+    // A box belongs to the window in front; a dialog opened for a window to that window, or to
+    // the one in front when it names none.
+    static QWidget* owner(QWidget* requested = nullptr) {
+        return requested ? requested->window() : currentOwner(nullptr);
+    }
 };
 
 } // namespace

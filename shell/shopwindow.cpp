@@ -13,6 +13,8 @@ void ShopWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
+    // Opened modally from another window (not only through the seam), the window stays above it.
+    keepAbove(*this, currentOwner(parentWidget()));
     if (m_placement == Placement::OnOwner)
         centreOnOwner(*this);
     else if (m_placement == Placement::OnScreen)

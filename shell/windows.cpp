@@ -1,8 +1,10 @@
 #include "shell/windows.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -35,6 +37,37 @@ void centreOnScreen(QWidget& window) {
         return;
     const QRect area = screen->availableGeometry();
     window.move(centredWithin(window.frameGeometry(), area.center(), area).topLeft());
+}
+
+QWidget* currentOwner(QWidget* fallback) {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal->window();
+    if (fallback)
+        return fallback->window();
+    return QApplication::activeWindow();
+}
+
+bool staysOnTop(const QWidget* w) {
+    return w && w->window()->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void keepAbove(QWidget& window, QWidget* owner) {
+    if (!owner || !window.isWindow())
+        return;
+    QWidget* top = owner->window();
+    if (top == &window)
+        return;
+    // Both need their native windows now; an owner that is not shown yet gets one early.
+    window.winId();
+    top->winId();
+    QWindow* child = window.windowHandle();
+    QWindow* parent = top->windowHandle();
+    if (!child || !parent)
+        return;
+    for (const QWindow* w = parent; w; w = w->transientParent())
+        if (w == child)
+            return;
+    child->setTransientParent(parent);
 }
 
 } // namespace velmo

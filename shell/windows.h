@@ -21,4 +21,20 @@ void centreOnOwner(QWidget& window);
 // Centres a window on the available area of the primary screen, kept on it.
 void centreOnScreen(QWidget& window);
 
+// Stacking: a window opened from another one belongs to it. The window system keeps it above its
+// owner, in the owner's layer (above a stay-on-top owner too), and gives it the focus.
+
+// The window that a window or box opened now belongs to: the modal window in front, else the
+// window of fallback, else the active window. Null when there is none.
+QWidget* currentOwner(QWidget* fallback);
+
+// Whether w's window asks to stay on top of the others.
+bool staysOnTop(const QWidget* w);
+
+// Makes window (a top-level window) the transient child of owner's window for its next showing.
+// Qt takes a window's parent as its owner when it first creates it; the windows that live for the
+// whole run are opened from different windows, so the owner is set each time. Does nothing when
+// owner is null or would end up owned by window.
+void keepAbove(QWidget& window, QWidget* owner);
+
 } // namespace velmo
