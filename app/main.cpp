@@ -12,6 +12,7 @@
 #include "orders/print.h"
 #include "shell/application.h"
 #include "shell/currency.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/info.h"
 #include "shell/overz.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     // application's backstop shows what a handler lets escape through it.
     const std::unique_ptr<DialogSeam> seam = makeQtDialogs();
     VelmoApplication app(argc, argv, *seam);
+    setUpDesktop(app);
     // Errors inside the bound views (a typed character that starts an edit, a click that posts one)
     // end in the standard error box like every other handler's.
     setDataLinkErrorHandler([&dialogs = *seam](const std::exception& e) { showException(dialogs, e); });

@@ -1,33 +1,15 @@
 #include "shell/info.h"
 
+#include "shell/logo.h"
+
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace velmo {
-
-namespace {
-
-// The logo: a shopping bag with a "V", drawn rather than shipped as a file.
-QPixmap logo() {
-    QPixmap pix(64, 64);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(0x1f, 0x4e, 0x79), 3));
-    p.drawArc(QRectF(20, 6, 24, 22), 0, 180 * 16);
-    p.setBrush(QColor(0x2e, 0x75, 0xb6));
-    p.drawRoundedRect(QRectF(8, 18, 48, 42), 5, 5);
-    p.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawPolyline(QPolygonF({QPointF(20, 28), QPointF(32, 50), QPointF(44, 28)}));
-    return pix;
-}
-
-} // namespace
 
 TAboutBox::TAboutBox(DialogSeam& dialogs, QWidget* parent)
     : ShopWindow(dialogs, Placement::OnScreen, parent) {
@@ -38,7 +20,7 @@ TAboutBox::TAboutBox(DialogSeam& dialogs, QWidget* parent)
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     auto* grid = new QGridLayout(panel);
     auto* picture = new QLabel(panel);
-    picture->setPixmap(logo());
+    picture->setPixmap(QPixmap::fromImage(shopLogoImage(64)));
     grid->addWidget(picture, 0, 0, 4, 1, Qt::AlignTop);
     auto* product = new QLabel(QStringLiteral("Velmo - Shop"), panel);
     QFont bold = product->font();
