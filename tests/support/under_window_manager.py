@@ -18,7 +18,7 @@ import time
 
 SERVER_START_SECONDS = 15
 WM_START_SECONDS = 15
-COMMAND_SECONDS = 240
+COMMAND_SECONDS = 200
 
 
 def fail(message):
