@@ -6,6 +6,7 @@
 #include "catalog/artikel.h"
 #include "catalog/kataloge.h"
 #include "catalog/katneu.h"
+#include "ftpbrowser/ftpedit.h"
 #include "platform/settings_store.h"
 #include "shell/currency.h"
 #include "shell/dialogs.h"
@@ -13,6 +14,7 @@
 #include "shell/main.h"
 #include "shell/overz.h"
 #include "shell/shop.h"
+#include "sync/connect.h"
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
@@ -57,6 +59,17 @@ struct Program {
     TForm4* form4 = new TForm4(shop, *form5, &main);
     TAboutBox* about = new TAboutBox(*seam, &main);
     TForm10* form10 = new TForm10(shop, &main);
+    TForm6* form6 = new TForm6(&main);
+    // The browser asks for the connect dialog when it opens unconnected, from inside its opening
+    // step, before it is on the screen itself; only the connect button's request is a pair here.
+    bool connectOnRequest = false;
+    TForm11* form11 = new TForm11(
+        shop,
+        [this] {
+            if (connectOnRequest)
+                seam->showModal(*form6);
+        },
+        &main);
 
     Program() {
         std::unique_ptr<SettingsStore> store = SettingsStore::open();
@@ -89,6 +102,13 @@ const Step newArticle = [](Program& p) {
 const Step smallPicture = [](Program& p) { p.form5->SpeedButton1Click(); };
 const Step directories = [](Program& p) { p.seam->showModal(*p.form10); };
 const Step about = [](Program& p) { p.seam->showModal(*p.about); };
+const Step ftpBrowser = [](Program& p) { p.seam->showModal(*p.form11); };
+const Step connectFromBrowser = [](Program& p) {
+    p.connectOnRequest = true;
+    p.form11->Button7Click();
+};
+const Step permissions = [](Program& p) { p.form11->Button9Click(); };
+const Step newDirectory = [](Program& p) { p.form11->Button10Click(); };
 
 struct Pair {
     const char* name;
@@ -114,6 +134,11 @@ const Pair kPairs[] = {
     {"main window, Verzeichnisse",          {directories}},
     {"main window, Info",                   {about}},
     {"main window, message box",            {message}},
+    {"main window, FTP-Browser",            {ftpBrowser}},
+    {"FTP-Browser, connect dialog",         {ftpBrowser, connectFromBrowser}},
+    {"FTP-Browser, CHMOD",                  {ftpBrowser, permissions}},
+    {"FTP-Browser, MakeDir",                {ftpBrowser, newDirectory}},
+    {"FTP-Browser, message box",            {ftpBrowser, message}},
 };
 // clang-format on
 
