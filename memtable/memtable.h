@@ -1,7 +1,9 @@
 #pragma once
 
-#include "memtable/blocklist.h"
-#include "platform/errors.h"
+#include "memtable/definitions.h"
+#include "memtable/indexset.h"
+#include "memtable/notifier.h"
+#include "memtable/recordstore.h"
 #include "platform/german.h"
 
 #include <cstdint>
@@ -15,68 +17,7 @@
 
 namespace velmo {
 
-// State errors of a table ("Dataset is not in edit mode.", "Operation bei leerer Datenmenge nicht
-// ausführbar", ...).
-class EDatabaseError : public Exception {
-public:
-    using Exception::Exception;
-};
-
-// The table's own error: a unique index refused a key.
-class EMemTableError : public EDatabaseError {
-public:
-    using EDatabaseError::EDatabaseError;
-};
-
-enum class FieldType { String, Float, Currency, DateTime };
-enum class FieldKind { Data, Calculated };
-
-struct FieldDef {
-    std::string name;
-    FieldType type = FieldType::String;
-    int size = 20; // strings only: the most bytes a value keeps
-    FieldKind kind = FieldKind::Data;
-};
-
-enum IndexOption : unsigned {
-    ixDescending = 1u << 0,
-    ixCaseInsensitive = 1u << 1,
-    ixUnique = 1u << 2,
-};
-using IndexOptions = unsigned;
-
-struct IndexDef {
-    std::string name;
-    std::vector<std::string> fields;
-    IndexOptions options = 0;
-};
-
-enum class TableState { Inactive, Browse, Edit, Insert };
-
-// Identifies a stored record for as long as it exists; numbers of deleted records are reused.
-using RecordId = std::uint32_t;
-inline constexpr RecordId kNoRecord = ~RecordId{0};
-
 class MemTable;
-
-// A data link: a view bound to a table. The table calls these on every change, synchronously; while
-// the table is inside beginUpdate()/endUpdate() they are collected and delivered once at the end.
-class MemTableLink {
-public:
-    virtual ~MemTableLink() = default;
-    // Which records are visible, or their order, may have changed: draw everything again.
-    virtual void dataSetChanged() {}
-    // A value of the current record changed (field number, or -1 for several or all fields).
-    virtual void recordChanged(int field) {}
-    // Another record became current (or the current record's place changed).
-    virtual void cursorMoved() {}
-    // Browse, edit or insert changed (or the table was opened or closed).
-    virtual void stateChanged() {}
-    // The record is about to be posted: write any value typed but not yet stored.
-    virtual void updateRecord() {}
-    // The table is being destroyed; the link must forget it.
-    virtual void tableDestroyed() {}
-};
 
 // One field of a table. Reading and writing act on the current record (during a filter callback: on
 // the record being tested). Field objects live as long as their table.
@@ -131,6 +72,9 @@ private:
 // Orders: every index orders the records by its key and, among equal keys, shows the record posted
 // last first. The order with the empty name is the insertion order. An index is sorted when first
 // needed after a bulk load and kept in order record by record afterwards.
+//
+// The table itself keeps the cursor, the edit buffer and the filter; the records live in a record
+// store, their orders in an index set, and the views hear of changes through a notifier.
 class MemTable {
 public:
     using FilterFn = std::function<bool(MemTable&)>;
@@ -213,11 +157,11 @@ public:
     FilterFn OnFilterRecord;
 
     // --- for views --------------------------------------------------------------------------------
-    void addLink(MemTableLink* link);
-    void removeLink(MemTableLink* link);
+    void addLink(MemTableLink* link) { m_notifier.add(link); }
+    void removeLink(MemTableLink* link) { m_notifier.remove(link); }
     // Holds back the notifications of a batch of changes (nestable); endUpdate delivers one of each.
-    void beginUpdate();
-    void endUpdate();
+    void beginUpdate() { m_notifier.beginUpdate(); }
+    void endUpdate() { m_notifier.endUpdate(); }
     class UpdateBlock {
     public:
         explicit UpdateBlock(MemTable& t) : m_table(t) { m_table.beginUpdate(); }
@@ -244,100 +188,62 @@ public:
     // String fields of any stored record without copying; nullopt when it holds no value.
     bool isNullAt(RecordId id, int field) const;
     std::string_view viewAt(RecordId id, int field) const;
-    std::size_t storedRecords() const { return m_live; }
+    std::size_t storedRecords() const { return m_store.liveCount(); }
 
 private:
     friend class Field;
-    struct Index;
-    struct Value {
-        bool present = false;
-        std::string_view bytes;
-    };
+    using Value = detail::StoredValue;
+    using Index = detail::Index;
+    using Pos = detail::BlockList::Pos;
+    using enum detail::Notifier::Note;
 
-    // Record storage.
-    const char* blob(RecordId id) const { return m_blobs[id].get(); }
-    Value valueIn(const char* blob, int field) const;
-    Value currentValue(int field) const;
-    std::unique_ptr<char[]> buildBlob(const std::vector<std::string>& values,
-                                      const std::vector<char>& present) const;
-    RecordId allocateRecord();
-    void freeRecord(RecordId id);
-    void computeLayout();
-
-    // Edit buffer.
-    void loadBuffer(RecordId id);
-    void clearBuffer();
-    void assign(int field, bool present, std::string bytes);
+    // Definition and state.
     void checkEditable() const;
     void checkActive() const;
     void checkBrowse(); // implicit post (or cancel when unchanged)
+    void forgetRecords();
+
+    // Edit buffer.
+    Value currentValue(int field) const;
+    void sizeBuffer();
+    void loadBuffer(RecordId id);
+    void clearBuffer();
+    void assign(int field, bool present, std::string bytes);
     void appendPrepared(std::unique_ptr<char[]> blob);
 
-    // Ordering.
-    int compareValues(const Index& ix, int keyField, Value a, Value b) const;
-    int compareKeys(const Index& ix, const char* a, const char* b) const;
-    bool before(const Index& ix, RecordId a, RecordId b) const;
-    void appendSortKey(std::string& out, const Index& ix, const char* blob) const;
-    void build(Index& ix);
-    void ready(Index& ix);
-    Index& current() { return *m_indexes[m_current]; }
-    void placeRecord(Index& ix, RecordId id);
-    void unplaceRecord(Index& ix, RecordId id);
-    void dropOrder(Index& ix);
-    bool sameKeyBytes(const Index& ix, const char* a, const char* b) const;
-    bool repostInPlace(Index& ix, RecordId id, const char* newBlob);
-    void checkUnique(Index& ix, const char* newBlob, RecordId self);
-    void setLabelBefore(RecordId id, RecordId anchor);
-    void relabel();
-    std::unique_ptr<Index> makeIndex(const IndexDef& def);
-
-    // Cursor.
+    // Cursor and filter.
+    Index& current() { return m_indexes.at(m_current); }
     bool accepts(RecordId id);
-    bool findAccepted(const Index& ix, detail::BlockList::Pos& p, bool forward, bool self);
+    bool findAccepted(const Index& ix, Pos& p, bool forward, bool self);
     void moveToEnd(bool first);
     void moveOne(bool forward);
-    bool positionOf(Index& ix, RecordId id, detail::BlockList::Pos& pos);
-    void rememberPos(const detail::BlockList::Pos& pos);
-    void moveTo(RecordId id, const detail::BlockList::Pos* pos);
+    bool positionOf(Index& ix, RecordId id, Pos& pos);
+    void rememberPos(const Pos& pos);
+    void moveTo(RecordId id, const Pos* pos);
     void invalidateViews();
     void buildVisible();
     RecordId visibleNeighbour(RecordId id);
     Value keyValueFromText(const Index& ix, std::string_view text, std::string& storage) const;
 
-    // Notifications.
-    enum Note : unsigned { NoteDataSet = 1, NoteRecord = 2, NoteCursor = 4, NoteState = 8 };
-    void notify(unsigned notes, int field = -1);
-    void deliver(unsigned notes, int field);
-    void requestUpdateRecord();
+    void notify(unsigned notes, int field = -1) { m_notifier.notify(notes, field); }
 
     std::vector<std::unique_ptr<Field>> m_fields;
     std::vector<IndexDef> m_indexDefs;
-    std::vector<std::unique_ptr<Index>> m_indexes; // [0] is the insertion order
-    std::size_t m_current = 0;
-
-    // Layout of a stored record: presence bits, then each field's end offset (16 or 32 bits), then
-    // the bytes of all values (numbers as 8 bytes).
-    int m_bitmapBytes = 0;
-    int m_headerBytes = 0;
-    bool m_wideOffsets = false;
-
-    std::vector<std::unique_ptr<char[]>> m_blobs;
-    std::vector<std::uint64_t> m_labels; // insertion order key
-    std::vector<std::uint64_t> m_seqs;   // post sequence: later posts come first among equal keys
-    std::vector<RecordId> m_free;
-    std::size_t m_live = 0;
-    std::uint64_t m_seqCounter = 0;
-    std::uint64_t m_lastLabel = 0;
+    detail::RecordStore m_store;
+    detail::IndexSet m_indexes{m_store};
+    detail::Notifier m_notifier;
+    std::size_t m_current = 0; // the current index
 
     TableState m_state = TableState::Inactive;
     RecordId m_cur = kNoRecord;
     bool m_eof = true;
     bool m_bof = true;
+    // The record a filter callback is looking at, shown through the fields as the current one.
     RecordId m_probe = kNoRecord;
     bool m_filtered = false;
 
     // Cached place of the current record in the current index.
-    detail::BlockList::Pos m_curPos;
+    Pos m_curPos;
     const Index* m_curPosIndex = nullptr;
     std::uint64_t m_curPosVersion = 0;
 
@@ -350,12 +256,6 @@ private:
     std::vector<char> m_editPresent;
     bool m_modified = false;
     RecordId m_insertAnchor = kNoRecord;
-
-    std::vector<MemTableLink*> m_links;
-    int m_updateDepth = 0;
-    unsigned m_pendingNotes = 0;
-    int m_pendingField = -1;
-    bool m_inUpdateRecord = false;
 };
 
 } // namespace velmo

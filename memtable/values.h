@@ -1,6 +1,6 @@
 #pragma once
 
-#include "memtable/memtable.h"
+#include "memtable/definitions.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,0 +1,482 @@
+#include "memtable/indexset.h"
+
+#include "memtable/collation.h"
+#include "memtable/values.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <unordered_map>
+
+namespace velmo::detail {
+
+namespace {
+
+constexpr const char* kDuplicateKey = "Duplicate index value. Operation aborted.";
+
+// Gap between the insertion-order labels of records appended one after the other; Insert takes the
+// middle of a gap, so 32 insertions at the same place fit before the labels are spread out again.
+constexpr std::uint64_t kLabelStep = std::uint64_t{1} << 32;
+
+void appendBigEndian(std::string& out, std::uint64_t v) {
+    for (int shift = 56; shift >= 0; shift -= 8)
+        out += static_cast<char>((v >> shift) & 0xFF);
+}
+
+// Doubles as bytes whose unsigned order is the numeric order.
+std::uint64_t orderedDouble(double v) {
+    if (v == 0.0)
+        v = 0.0; // -0 and +0 are the same key
+    auto bits = std::bit_cast<std::uint64_t>(v);
+    return (bits & (std::uint64_t{1} << 63)) ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+std::uint64_t orderedInt64(std::int64_t v) {
+    return static_cast<std::uint64_t>(v) ^ (std::uint64_t{1} << 63);
+}
+
+} // namespace
+
+IndexSet::IndexSet(RecordStore& store) : m_store(store) {
+    auto ins = std::make_unique<Index>();
+    ins->m_insertion = true;
+    m_indexes.push_back(std::move(ins));
+}
+
+std::size_t IndexSet::find(std::string_view name) const {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        if (m_indexes[i]->m_def.name == name)
+            return i;
+    }
+    return m_indexes.size();
+}
+
+void IndexSet::add(const IndexDef& def, std::vector<int> fields) {
+    auto ix = std::make_unique<Index>();
+    ix->m_def = def;
+    ix->m_fields = std::move(fields);
+    ix->m_descending = def.options & ixDescending;
+    ix->m_caseInsensitive = def.options & ixCaseInsensitive;
+    ix->m_unique = def.options & ixUnique;
+    ix->m_built = m_store.liveCount() == 0;
+    if (ix->m_unique && m_store.liveCount() > 0) {
+        build(*ix);
+        BlockList::Pos p{};
+        RecordId prev = ix->m_order.at(p);
+        while (ix->m_order.next(p)) {
+            RecordId id = ix->m_order.at(p);
+            if (compareKeys(*ix, m_store.blob(prev), m_store.blob(id)) == 0)
+                throw EMemTableError(kDuplicateKey);
+            prev = id;
+        }
+    }
+    m_indexes.push_back(std::move(ix));
+}
+
+void IndexSet::removeDefinitions() {
+    m_indexes.resize(1);
+}
+
+void IndexSet::clearRecords() {
+    m_lastLabel = 0;
+    for (auto& ix : m_indexes) {
+        ix->m_order.clear();
+        ix->m_pending.clear();
+        ix->m_built = true;
+        ++ix->m_version;
+    }
+}
+
+// --- comparing -----------------------------------------------------------------------------------
+
+int IndexSet::compareValues(const Index& ix, int f, StoredValue a, StoredValue b) const {
+    if (!a.present || !b.present)
+        return static_cast<int>(a.present) - static_cast<int>(b.present);
+    switch (m_store.fieldType(f)) {
+    case FieldType::String:
+        return collation::compare(a.bytes, b.bytes, ix.m_caseInsensitive);
+    case FieldType::Float:
+    case FieldType::DateTime: {
+        const double x = loadDouble(a.bytes), y = loadDouble(b.bytes);
+        return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    case FieldType::Currency: {
+        const auto x = loadInt64(a.bytes), y = loadInt64(b.bytes);
+        return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    }
+    return 0;
+}
+
+int IndexSet::compareKeys(const Index& ix, const char* a, const char* b) const {
+    for (int f : ix.m_fields) {
+        const int c = compareValues(ix, f, m_store.valueIn(a, f), m_store.valueIn(b, f));
+        if (c != 0)
+            return ix.m_descending ? -c : c;
+    }
+    return 0;
+}
+
+bool IndexSet::before(const Index& ix, RecordId a, RecordId b) const {
+    if (ix.m_insertion)
+        return m_store.label(a) < m_store.label(b);
+    const int c = compareKeys(ix, m_store.blob(a), m_store.blob(b));
+    if (c != 0)
+        return c < 0;
+    return m_store.seq(a) > m_store.seq(b);
+}
+
+bool IndexSet::sameKeyBytes(const Index& ix, const char* a, const char* b) const {
+    for (int f : ix.m_fields) {
+        const StoredValue x = m_store.valueIn(a, f), y = m_store.valueIn(b, f);
+        if (x.present != y.present || x.bytes != y.bytes)
+            return false;
+    }
+    return true;
+}
+
+// The byte key of a record under an index, ordered as compareKeys orders: per field a marker (no value
+// sorts first), then the collation key or the number's ordered bytes.
+void IndexSet::appendSortKey(std::string& out, const Index& ix, const char* b) const {
+    const std::size_t start = out.size();
+    for (int f : ix.m_fields) {
+        StoredValue v = m_store.valueIn(b, f);
+        if (!v.present) {
+            out += '\x01';
+            continue;
+        }
+        out += '\x02';
+        switch (m_store.fieldType(f)) {
+        case FieldType::String:
+            collation::appendSortKey(out, v.bytes, ix.m_caseInsensitive);
+            break;
+        case FieldType::Float:
+        case FieldType::DateTime:
+            appendBigEndian(out, orderedDouble(loadDouble(v.bytes)));
+            break;
+        case FieldType::Currency:
+            appendBigEndian(out, orderedInt64(loadInt64(v.bytes)));
+            break;
+        }
+    }
+    // Every key of one index is self-delimiting, so no key is a prefix of another and inverting the
+    // bytes reverses the order exactly.
+    if (ix.m_descending) {
+        for (std::size_t i = start; i < out.size(); ++i)
+            out[i] = static_cast<char>(~static_cast<unsigned char>(out[i]));
+    }
+}
+
+// --- sorting and placing -------------------------------------------------------------------------
+
+// Sorts an index from scratch: one collation key per record (per distinct value while there are few
+// of them), computed once, then a plain byte sort. The keys exist only during the sort.
+void IndexSet::build(Index& ix) {
+    struct Entry {
+        std::uint64_t head; // the key's first 8 bytes, big-endian: decides most comparisons
+        const char* key;
+        std::uint32_t length;
+        RecordId id;
+    };
+    // Keys go into fixed chunks, so growing never copies them and the peak stays near their size.
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::vector<std::unique_ptr<char[]>> chunks;
+    std::size_t chunkUsed = kChunk;
+    std::string scratch;
+    auto store = [&](std::string_view key) -> const char* {
+        if (key.size() > kChunk - chunkUsed) {
+            chunks.emplace_back(new char[std::max(kChunk, key.size())]);
+            chunkUsed = 0;
+        }
+        char* out = chunks.back().get() + chunkUsed;
+        std::memcpy(out, key.data(), key.size());
+        chunkUsed += key.size();
+        return out;
+    };
+    // Manufacturers, groups and the like repeat a lot: their keys are computed once per value.
+    const int cacheField = ix.m_fields.size() == 1 && m_store.fieldType(ix.m_fields[0]) == FieldType::String
+                               ? ix.m_fields[0]
+                               : -1;
+    bool useCache = cacheField >= 0;
+    std::unordered_map<std::string_view, std::pair<const char*, std::uint32_t>> cache;
+
+    std::vector<Entry> entries;
+    entries.reserve(m_store.liveCount());
+    for (RecordId id = 0; id < m_store.slotCount(); ++id) {
+        const char* blob = m_store.blob(id);
+        if (!blob)
+            continue;
+        StoredValue v{};
+        if (useCache) {
+            v = m_store.valueIn(blob, cacheField);
+            if (v.present) {
+                auto it = cache.find(v.bytes);
+                if (it != cache.end()) {
+                    entries.push_back({0, it->second.first, it->second.second, id});
+                    continue;
+                }
+            }
+        }
+        scratch.clear();
+        appendSortKey(scratch, ix, blob);
+        const char* key = store(scratch);
+        entries.push_back({0, key, static_cast<std::uint32_t>(scratch.size()), id});
+        if (useCache && v.present) {
+            // Mostly distinct values gain nothing from the cache.
+            if (cache.size() < 4096)
+                cache.emplace(v.bytes, std::make_pair(key, static_cast<std::uint32_t>(scratch.size())));
+            else
+                useCache = false;
+        }
+    }
+    for (Entry& e : entries) {
+        unsigned char head[8] = {};
+        std::memcpy(head, e.key, std::min<std::size_t>(8, e.length));
+        for (unsigned char c : head)
+            e.head = (e.head << 8) | c;
+    }
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.key != b.key) {
+            const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
+            if (c != 0)
+                return c < 0;
+            if (a.length != b.length)
+                return a.length < b.length;
+        }
+        return m_store.seq(a.id) > m_store.seq(b.id);
+    });
+    std::vector<RecordId> ids;
+    ids.reserve(entries.size());
+    for (const Entry& e : entries)
+        ids.push_back(e.id);
+    entries = {};
+    chunks.clear();
+    ix.m_order.assign(ids);
+    ix.m_pending.clear();
+    ix.m_built = true;
+    ++ix.m_version;
+}
+
+void IndexSet::catchUp(Index& ix) {
+    if (!ix.m_built) {
+        build(ix);
+        return;
+    }
+    if (!ix.m_pending.empty()) {
+        std::vector<RecordId> pending;
+        pending.swap(ix.m_pending);
+        for (RecordId id : pending)
+            place(ix, id);
+    }
+}
+
+void IndexSet::place(Index& ix, RecordId id) {
+    BlockList::Pos p;
+    if (ix.m_order.lowerBound([&](RecordId e) { return before(ix, e, id); }, p))
+        ix.m_order.insert(p, id);
+    else
+        ix.m_order.insert(ix.m_order.size(), id);
+    ++ix.m_version;
+}
+
+void IndexSet::unplace(Index& ix, RecordId id) {
+    BlockList::Pos p;
+    if (ix.m_order.find(id, p)) {
+        ix.m_order.erase(p);
+        ++ix.m_version;
+        return;
+    }
+    // Missing from an order that should hold it: the order is no longer trustworthy, sort it again
+    // when needed.
+    dropOrder(ix);
+}
+
+void IndexSet::dropOrder(Index& ix) {
+    ix.m_built = false;
+    ix.m_order.clear();
+    ix.m_pending.clear();
+    ++ix.m_version;
+}
+
+// Saving a catalog posts every article once with only its price changed, so a post that leaves a key
+// alone must not cost a removal and a search for the new place in every index. Such a record already
+// stands among its equal keys, and the post makes it the newest of them: it stays where it is when it
+// leads its run, and otherwise moves to the run's start. Equal means equal by the index's own
+// comparison, since keys may compare equal and still differ in their bytes (case, or characters the
+// collation ignores).
+// Returns false when the key changed: the record has then been taken out, to be placed once the new
+// values are stored.
+bool IndexSet::repostInPlace(Index& ix, RecordId id, const char* newBlob) {
+    if (!sameKeyBytes(ix, m_store.blob(id), newBlob)) {
+        unplace(ix, id);
+        return false;
+    }
+    BlockList::Pos p;
+    if (!ix.m_order.find(id, p)) {
+        dropOrder(ix);
+        return false;
+    }
+    auto equalAt = [&](std::size_t rank) {
+        return compareKeys(ix, m_store.blob(ix.m_order.at(rank)), newBlob) == 0;
+    };
+    const std::size_t rank = ix.m_order.rankOf(p);
+    if (rank == 0 || !equalAt(rank - 1))
+        return true;
+    // Gallop back over the run, whose keys mostly have the very same bytes and so compare without
+    // the collation, to a key before it; then search between.
+    std::size_t lo = 0, hi = rank - 1; // hi holds an equal key; the run starts in [lo, hi]
+    for (std::size_t step = 1; hi > 0; step *= 2) {
+        const std::size_t probe = hi > step ? hi - step : 0;
+        if (!equalAt(probe)) {
+            lo = probe + 1;
+            break;
+        }
+        hi = probe;
+    }
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (equalAt(mid))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    ix.m_order.erase(p);
+    ix.m_order.insert(hi, id);
+    ++ix.m_version;
+    return true;
+}
+
+void IndexSet::checkUnique(Index& ix, const char* newBlob, RecordId self) {
+    ready(ix);
+    BlockList::Pos p;
+    if (!ix.m_order.lowerBound([&](RecordId e) { return compareKeys(ix, m_store.blob(e), newBlob) < 0; }, p))
+        return;
+    // Among equal keys there is at most the record itself and one other.
+    for (int i = 0; i < 2; ++i) {
+        const RecordId e = ix.m_order.at(p);
+        if (compareKeys(ix, m_store.blob(e), newBlob) != 0)
+            return;
+        if (e != self)
+            throw EMemTableError(kDuplicateKey);
+        if (!ix.m_order.next(p))
+            return;
+    }
+}
+
+void IndexSet::checkNew(const char* newBlob) {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        if (m_indexes[i]->m_unique)
+            checkUnique(*m_indexes[i], newBlob, kNoRecord);
+    }
+}
+
+void IndexSet::checkChange(RecordId id, const char* newBlob) {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        // A key that kept its bytes was accepted when it was stored.
+        Index& ix = *m_indexes[i];
+        if (ix.m_unique && !sameKeyBytes(ix, m_store.blob(id), newBlob))
+            checkUnique(ix, newBlob, id);
+    }
+}
+
+// --- keeping the orders in step ------------------------------------------------------------------
+
+void IndexSet::appended(RecordId id) {
+    m_store.setLabel(id, nextLabel());
+    Index& ins = *m_indexes[0];
+    ins.m_order.pushBack(id);
+    ++ins.m_version;
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (!ix.m_built)
+            continue;
+        if (ix.m_unique) {
+            ready(ix);
+            place(ix, id);
+        } else if (ix.m_pending.size() < 64 + ix.m_order.size() / 8) {
+            ix.m_pending.push_back(id);
+        } else {
+            // A bulk load: one sort later is cheaper than placing every record now.
+            dropOrder(ix);
+        }
+    }
+}
+
+void IndexSet::inserted(RecordId id, RecordId anchor) {
+    if (anchor != id && m_store.holds(anchor))
+        setLabelBefore(id, anchor);
+    else
+        m_store.setLabel(id, nextLabel());
+    place(*m_indexes[0], id);
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (ix.m_built) {
+            ready(ix);
+            place(ix, id);
+        }
+    }
+}
+
+void IndexSet::repost(RecordId id, std::unique_ptr<char[]> newBlob) {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (ix.m_built) {
+            ready(ix);
+            ix.m_displaced = !repostInPlace(ix, id, newBlob.get());
+        }
+    }
+    m_store.replace(id, std::move(newBlob));
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (ix.m_built && ix.m_displaced)
+            place(ix, id);
+        ix.m_displaced = false;
+    }
+}
+
+void IndexSet::remove(RecordId id) {
+    for (auto& ixp : m_indexes) {
+        Index& ix = *ixp;
+        if (ix.m_built) {
+            ready(ix);
+            unplace(ix, id);
+        }
+    }
+}
+
+// --- insertion-order labels ----------------------------------------------------------------------
+
+std::uint64_t IndexSet::nextLabel() {
+    if (m_lastLabel > ~std::uint64_t{0} - kLabelStep)
+        relabel(); // only after billions of appends
+    return m_lastLabel += kLabelStep;
+}
+
+void IndexSet::setLabelBefore(RecordId id, RecordId anchor) {
+    Index& ins = *m_indexes[0];
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ready(ins);
+        BlockList::Pos p{};
+        ins.m_order.find(anchor, p);
+        std::uint64_t prev = 0;
+        if (ins.m_order.prior(p))
+            prev = m_store.label(ins.m_order.at(p));
+        const std::uint64_t next = m_store.label(anchor);
+        if (next - prev >= 2) {
+            m_store.setLabel(id, prev + (next - prev) / 2);
+            return;
+        }
+        // No room left between the neighbours: spread all labels out again.
+        relabel();
+    }
+}
+
+void IndexSet::relabel() {
+    std::uint64_t label = 0;
+    m_indexes[0]->m_order.forEach([&](RecordId r) { m_store.setLabel(r, label += kLabelStep); });
+    m_lastLabel = label;
+}
+
+} // namespace velmo::detail

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "memtable/definitions.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace velmo::detail {
+
+// One field's value in a stored record: its bytes, and whether it holds a value at all.
+struct StoredValue {
+    bool present = false;
+    std::string_view bytes;
+};
+
+// The records of a table, each one block of bytes: presence bits, then each field's end offset (16 or
+// 32 bits, wide enough for the largest record the fields allow), then the bytes of all values
+// (numbers as 8 bytes). Record numbers of deleted records are handed out again.
+//
+// Beside its bytes every record carries two numbers for the orders: its post sequence (later posts
+// come first among equal keys) and its insertion-order label, which the index set assigns.
+class RecordStore {
+public:
+    // Fields are only added while the table holds no records.
+    void addField(FieldType type, int size);
+    int fieldCount() const { return static_cast<int>(m_types.size()); }
+    FieldType fieldType(int field) const { return m_types[static_cast<std::size_t>(field)]; }
+
+    StoredValue valueIn(const char* blob, int field) const {
+        const bool present = (static_cast<unsigned char>(blob[field >> 3]) >> (field & 7)) & 1;
+        const char* offsets = blob + m_bitmapBytes;
+        auto endOf = [&](int i) -> std::size_t {
+            if (m_wideOffsets) {
+                std::uint32_t v;
+                std::memcpy(&v, offsets + 4 * i, 4);
+                return v;
+            }
+            std::uint16_t v;
+            std::memcpy(&v, offsets + 2 * i, 2);
+            return v;
+        };
+        const std::size_t start = field == 0 ? 0 : endOf(field - 1);
+        const std::size_t end = endOf(field);
+        return {present, std::string_view(blob + m_headerBytes + start, end - start)};
+    }
+    StoredValue valueOf(RecordId id, int field) const { return valueIn(blob(id), field); }
+
+    // Writes one record from its values, one per field; parts[i] is ignored where present[i] is 0.
+    template <class Part> std::unique_ptr<char[]> makeBlob(const Part* parts, const char* present) const;
+
+    // Record numbers run below slotCount(); a slot whose record was deleted has no blob.
+    std::size_t slotCount() const { return m_blobs.size(); }
+    const char* blob(RecordId id) const { return m_blobs[id].get(); }
+    bool holds(RecordId id) const { return id < m_blobs.size() && m_blobs[id]; }
+    std::size_t liveCount() const { return m_live; }
+
+    // Stores a new record as the one posted last.
+    RecordId add(std::unique_ptr<char[]> blob);
+    // Gives a record new values; it becomes the one posted last.
+    void replace(RecordId id, std::unique_ptr<char[]> blob);
+    void remove(RecordId id);
+    void clear();
+
+    std::uint64_t seq(RecordId id) const { return m_seqs[id]; }
+    std::uint64_t label(RecordId id) const { return m_labels[id]; }
+    void setLabel(RecordId id, std::uint64_t label) { m_labels[id] = label; }
+
+private:
+    std::vector<FieldType> m_types;
+    int m_bitmapBytes = 0;
+    int m_headerBytes = 0;
+    bool m_wideOffsets = false;
+    std::size_t m_maxBytes = 0; // of all values of one record together
+
+    std::vector<std::unique_ptr<char[]>> m_blobs;
+    std::vector<std::uint64_t> m_labels;
+    std::vector<std::uint64_t> m_seqs;
+    std::vector<RecordId> m_free;
+    std::size_t m_live = 0;
+    std::uint64_t m_seqCounter = 0;
+};
+
+template <class Part>
+std::unique_ptr<char[]> RecordStore::makeBlob(const Part* parts, const char* present) const {
+    const std::size_t n = m_types.size();
+    std::size_t total = static_cast<std::size_t>(m_headerBytes);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (present[i])
+            total += std::string_view(parts[i]).size();
+    }
+    std::unique_ptr<char[]> b(new char[total]);
+    std::memset(b.get(), 0, static_cast<std::size_t>(m_bitmapBytes));
+    char* offsets = b.get() + m_bitmapBytes;
+    char* data = b.get() + m_headerBytes;
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (present[i]) {
+            b[i >> 3] = static_cast<char>(b[i >> 3] | (1 << (i & 7)));
+            std::string_view v(parts[i]);
+            std::memcpy(data + end, v.data(), v.size());
+            end += v.size();
+        }
+        if (m_wideOffsets) {
+            auto v = static_cast<std::uint32_t>(end);
+            std::memcpy(offsets + 4 * i, &v, 4);
+        } else {
+            auto v = static_cast<std::uint16_t>(end);
+            std::memcpy(offsets + 2 * i, &v, 2);
+        }
+    }
+    return b;
+}
+
+} // namespace velmo::detail
