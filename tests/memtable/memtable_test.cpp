@@ -211,6 +211,39 @@ TEST_F(ArticleTable, InsertionOrderAndInsert) {
     EXPECT_EQ(walk(t, "ArtikelNr").back(), "new");
 }
 
+// Emptying or closing the table forgets every record in every order, sorted or still waiting to be
+// placed: what is appended afterwards is all the table shows, in insertion and in key order.
+TEST_F(ArticleTable, EmptyingAndReopeningStartEveryOrderAfresh) {
+    for (const auto reset : {+[](MemTable& m) { m.emptyTable(); },
+                             +[](MemTable& m) {
+                                 m.setActive(false);
+                                 m.setActive(true);
+                             }}) {
+        for (int i = 0; i < 300; ++i) // enough for a sort of the keyed orders later
+            add("n" + std::to_string(i), i % 2 ? "Bosch" : "AEG");
+        t.setIndexName("Hersteller");
+        t.First();
+        add("late", "Miele"); // waits to be placed
+        reset(t);
+        EXPECT_EQ(t.RecordCount(), 0);
+        EXPECT_FALSE(t.SeekNearest("M"));
+
+        add("1", "Miele");
+        add("2", "AEG");
+        t.First();
+        t.Insert();
+        t.fieldByName("ArtikelNr").setAsString("3");
+        t.fieldByName("Hersteller").setAsString("Bosch");
+        t.Post();
+        EXPECT_EQ(walk(t, "ArtikelNr"), (std::vector<std::string>{"2", "3", "1"}));
+        ASSERT_TRUE(t.SeekNearest("B"));
+        EXPECT_EQ(current(), "3");
+        t.setIndexName("");
+        EXPECT_EQ(walk(t, "ArtikelNr"), (std::vector<std::string>{"1", "2", "3"}));
+        t.emptyTable();
+    }
+}
+
 TEST_F(ArticleTable, FilterAndRecordCount) {
     add("1", "Bosch");
     add("2", "Miele");
