@@ -71,12 +71,12 @@ void MemTable::addIndexDef(IndexDef def) {
 }
 
 void MemTable::clearIndexDefs() {
-    const bool hadCurrent = m_current != 0;
+    const bool hadCurrent = m_currentIndex != 0;
     if (hadCurrent && Active())
         checkBrowse();
     m_indexes.removeDefinitions();
     m_indexDefs.clear();
-    m_current = 0;
+    m_currentIndex = 0;
     m_curPosIndex = nullptr;
     if (hadCurrent) {
         invalidateViews();
@@ -128,16 +128,16 @@ void MemTable::checkBrowse() {
 }
 
 const std::string& MemTable::IndexName() const {
-    return m_indexes.at(m_current).def().name;
+    return m_indexes.at(m_currentIndex).def().name;
 }
 
 void MemTable::setIndexName(std::string_view name) {
     if (Active())
         checkBrowse();
     const std::size_t found = name.empty() ? 0 : m_indexes.find(name);
-    if (found == m_indexes.size() || found == m_current)
+    if (found == m_indexes.size() || found == m_currentIndex)
         return;
-    m_current = found;
+    m_currentIndex = found;
     m_curPosIndex = nullptr;
     invalidateViews();
     notify(NoteDataSet | NoteCursor);
@@ -250,7 +250,7 @@ void MemTable::Insert() {
     checkActive();
     checkBrowse();
     clearBuffer();
-    if (m_current == 0 && m_cur != kNoRecord)
+    if (m_currentIndex == 0 && m_cur != kNoRecord)
         m_insertAnchor = m_cur;
     m_state = TableState::Insert;
     notify(NoteState | NoteCursor | NoteRecord);
@@ -370,21 +370,21 @@ bool MemTable::positionOf(Index& ix, RecordId id, Pos& pos) {
     m_indexes.ready(ix);
     if (id == kNoRecord)
         return false;
-    if (&ix == &m_indexes.at(m_current) && id == m_cur && m_curPosIndex == &ix &&
+    if (&ix == &m_indexes.at(m_currentIndex) && id == m_cur && m_curPosIndex == &ix &&
         m_curPosVersion == ix.version()) {
         pos = m_curPos;
         return true;
     }
     if (!ix.order().find(id, pos))
         return false;
-    if (&ix == &m_indexes.at(m_current) && id == m_cur)
+    if (&ix == &m_indexes.at(m_currentIndex) && id == m_cur)
         rememberPos(pos);
     return true;
 }
 
 void MemTable::rememberPos(const Pos& pos) {
     m_curPos = pos;
-    m_curPosIndex = &m_indexes.at(m_current);
+    m_curPosIndex = &m_indexes.at(m_currentIndex);
     m_curPosVersion = m_curPosIndex->version();
 }
 

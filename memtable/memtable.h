@@ -185,7 +185,7 @@ public:
     void gotoRecord(RecordId id);
     // A field of any stored record, as text; the current record shows its pending edit.
     std::string textAt(RecordId id, int field) const;
-    // String fields of any stored record without copying; nullopt when it holds no value.
+    // Whether a field of any stored record holds no value, and a string field's bytes without a copy.
     bool isNullAt(RecordId id, int field) const;
     std::string_view viewAt(RecordId id, int field) const;
     std::size_t storedRecords() const { return m_store.liveCount(); }
@@ -212,7 +212,7 @@ private:
     void appendPrepared(std::unique_ptr<char[]> blob);
 
     // Cursor and filter.
-    Index& current() { return m_indexes.at(m_current); }
+    Index& current() { return m_indexes.at(m_currentIndex); }
     bool accepts(RecordId id);
     bool findAccepted(const Index& ix, Pos& p, bool forward, bool self);
     void moveToEnd(bool first);
@@ -232,7 +232,7 @@ private:
     detail::RecordStore m_store;
     detail::IndexSet m_indexes{m_store};
     detail::Notifier m_notifier;
-    std::size_t m_current = 0; // the current index
+    std::size_t m_currentIndex = 0;
 
     TableState m_state = TableState::Inactive;
     RecordId m_cur = kNoRecord;
