@@ -70,11 +70,13 @@ void IndexSet::add(const IndexDef& def, std::vector<int> fields) {
             prev = id;
         }
     }
+    m_uniqueCount += ix->m_unique ? 1 : 0;
     m_indexes.push_back(std::move(ix));
 }
 
 void IndexSet::removeDefinitions() {
     m_indexes.resize(1);
+    m_uniqueCount = 0;
 }
 
 void IndexSet::clearRecords() {
@@ -365,19 +367,14 @@ void IndexSet::checkUnique(Index& ix, const char* newBlob, RecordId self) {
     }
 }
 
-void IndexSet::checkNew(const char* newBlob) {
+void IndexSet::checkUniqueAll(const char* newBlob, RecordId self) {
     for (std::size_t i = 1; i < m_indexes.size(); ++i) {
-        if (m_indexes[i]->m_unique)
-            checkUnique(*m_indexes[i], newBlob, kNoRecord);
-    }
-}
-
-void IndexSet::checkChange(RecordId id, const char* newBlob) {
-    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
-        // A key that kept its bytes was accepted when it was stored.
         Index& ix = *m_indexes[i];
-        if (ix.m_unique && !sameKeyBytes(ix, m_store.blob(id), newBlob))
-            checkUnique(ix, newBlob, id);
+        if (!ix.m_unique)
+            continue;
+        // A changed record's key that kept its bytes was accepted when it was stored.
+        if (self == kNoRecord || !sameKeyBytes(ix, m_store.blob(self), newBlob))
+            checkUnique(ix, newBlob, self);
     }
 }
 

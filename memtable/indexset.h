@@ -79,9 +79,16 @@ public:
     }
 
     // Throw EMemTableError when a unique index already holds the key of newBlob: for a new record,
-    // or for the record id about to get newBlob's values.
-    void checkNew(const char* newBlob);
-    void checkChange(RecordId id, const char* newBlob);
+    // or for the record id about to get newBlob's values. Most tables have no unique index, and a
+    // load asks once per record.
+    void checkNew(const char* newBlob) {
+        if (m_uniqueCount > 0)
+            checkUniqueAll(newBlob, kNoRecord);
+    }
+    void checkChange(RecordId id, const char* newBlob) {
+        if (m_uniqueCount > 0)
+            checkUniqueAll(newBlob, id);
+    }
 
     // The record was just stored: put it at the end of the insertion order, or before `anchor` when
     // that is a stored record, and into the other orders.
@@ -108,12 +115,14 @@ private:
     void dropOrder(Index& ix);
     bool repostInPlace(Index& ix, RecordId id, const char* newBlob);
     void checkUnique(Index& ix, const char* newBlob, RecordId self);
+    void checkUniqueAll(const char* newBlob, RecordId self);
     std::uint64_t nextLabel();
     void setLabelBefore(RecordId id, RecordId anchor);
     void relabel();
 
     RecordStore& m_store;
     std::vector<std::unique_ptr<Index>> m_indexes;
+    std::size_t m_uniqueCount = 0;
     std::uint64_t m_lastLabel = 0;
 };
 

@@ -13,23 +13,6 @@ void RecordStore::addField(FieldType type, int size) {
     m_headerBytes = m_bitmapBytes + static_cast<int>(n * (m_wideOffsets ? 4 : 2));
 }
 
-RecordId RecordStore::add(std::unique_ptr<char[]> blob) {
-    RecordId id;
-    if (!m_free.empty()) {
-        id = m_free.back();
-        m_free.pop_back();
-    } else {
-        m_blobs.emplace_back();
-        m_labels.push_back(0);
-        m_seqs.push_back(0);
-        id = static_cast<RecordId>(m_blobs.size() - 1);
-    }
-    m_blobs[id] = std::move(blob);
-    m_seqs[id] = ++m_seqCounter;
-    ++m_live;
-    return id;
-}
-
 void RecordStore::replace(RecordId id, std::unique_ptr<char[]> blob) {
     m_blobs[id] = std::move(blob);
     m_seqs[id] = ++m_seqCounter;

@@ -115,4 +115,22 @@ std::unique_ptr<char[]> RecordStore::makeBlob(const Part* parts, const char* pre
     return b;
 }
 
+// Defined here: a bulk load stores every record through it.
+inline RecordId RecordStore::add(std::unique_ptr<char[]> blob) {
+    RecordId id;
+    if (!m_free.empty()) {
+        id = m_free.back();
+        m_free.pop_back();
+    } else {
+        m_blobs.emplace_back();
+        m_labels.push_back(0);
+        m_seqs.push_back(0);
+        id = static_cast<RecordId>(m_blobs.size() - 1);
+    }
+    m_blobs[id] = std::move(blob);
+    m_seqs[id] = ++m_seqCounter;
+    ++m_live;
+    return id;
+}
+
 } // namespace velmo::detail
