@@ -290,15 +290,18 @@ TEST_F(SettingsStoreTest, ValuesSurviveAReopenWhateverTheyHold) {
 TEST_F(SettingsStoreTest, NonStringValuesExistButCannotBeRead) {
     spit(dir.file("velmo.ini"),
          "; written by hand\n[Other]\n\"Host\"=\"fremd\"\n[Velmo]\n\"Port\"=dword:00000015\n"
-         "\"Host\"=\"ftp.example.org\"\ngarbage line\n");
+         "\"Host\"=\"ftp.example.org\"\n\"Proxy\"=\"abc\"junk\ngarbage line\n");
     auto store = SettingsStore::open();
     ASSERT_TRUE(store);
-    EXPECT_TRUE(store->valueExists("Port"));
-    try {
-        store->readString("Port");
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), "Ungültiger Datentyp für 'Port'");
+    // A quoted text with more after it is not a string either.
+    for (const char* name : {"Port", "Proxy"}) {
+        EXPECT_TRUE(store->valueExists(name));
+        try {
+            store->readString(name);
+            ADD_FAILURE() << name;
+        } catch (const Exception& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("Ungültiger Datentyp für '") + name + "'");
+        }
     }
     EXPECT_EQ(store->readString("Host"), "ftp.example.org");
     // Writing keeps what it does not understand.
@@ -309,9 +312,105 @@ TEST_F(SettingsStoreTest, NonStringValuesExistButCannotBeRead) {
     EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
 }
 
-TEST_F(SettingsStoreTest, UnreachableStoreOpensAsNothing) {
-    ::setenv("VELMO_SETTINGS", dir.file("missing/velmo.ini").c_str(), 1);
+TEST_F(SettingsStoreTest, MissingFoldersAreCreatedAndAnUnusableStoreSaysWhy) {
+    ::setenv("VELMO_SETTINGS", dir.file("neu/velmo/velmo.ini").c_str(), 1);
+    auto store = SettingsStore::open();
+    ASSERT_TRUE(store);
+    store->writeString("Currency", "EUR");
+    EXPECT_EQ(slurp(dir.file("neu/velmo/velmo.ini")), "[Velmo]\r\n\"Currency\"=\"EUR\"\r\n");
+
+    // A regular file where a folder should be stops even root.
+    spit(dir.file("blocker"), "");
+    ::setenv("VELMO_SETTINGS", dir.file("blocker/velmo.ini").c_str(), 1);
     EXPECT_EQ(SettingsStore::open(), nullptr);
+    try {
+        SettingsStore::openOrThrow();
+        ADD_FAILURE();
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Die Einstellungen können nicht geöffnet werden (" +
+                                             dir.file("blocker/velmo.ini") +
+                                             ": ein Teil des Pfades ist kein Verzeichnis)");
+    }
+}
+
+TEST_F(SettingsStoreTest, TheOverrideWinsElseTheMachineStoreThenTheUsersOwn) {
+    const char* names[] = {"VELMO_SETTINGS", "XDG_CONFIG_HOME", "HOME"};
+    struct Case {
+        const char* velmo;
+        const char* xdg;
+        const char* home;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {"/tmp/t.ini", "/x", "/h", {"/tmp/t.ini"}},
+        {nullptr, "/x", "/h", {"/etc/velmo/velmo.ini", "/x/velmo/velmo.ini"}},
+        {"", "", "/h", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
+        {nullptr, "relativ", "/h", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
+    };
+    std::string saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i) {
+        const char* v = std::getenv(names[i]);
+        had[i] = v != nullptr;
+        saved[i] = v ? v : "";
+    }
+    for (const Case& c : cases) {
+        const char* values[] = {c.velmo, c.xdg, c.home};
+        for (int i = 0; i < 3; ++i)
+            values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
+        EXPECT_EQ(SettingsStore::candidatePaths(), c.paths) << (c.velmo ? c.velmo : "-") << " " << c.xdg;
+    }
+    for (int i = 0; i < 3; ++i)
+        had[i] ? ::setenv(names[i], saved[i].c_str(), 1) : ::unsetenv(names[i]);
+}
+
+TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNext) {
+    spit(dir.file("blocker"), "");
+    fs::create_directory(dir.file("etc"));
+    spit(dir.file("etc/velmo.ini"), "[Velmo]\n\"Currency\"=\"DM\"\n");
+    ::chmod(dir.file("etc/velmo.ini").c_str(), 0444); // no write bit: refused even for root
+    const std::string user = dir.file("home/.config/velmo/velmo.ini");
+
+    for (const std::string& first : {dir.file("blocker/velmo.ini"), dir.file("etc/velmo.ini")}) {
+        auto store = SettingsStore::openFirst({first, user});
+        ASSERT_TRUE(store) << first;
+        EXPECT_EQ(store->path(), user);
+    }
+    struct stat st {};
+    ::stat(dir.file("home/.config/velmo").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700);
+
+    // Both unusable: the message names each with its reason.
+    try {
+        SettingsStore::openFirst({dir.file("etc/velmo.ini"), dir.file("blocker/x/velmo.ini")});
+        ADD_FAILURE();
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Die Einstellungen können nicht geöffnet werden (" +
+                                             dir.file("etc/velmo.ini") + ": keine Berechtigung; " +
+                                             dir.file("blocker/x/velmo.ini") +
+                                             ": ein Teil des Pfades ist kein Verzeichnis)");
+    }
+}
+
+TEST_F(SettingsStoreTest, TheKeyIsFoundHoweverItsSectionIsWritten) {
+    const std::string value = "\"Host\"=\"ftp.example.org\"\r\n";
+    for (const char* head : {"[velmo]\r\n", "[Velmo] \r\n", "[VELMO]\t \n", "\xEF\xBB\xBF[Velmo]\r\n"}) {
+        spit(dir.file("velmo.ini"), std::string(head) + value);
+        auto store = SettingsStore::open();
+        ASSERT_TRUE(store);
+        EXPECT_EQ(store->readString("Host"), "ftp.example.org") << head;
+    }
+}
+
+TEST_F(SettingsStoreTest, AWriteKeepsCommentsAndTheOrderOfTheFile) {
+    spit(dir.file("velmo.ini"), "; Werkstatt\n[Velmo]\n; Zugang zum Shop\n\"Host\"=\"alt\"\n"
+                                "# Ende\n[Other]\nx=1\n");
+    auto store = SettingsStore::open();
+    store->writeString("Host", "neu");
+    store->writeString("User", "shop");
+    EXPECT_EQ(slurp(dir.file("velmo.ini")), "; Werkstatt\r\n[Velmo]\r\n; Zugang zum Shop\r\n"
+                                            "\"Host\"=\"neu\"\r\n\"User\"=\"shop\"\r\n"
+                                            "# Ende\r\n[Other]\r\nx=1\r\n");
+    EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
 }
 
 TEST(Cp1252, EveryByteSurvivesTheTripThroughUnicode) {
@@ -323,7 +422,10 @@ TEST(Cp1252, EveryByteSurvivesTheTripThroughUnicode) {
     EXPECT_EQ(cp1252::fromUtf8("Bücher €"), "B\xfc"
                                             "cher \x80");
     EXPECT_EQ(cp1252::fromUtf8("\xe2\x82"), "??"); // cut sequence
-    EXPECT_EQ(cp1252::fromUtf8("日本"), "??");     // no byte for it
+    EXPECT_EQ(cp1252::fromUtf8("\xC3"
+                               "A"),
+              "?A"); // a lead byte without its continuation keeps the next character
+    EXPECT_EQ(cp1252::fromUtf8("日本"), "??"); // no byte for it
 }
 
 TEST(Mounts, DeviceFileSystemsOnlyRootFirst) {
