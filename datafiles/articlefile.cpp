@@ -75,8 +75,10 @@ std::string priceForSave(std::string_view price) {
 
 ArticleFile parseArticleFile(const Lines& lines) {
     ArticleFile file;
-    if (lines.empty())
+    if (lines.empty()) {
+        file.header = articleHeaderLine();
         return file;
+    }
     file.header = lines.front();
     file.articles.reserve(lines.size() - 1);
     for (std::size_t i = 1; i < lines.size(); ++i)
@@ -111,6 +113,37 @@ Lines articleFileLines(std::string_view header, std::vector<ArticleValues>& arti
 
 void saveArticleFile(const std::string& path, std::string_view header, std::vector<ArticleValues>& articles) {
     writeLines(path, articleFileLines(header, articles));
+}
+
+std::string_view tableForm(std::string_view value, int maxLength) {
+    value = value.substr(0, value.find('\0'));
+    return value.substr(0, static_cast<std::size_t>(maxLength));
+}
+
+void WholeValues::keep(Key article, const ArticleValues& values) {
+    std::vector<Kept> kept;
+    for (std::size_t f = 0; f < kArticleFieldCount; ++f) {
+        if (tableForm(values[f], kArticleFields[f].maxLength).size() != values[f].size())
+            kept.push_back({f, values[f]});
+    }
+    if (kept.empty())
+        m_kept.erase(article);
+    else
+        m_kept[article] = std::move(kept);
+}
+
+void WholeValues::forget(Key article) {
+    m_kept.erase(article);
+}
+
+void WholeValues::restore(Key article, ArticleValues& values) const {
+    const auto found = m_kept.find(article);
+    if (found == m_kept.end())
+        return;
+    for (const Kept& k : found->second) {
+        if (values[k.field] == tableForm(k.value, kArticleFields[k.field].maxLength))
+            values[k.field] = k.value;
+    }
 }
 
 } // namespace velmo::datafiles

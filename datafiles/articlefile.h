@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // An article file, one per catalog (its name comes from the catalog index). The first line is a
@@ -67,10 +69,12 @@ std::string joinArticleLine(const ArticleValues& values);
 std::string priceForSave(std::string_view price);
 
 struct ArticleFile {
-    std::string header;                  // the first line as read ("" for an empty file)
+    std::string header;                  // the first line as read; the standard one for an empty file
     std::vector<ArticleValues> articles; // the further lines in file order
 };
 
+// An empty file (no line at all) has no header to keep: it gets articleHeaderLine(), so that the
+// storefront still finds one after the next save.
 ArticleFile parseArticleFile(const Lines& lines);
 
 // Reads an article file. A missing file is first created holding exactly the header line. Throws
@@ -88,5 +92,34 @@ Lines articleFileLines(std::string_view header, std::vector<ArticleValues>& arti
 // anything changes, EFCreateError "Datei %s kann nicht erstellt werden" when writing fails (the old
 // file stays whole; the prices in `articles` are converted all the same).
 void saveArticleFile(const std::string& path, std::string_view header, std::vector<ArticleValues>& articles);
+
+// What the article table holds of a value: up to the first NUL byte, at most maxLength bytes.
+std::string_view tableForm(std::string_view value, int maxLength);
+
+// The article table keeps at most a field's length of each value and ends it at a NUL byte, which
+// is what its editors let the owner type. A file may hold more: a longer description, a picture
+// name longer than the field, a NUL. Such values are kept here whole, per article, and written back
+// whole unless the owner changed that value, so that a save of other articles loses nothing.
+class WholeValues {
+public:
+    using Key = std::uint64_t; // identifies an article, for example its record number
+
+    // Keeps each value of an article just read whose table form differs from it.
+    void keep(Key article, const ArticleValues& values);
+    // The article was deleted (its key may be used again).
+    void forget(Key article);
+    void clear() { m_kept.clear(); }
+    bool empty() const { return m_kept.empty(); }
+
+    // Gives back the whole value for each field whose value is still the table form of it.
+    void restore(Key article, ArticleValues& values) const;
+
+private:
+    struct Kept {
+        std::size_t field;
+        std::string value;
+    };
+    std::unordered_map<Key, std::vector<Kept>> m_kept;
+};
 
 } // namespace velmo::datafiles

@@ -1,6 +1,7 @@
 #include "datafiles/catalogindex.h"
 
 #include "datafiles/fieldcheck.h"
+#include "platform/cp1252.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,6 +54,23 @@ CatalogEntry splitCatalogLine(std::string_view line) {
         start = semi + 1;
     }
     return entry;
+}
+
+const std::string& articleFileNameOf(const CatalogEntry& entry) {
+    if (isPlainFileName(entry.fileName))
+        return entry.fileName;
+    // Control characters would garble the message box.
+    auto shown = [](const std::string& bytes) {
+        std::string text = bytes;
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = '?';
+        return cp1252::toUtf8(text);
+    };
+    throw EFieldFormatError(formatMessage("Die Katalogdatei '%s' des Katalogs '%s' wird nicht geöffnet: Ein "
+                                          "Dateiname im Datenverzeichnis enthält kein '/', kein '\\', kein "
+                                          "'..' und keine Steuerzeichen.",
+                                          {shown(entry.fileName), shown(entry.name)}));
 }
 
 std::string catalogName(std::string_view line) {

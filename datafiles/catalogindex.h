@@ -31,6 +31,11 @@ CatalogEntry splitCatalogLine(std::string_view line);
 std::string catalogName(std::string_view line);
 Lines catalogNames(const Lines& indexLines);
 
+// The catalog's article file name, when it is a plain name of a file in the data directory (see
+// isPlainFileName); an empty name too. db_sys.db can come from the server, so a name such as
+// "../x.db" is a path from outside: it throws EFieldFormatError naming the catalog and the file.
+const std::string& articleFileNameOf(const CatalogEntry& entry);
+
 // name + ";;" + every non-empty group line followed by ";" + ";" + fileName. Values are taken as
 // they are; check them with fieldcheck.h first.
 std::string buildCatalogLine(std::string_view name, const Lines& groupLines, std::string_view fileName);

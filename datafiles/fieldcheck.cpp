@@ -2,6 +2,8 @@
 
 #include "datafiles/articlefile.h"
 
+#include <algorithm>
+
 namespace velmo::datafiles {
 
 namespace {
@@ -11,6 +13,10 @@ bool hasLineBreak(std::string_view s) {
 }
 bool hasSeparator(std::string_view s) {
     return s.find(";;") != std::string_view::npos;
+}
+bool isControl(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
 }
 
 } // namespace
@@ -35,6 +41,10 @@ std::string fieldRuleMessage(FieldRule rule, std::string_view fieldLabel) {
     case FieldRule::LeadingSemicolon:
         pattern = "Das Feld '%s' darf nicht mit einem Semikolon (;) beginnen.";
         break;
+    case FieldRule::NotAPlainName:
+        pattern = "Das Feld '%s' muss einen Dateinamen im Datenverzeichnis enthalten: ohne '/', '\\', "
+                  "'..' und Steuerzeichen.";
+        break;
     }
     return formatMessage(pattern, fieldLabel);
 }
@@ -57,6 +67,14 @@ FieldRule checkCatalogGroup(std::string_view group) {
     return FieldRule::Ok;
 }
 
+bool isPlainFileName(std::string_view fileName) {
+    // The name is joined to the data directory: anything that climbs out of it, names a folder
+    // below it, or that the file system and the storefront would read differently stays out.
+    return fileName.find_first_of("/\\") == std::string_view::npos &&
+           fileName.find("..") == std::string_view::npos &&
+           std::none_of(fileName.begin(), fileName.end(), isControl);
+}
+
 FieldRule checkCatalogFileName(std::string_view fileName) {
     if (hasLineBreak(fileName))
         return FieldRule::LineBreak;
@@ -66,6 +84,8 @@ FieldRule checkCatalogFileName(std::string_view fileName) {
     // group list's.
     if (!fileName.empty() && fileName.front() == ';')
         return FieldRule::LeadingSemicolon;
+    if (!isPlainFileName(fileName))
+        return FieldRule::NotAPlainName;
     return FieldRule::Ok;
 }
 

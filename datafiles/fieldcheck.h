@@ -19,6 +19,7 @@ enum class FieldRule {
     Semicolon,         // any ";" (a catalog group is ended by one)
     TrailingSemicolon, // a ";" at the end runs into the separator after it: "a;" + ";;" reads as "a"
     LeadingSemicolon,  // a ";" at the start runs into the separator before it
+    NotAPlainName,     // "/", "\\", ".." or a control character: not a file in the data directory
 };
 
 // The German message for a broken rule, naming the field by its label (UTF-8); "" for Ok.
@@ -35,8 +36,11 @@ public:
 FieldRule checkCatalogName(std::string_view name);
 // One catalog group: no line break, no ";".
 FieldRule checkCatalogGroup(std::string_view group);
-// The article file name: no line break, no ";;", no ";" at the start.
+// The article file name: no line break, no ";;", no ";" at the start; and a plain name of a file in
+// the data directory, since it becomes a path there: no "/", "\\", ".." or control character.
 FieldRule checkCatalogFileName(std::string_view fileName);
+// The path part of that rule alone.
+bool isPlainFileName(std::string_view fileName);
 // One field of an article (index 0 to 13 in file order): no line break, no ";;", and no ";" at the
 // end of the fields that a separator follows (all but the last).
 FieldRule checkArticleField(std::size_t index, std::string_view value);
