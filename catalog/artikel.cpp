@@ -229,8 +229,10 @@ void TForm4::loadCatalog(int i) {
         return;
     }
     try {
-        // A missing file is created holding the header line alone.
-        m_document.load(localPath(m_shop.ShopSettings.localDat, cp1252::toUtf8(entry.fileName)));
+        // The name may have come from the server: it must not lead out of the data directory. A
+        // missing file is created holding the header line alone.
+        m_document.load(
+            localPath(m_shop.ShopSettings.localDat, cp1252::toUtf8(datafiles::articleFileNameOf(entry))));
     } catch (...) {
         unloadCatalog();
         throw;
@@ -296,8 +298,7 @@ void TForm4::Button2Click() {
 void TForm4::Button3Click() {
     if (!dialogs().confirm(QStringLiteral("Den gewählten Datensatz löschen?")))
         return;
-    ArticleTable.Delete();
-    m_document.markChanged();
+    m_document.deleteCurrent();
 }
 
 void TForm4::DBGrid1DeleteKey() {
@@ -305,9 +306,8 @@ void TForm4::DBGrid1DeleteKey() {
         return;
     if (!dialogs().confirmOkCancel(QStringLiteral("Datensatz löschen?")))
         return;
-    ArticleTable.Delete();
-    // A deletion is a change like any other: without this, "&OK" would drop it without asking.
-    m_document.markChanged();
+    // A deletion is a change like any other: without the mark, "&OK" would drop it without asking.
+    m_document.deleteCurrent();
 }
 
 void TForm4::Button4Click() {

@@ -52,11 +52,13 @@ void ArticleDocument::load(const std::string& path) {
     MemTable::UpdateBlock batch(m_table);
     m_table.setActive(true);
     m_table.emptyTable();
+    m_whole.clear();
     std::array<std::string_view, kArticleFieldCount> values;
     for (const datafiles::ArticleValues& article : file.articles) {
         for (std::size_t f = 0; f < kArticleFieldCount; ++f)
             values[f] = article[f];
         m_table.AppendValues(std::span<const std::string_view>(values));
+        m_whole.keep(m_table.currentRecord(), article);
     }
     file.articles = {};
     m_table.setIndexName(indexName(0));
@@ -69,7 +71,16 @@ void ArticleDocument::unload() {
     m_header.clear();
     if (m_table.Active())
         m_table.emptyTable();
+    m_whole.clear();
     m_saved = true;
+}
+
+void ArticleDocument::deleteCurrent() {
+    const RecordId gone = m_table.currentRecord();
+    m_table.Delete();
+    // Its number may come back for a new article, which must not inherit its values.
+    m_whole.forget(gone);
+    m_saved = false;
 }
 
 void ArticleDocument::save() {
@@ -95,6 +106,7 @@ void ArticleDocument::save() {
         for (datafiles::ArticleValues& values : articles) {
             for (std::size_t f = 0; f < kArticleFieldCount; ++f)
                 values[f] = m_table.field(static_cast<int>(f)).view();
+            m_whole.restore(m_table.currentRecord(), values);
             ids.push_back(m_table.currentRecord());
             m_table.Next();
         }
@@ -115,6 +127,9 @@ void ArticleDocument::save() {
 
         // Converts the prices in `articles` as they are written.
         datafiles::saveArticleFile(m_path, m_header, articles);
+        // What the file holds now is what the next save gives back.
+        for (std::size_t n = 0; n < articles.size(); ++n)
+            m_whole.keep(ids[n], articles[n]);
 
         for (std::size_t n = 0; n < articles.size(); ++n) {
             m_table.gotoRecord(ids[n]);

@@ -48,6 +48,9 @@ public:
     void markChanged() { m_saved = false; }
     void markSaved() { m_saved = true; }
 
+    // Deletes the table's current article; a change like any other.
+    void deleteCurrent();
+
     // Writes every article in insertion order, whatever order the table shows, and stores the prices
     // back into the table as the file holds them. A value that would shift the fields of its line
     // throws EFieldFormatError before anything is written; that article is then current, so the
@@ -60,6 +63,9 @@ private:
     std::string m_path;
     std::string m_header; // the first line of the article file as read
     bool m_saved = true;
+    // Values of the file longer than their field (or holding a NUL), by record: the table holds them
+    // shortened, the file gets them back whole.
+    datafiles::WholeValues m_whole;
 };
 
 } // namespace velmo

@@ -119,4 +119,39 @@ TEST_F(ArticleDocumentTest, AFileThatCannotBeReadKeepsWhatWasLoadedAndUnloadForg
     EXPECT_EQ(readBytes(path()), kHeader + "\r\n" + line({"K-1"}) + "\r\n");
 }
 
+// The table holds at most a field's length and stops at a NUL; what the file held beyond that must
+// survive saving the catalog, while a value the owner changed is written as changed.
+TEST_F(ArticleDocumentTest, ValuesLongerThanTheirFieldSurviveASaveOfOtherArticles) {
+    const std::string full = line({"L-1", std::string("KZ\0Rest", 7), "", "", "", std::string(150, 'b'),
+                                   "1.00", "", "", std::string(600, 'd'), "", "thumbnail_0001_klein.jpg",
+                                   "bild_0001_gross_rot.jpg", std::string(3 << 20, 'u')});
+    const std::string other = line({"L-2", "", "", "", "", "Kurz"});
+    load(kHeader + "\r\n" + full + "\r\n" + other + "\r\n");
+    table.First();
+    EXPECT_EQ(current("thumb"), "thumbnail_0001_klein"); // the grid shows what the field holds
+    doc.save();
+    EXPECT_EQ(readBytes(path()), kHeader + "\r\n" + full + "\r\n" + other + "\r\n");
+
+    // Changed in the table: written as it now is; the other long values stay whole.
+    table.First();
+    table.Edit();
+    table.fieldByName("thumb").setAsString("neu.jpg");
+    table.Post();
+    doc.save();
+    std::string changed = full;
+    changed.replace(changed.find("thumbnail_0001_klein.jpg"), 24, "neu.jpg");
+    EXPECT_EQ(readBytes(path()), kHeader + "\r\n" + changed + "\r\n" + other + "\r\n");
+
+    // A deleted article's values do not come back in the article that takes its number, even where
+    // it holds what the table held of them.
+    table.First();
+    doc.deleteCurrent();
+    EXPECT_FALSE(doc.saved());
+    const std::string typed(100, 'b');
+    table.AppendValues({"L-3", "", "", "", "", typed});
+    doc.save();
+    EXPECT_EQ(readBytes(path()),
+              kHeader + "\r\n" + other + "\r\n" + line({"L-3", "", "", "", "", typed}) + "\r\n");
+}
+
 } // namespace
