@@ -126,7 +126,9 @@ TEST_F(MainWindowTest, PresentProgramDirectoryReadsMissingValuesAsEmpty) {
 }
 
 TEST_F(MainWindowTest, UnavailableStoreLeavesSettingsEmptySilently) {
-    ::setenv("VELMO_SETTINGS", (dir.path() + "/missing/dir/velmo.ini").c_str(), 1);
+    // A file where the store's folder should be: not even root can create the store.
+    writeBytes(dir.file("blocker"), "");
+    ::setenv("VELMO_SETTINGS", (dir.path() + "/blocker/velmo.ini").c_str(), 1);
     start(form);
     EXPECT_TRUE(seam.calls().empty());
     EXPECT_EQ(shop.ShopSettings.Currency, "");

@@ -131,7 +131,9 @@ TEST_F(DirectoryWindowTest, CancelStoresNothingAndTheNextShowingDiscardsTheEdits
 }
 
 TEST_F(DirectoryWindowTest, UnavailableStoreChangesNothingButCloses) {
-    ::setenv("VELMO_SETTINGS", (dir.path() + "/no/such/store.ini").c_str(), 1);
+    // A file where the store's folder should be: not even root can create the store.
+    test::writeBytes(dir.file("blocker"), "");
+    ::setenv("VELMO_SETTINGS", (dir.path() + "/blocker/store.ini").c_str(), 1);
     window.Edit1->setText("/x");
     window.Button1->click();
     EXPECT_EQ(shop.ShopSettings.localProg, "/p");
