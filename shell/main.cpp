@@ -144,9 +144,9 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::LoadSettings() {
-    std::unique_ptr<SettingsStore> store = SettingsStore::open();
-    if (!store)
-        return; // no store: the settings stay empty, silently
+    // Without a store the settings stay empty; the owner is told which store failed and why, since
+    // nothing the program does would work as expected.
+    std::unique_ptr<SettingsStore> store = SettingsStore::openOrThrow();
     TShopSettings& settings = m_shop.ShopSettings;
 
     if (store->valueExists(settingnames::Currency)) {
@@ -174,7 +174,9 @@ void TForm1::LoadSettings() {
 }
 
 void TForm1::LoadPendingLists() {
-    // A missing list file leaves its list as it is.
+    // Without a data directory there is nowhere to look; a missing list file leaves its list as it is.
+    if (m_shop.ShopSettings.localDat.isEmpty())
+        return;
     const std::string thumbs = m_shop.dataFile(datafiles::kThumbListFile);
     if (pathExists(thumbs))
         m_shop.MemoThumb = datafiles::loadPictureList(thumbs);
@@ -184,6 +186,9 @@ void TForm1::LoadPendingLists() {
 }
 
 void TForm1::SavePendingLists() {
+    // Empty lists need no file; otherwise an unset data directory is reported, not the root used.
+    if (m_shop.ShopSettings.localDat.isEmpty() && m_shop.MemoThumb.empty() && m_shop.MemoPic.empty())
+        return;
     datafiles::savePictureList(m_shop.dataFile(datafiles::kThumbListFile), m_shop.MemoThumb);
     datafiles::savePictureList(m_shop.dataFile(datafiles::kPictureListFile), m_shop.MemoPic);
 }
@@ -200,9 +205,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Beenden1Click() {
-    // Ends the message loop at once: the close step, and with it the save of the pending lists,
-    // does not run.
-    QCoreApplication::exit(0);
+    // Ends the message loop at once, without the close step; the pending lists are saved all the
+    // same, since pictures chosen in this run would otherwise never reach the server. A failed save
+    // keeps the program running, as it does for a close.
+    if (FormCloseQuery())
+        QCoreApplication::exit(0);
 }
 
 void TForm1::Verbinden1Click() {

@@ -56,7 +56,7 @@ public:
     // (a desktop without a window manager never does).
     void ensureActivated();
     void Verbinden1Click(); // connect/disconnect toggle
-    void Beenden1Click();
+    void Beenden1Click();   // saves the pending lists, then ends the message loop
     // The close step: saves the pending lists. False (and the error box shown) when it failed.
     bool FormCloseQuery();
 

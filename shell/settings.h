@@ -28,7 +28,8 @@ inline constexpr const char* docRoot = "docRoot";
 } // namespace settingnames
 
 // directory + separator + file name, as a local file path. Everything is UTF-8; a name taken
-// from a data file (Windows-1252) goes through cp1252::toUtf8 first.
+// from a data file (Windows-1252) goes through cp1252::toUtf8 first. Throws velmo::Exception, naming
+// the file, when the directory is empty (not set).
 std::string localPath(const QString& directory, const std::string& fileName);
 
 } // namespace velmo

@@ -125,14 +125,26 @@ TEST_F(MainWindowTest, PresentProgramDirectoryReadsMissingValuesAsEmpty) {
     EXPECT_FALSE(SettingsStore::open()->valueExists("localDat"));
 }
 
-TEST_F(MainWindowTest, UnavailableStoreLeavesSettingsEmptySilently) {
+TEST_F(MainWindowTest, AnUnavailableStoreIsReportedAndNoFileLandsInTheRoot) {
     // A file where the store's folder should be: not even root can create the store.
     writeBytes(dir.file("blocker"), "");
-    ::setenv("VELMO_SETTINGS", (dir.path() + "/blocker/velmo.ini").c_str(), 1);
-    start(form);
-    EXPECT_TRUE(seam.calls().empty());
+    const std::string store = dir.path() + "/blocker/velmo.ini";
+    ::setenv("VELMO_SETTINGS", store.c_str(), 1);
+    EXPECT_FALSE(guarded(seam, [&] { form.FormActivate(); }));
+    // Checked first: without the refusal below, the close would write into "/".
+    ASSERT_EQ(seam.texts("error"),
+              QStringList{QString::fromStdString("Die Einstellungen können nicht geöffnet werden (" + store +
+                                                 ": ein Teil des Pfades ist kein Verzeichnis)")});
+    EXPECT_TRUE(seam.texts("modal").isEmpty());
     EXPECT_EQ(shop.ShopSettings.Currency, "");
     EXPECT_EQ(shop.ShopSettings.localDat, "");
+
+    // Nothing pending: nothing to write, the window closes. Something pending: the owner is told.
+    EXPECT_TRUE(form.FormCloseQuery());
+    shop.MemoThumb = {"k.jpg"};
+    EXPECT_FALSE(form.FormCloseQuery());
+    EXPECT_EQ(seam.texts("error").last(),
+              "Für die Datei 'thumblst.db' ist kein Verzeichnis eingestellt (Optionen, Verzeichnisse)");
 }
 
 TEST_F(MainWindowTest, NonStringValueStopsTheLoadWithTheErrorBox) {
@@ -144,7 +156,7 @@ TEST_F(MainWindowTest, NonStringValueStopsTheLoadWithTheErrorBox) {
     EXPECT_EQ(shop.ShopSettings.localBg, "");       // never reached
 }
 
-TEST_F(MainWindowTest, PendingListsSurviveACloseButNotBeenden) {
+TEST_F(MainWindowTest, PendingListsSurviveACloseAndBeenden) {
     writeBytes(dir.settingsPath(), "[Velmo]\n\"Currency\"=\"DM\"\n\"localProg\"=\"" + dir.path() +
                                        "\"\n\"localDat\"=\"" + dir.path() + "\"\n");
     start(form);
@@ -162,10 +174,12 @@ TEST_F(MainWindowTest, PendingListsSurviveACloseButNotBeenden) {
     EXPECT_EQ(nextRun.MemoPic, (Lines{"gross1.jpg", "gross1.jpg"}));
     EXPECT_EQ(nextRun.MemoThumb, Lines{"klein\xe4.jpg"});
 
-    // "&Beenden" ends the loop without the close step: the files keep their contents.
+    // "&Beenden" saves both lists too: pictures chosen in this run still reach the server.
     nextRun.MemoPic.push_back("neu.jpg");
+    nextRun.MemoThumb.clear();
     next.Beenden1Click();
-    EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\n");
+    EXPECT_EQ(readBytes(dir.file("piclst.db")), "gross1.jpg\r\ngross1.jpg\r\nneu.jpg\r\n");
+    EXPECT_EQ(readBytes(dir.file("thumblst.db")), "");
 }
 
 TEST_F(MainWindowTest, EmptyListsGiveEmptyFiles) {
