@@ -5,6 +5,7 @@
 #include "memtable/memtable.h"
 #include "memtable/qt/boundeditors.h"
 #include "platform/cp1252.h"
+#include "platform/errors.h"
 #include "platform/qt/text.h"
 #include "shell/picturedialog.h"
 #include "shell/shop.h"
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <string>
 
 namespace velmo {
 
@@ -218,10 +221,18 @@ void TForm5::choosePicture(const QString& directory, std::size_t field, Lines& p
         return;
     // The storefront finds the picture by its bare name in its own picture directory.
     const std::string name = cp1252::fromUtf8(baseName(toUtf8(path)));
+    // A cut name in the article would name a file that the upload never sends.
+    const int width = kArticleFields[field].maxLength;
+    if (name.size() > static_cast<std::size_t>(width)) {
+        dialogs().showMessage(fromUtf8(formatMessage(
+            "Der Dateiname '%s' ist zu lang: Das Bildfeld des Artikels fasst höchstens %s Zeichen. Bitte "
+            "benennen Sie die Datei um und wählen Sie sie erneut.",
+            {cp1252::toUtf8(name), std::to_string(width)})));
+        return;
+    }
     m_table->Edit();
-    m_table->fieldByName(kArticleFields[field].name).setAsString(name); // cut to the field's length
+    m_table->fieldByName(kArticleFields[field].name).setAsString(name);
     m_table->Post();
-    // The upload sends the file by its whole name, so the list keeps it uncut.
     pending.push_back(name);
 }
 

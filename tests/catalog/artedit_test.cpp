@@ -69,22 +69,32 @@ TEST_F(ArticleEditTest, EveryFieldIsBoundToItsArticleFieldWithItsLength) {
     EXPECT_EQ(current("Warengruppe"), "Stumpen");
 }
 
-TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirWholeNamesIntoThePendingLists) {
-    const std::string name25 = "abcdefghijklmnopqrstu.jpg"; // 25 characters
+TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirNamesIntoThePendingLists) {
+    const std::string name20 = "abcdefghijklmnop.jpg"; // as long as the field
+    const std::string name21 = "abcdefghijklmnopq.jpg";
     editCurrent([&](TForm5& f) {
         seam.answerPicture("C:\\Bilder\\klein\\tasse.jpg");
         f.SpeedButton1->click();
-        seam.answerPicture(QString::fromStdString("/bilder/gross/" + name25));
+        seam.answerPicture(QString::fromStdString("/bilder/gross/" + name20));
+        f.SpeedButton2->click();
+        // Longer than the field: refused, since the article would name a file never uploaded.
+        seam.answerPicture(QString::fromStdString("/bilder/gross/" + name21));
         f.SpeedButton2->click();
         f.SpeedButton1->click(); // cancelled: nothing changes
         f.close();               // by the title bar: the choices stay
     });
-    EXPECT_EQ(seam.texts("picture"), QStringList({"/bilder/klein", "/bilder/gross", "/bilder/klein"}));
+    EXPECT_EQ(seam.texts("picture"),
+              QStringList({"/bilder/klein", "/bilder/gross", "/bilder/gross", "/bilder/klein"}));
     EXPECT_EQ(seam.lastPictureFilter, pictureNameFilters());
+    EXPECT_EQ(seam.texts("message"),
+              QStringList{QString::fromStdString(
+                  "Der Dateiname '" + name21 +
+                  "' ist zu lang: Das Bildfeld des Artikels fasst höchstens 20 Zeichen. Bitte benennen Sie "
+                  "die Datei um und wählen Sie sie erneut.")});
     EXPECT_EQ(current("thumb"), "tasse.jpg");
-    EXPECT_EQ(current("picture"), name25.substr(0, 20));
+    EXPECT_EQ(current("picture"), name20);
     EXPECT_EQ(shop.MemoThumb, Lines{"tasse.jpg"});
-    EXPECT_EQ(shop.MemoPic, Lines{name25});
+    EXPECT_EQ(shop.MemoPic, Lines{name20});
 
     // The same picture for a new article is queued again; names reach the lists as Windows-1252.
     onEdit([&](TForm5& f) {
@@ -98,7 +108,7 @@ TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirWholeNamesIntoTheP
     EXPECT_EQ(current("thumb"), "tasse.jpg");
     EXPECT_EQ(current("picture"), "B\344r.jpg");
     EXPECT_EQ(shop.MemoThumb, Lines({"tasse.jpg", "tasse.jpg"}));
-    EXPECT_EQ(shop.MemoPic, Lines({name25, "B\344r.jpg"}));
+    EXPECT_EQ(shop.MemoPic, Lines({name20, "B\344r.jpg"}));
 }
 
 TEST_F(ArticleEditTest, TheDescriptionIsStoredAsOneLineHoweverTheWindowCloses) {
