@@ -213,6 +213,8 @@ TEST_F(CatalogEditorTest, TabbingOutOfTheGroupFieldRebuildsTheLine) {
 }
 
 TEST_F(CatalogEditorTest, ValuesThatWouldBreakTheLineAreRefusedAtEntry) {
+    const char* const kNotAPlainName = "Das Feld 'Katalogdatei' muss einen Dateinamen im Datenverzeichnis "
+                                       "enthalten: ohne '/', '\\', '..' und Steuerzeichen.";
     open("Kerzen;;Stumpen;;kerzen.db\r\n");
     choose(0);
     struct Case {
@@ -230,6 +232,12 @@ TEST_F(CatalogEditorTest, ValuesThatWouldBreakTheLineAreRefusedAtEntry) {
          "Das Feld 'Katalogdatei' darf nicht mit einem Semikolon (;) beginnen."},
         {"Stumpen", "kerzen\r.db", editor.Edit1,
          "Das Feld 'Katalogdatei' darf keinen Zeilenumbruch enthalten."},
+        // The file name becomes a path in the data directory: nothing that leaves it.
+        {"Stumpen", "../kerzen.db", editor.Edit1, kNotAPlainName},
+        {"Stumpen", "sub/kerzen.db", editor.Edit1, kNotAPlainName},
+        {"Stumpen", "..\\kerzen.db", editor.Edit1, kNotAPlainName},
+        {"Stumpen", "..", editor.Edit1, kNotAPlainName},
+        {"Stumpen", "ker\tzen.db", editor.Edit1, kNotAPlainName},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
