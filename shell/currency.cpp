@@ -21,6 +21,11 @@ TForm9::TForm9(DialogSeam& dialogs, QWidget* parent) : ShopWindow(dialogs, Place
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
+void TForm9::opening() {
+    Edit1->setFocus();
+    Edit1->selectAll();
+}
+
 QString TForm9::askCurrency() {
     dialogs().showModal(*this);
     return Edit1->text();

@@ -27,6 +27,10 @@ public:
 
     // Shows the window modally and returns the field's text.
     QString askCurrency() override;
+
+protected:
+    // The preset text is selected, so that typing replaces it instead of adding to it.
+    void opening() override;
 };
 
 } // namespace velmo

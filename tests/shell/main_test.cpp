@@ -41,9 +41,10 @@ protected:
 
 TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
     const std::string cwd = currentDirectory();
-    QString preset;
+    QString preset, selected;
     seam.onModal([&](QDialog& d) {
         preset = static_cast<TForm9&>(d).Edit1->text();
+        selected = static_cast<TForm9&>(d).Edit1->selectedText(); // typing replaces it
         static_cast<TForm9&>(d).Button1->click();
         return d.result();
     });
@@ -51,6 +52,7 @@ TEST_F(MainWindowTest, FirstStartAsksCurrencyOnceAndWritesSixValues) {
 
     EXPECT_EQ(seam.texts("modal"), QStringList{"Form9"});
     EXPECT_EQ(preset, "DM");
+    EXPECT_EQ(selected, "DM");
     EXPECT_EQ(shop.ShopSettings.Currency, "DM");
     for (const QString* dirValue : {&shop.ShopSettings.localProg, &shop.ShopSettings.localDat,
                                     &shop.ShopSettings.localBg, &shop.ShopSettings.localBk})
