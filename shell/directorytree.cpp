@@ -16,7 +16,8 @@ std::vector<std::string> fillDriveBox(QComboBox& box) {
     return drives;
 }
 
-void fillDirectoryTree(QListWidget& tree, const QString& drive, const QString& directory) {
+void fillDirectoryTree(QListWidget& tree, const QString& drive, const QString& directory,
+                       HiddenFolders hidden) {
     tree.clear();
     QStringList chain;
     for (QString d = directory; d.startsWith(drive); d = QFileInfo(d).path()) {
@@ -37,8 +38,10 @@ void fillDirectoryTree(QListWidget& tree, const QString& drive, const QString& d
         const QString name = d == drive ? d : QFileInfo(d).fileName();
         current = add(d, name, depth++);
     }
-    const QStringList subdirs = QDir(directory).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                                                          QDir::Name | QDir::IgnoreCase);
+    QDir::Filters filters = QDir::Dirs | QDir::NoDotAndDotDot;
+    if (hidden == HiddenFolders::Listed)
+        filters |= QDir::Hidden;
+    const QStringList subdirs = QDir(directory).entryList(filters, QDir::Name | QDir::IgnoreCase);
     for (const QString& name : subdirs)
         add(QDir(directory).filePath(name), name, depth);
     tree.setCurrentItem(current);

@@ -156,7 +156,8 @@ void TForm10::setDirectory(const QString& dir) {
 }
 
 void TForm10::fillTree() {
-    fillDirectoryTree(*DirectoryListBox1, DriveComboBox1->currentText(), m_directory);
+    // As in a file manager, hidden folders stay out of the list.
+    fillDirectoryTree(*DirectoryListBox1, DriveComboBox1->currentText(), m_directory, HiddenFolders::LeftOut);
 }
 
 void TForm10::DirectoryListBox1Change() {

@@ -63,6 +63,22 @@ TEST_F(DirectoryWindowTest, TargetIsTheLastDirectoryFieldEntered) {
     EXPECT_EQ(window.Edit5->text(), "/htdocs/");
 }
 
+TEST_F(DirectoryWindowTest, HiddenFoldersAreLeftOutOfTheListUnlessTheyAreOnThePath) {
+    QDir(sub("a")).mkpath(".versteckt/innen");
+    auto names = [this] {
+        QStringList shown;
+        for (int i = 0; i < window.DirectoryListBox1->count(); ++i)
+            shown << window.DirectoryListBox1->item(i)->text().trimmed();
+        return shown;
+    };
+    window.setDirectory(sub("a"));
+    EXPECT_EQ(names().last(), "b");
+    EXPECT_FALSE(names().contains(".versteckt"));
+    // Entered by its path, a hidden folder is shown as the current one, with what it holds.
+    window.setDirectory(sub("a/.versteckt"));
+    EXPECT_EQ(names().mid(names().size() - 2), QStringList({".versteckt", "innen"}));
+}
+
 TEST_F(DirectoryWindowTest, KeyInTheTreeCopiesTheDirectoryCurrentBeforeIt) {
     window.setDirectory(sub("a"));
     window.Edit2->setFocus();
