@@ -1,5 +1,6 @@
 #include "sync/actions.h"
 
+#include "platform/errors.h"
 #include "platform/qt/text.h"
 #include "shell/main.h"
 #include "shell/shop.h"
@@ -13,6 +14,9 @@ namespace velmo::sync {
 
 TransferContext transferContext(Shop& shop, StatusLine& status) {
     const TShopSettings& s = shop.ShopSettings;
+    // Every transfer reads or writes data files; with no data directory they would land in "/".
+    if (s.localDat.isEmpty())
+        throw Exception("Das Datenverzeichnis ist nicht eingestellt (Optionen, Verzeichnisse)");
     DialogSeam& seam = shop.dialogs;
     return TransferContext{
         .ftp = shop.ftp,

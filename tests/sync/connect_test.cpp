@@ -2,6 +2,7 @@
 // boxes of each failed attempt, the proxy kept for the run, the main menu's connect item and the
 // progress shown during a transfer.
 
+#include "platform/errors.h"
 #include "platform/settings_store.h"
 #include "shell/currency.h"
 #include "shell/main.h"
@@ -295,6 +296,25 @@ TEST(ConnectMenu, TheMenuItemReadsTrennenWhileConnected) {
     EXPECT_FALSE(shop.ftpConnected);
     EXPECT_FALSE(shop.ftp.Connected());
     EXPECT_EQ(main.statusText(), "Disconnected");
+}
+
+TEST(TransferActions, AnUnsetDataDirectoryStopsThemBeforeAnyFileIsTouched) {
+    ScriptedDialogs seam;
+    Shop shop(seam);
+    RecordingStatus status;
+    shop.MemoPic = {"k.jpg"};
+    for (auto* action :
+         {&sync::articleDownloadAction, &sync::articleUploadAction, &sync::ordersDownloadAction}) {
+        try {
+            action(shop, status);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Das Datenverzeichnis ist nicht eingestellt (Optionen, Verzeichnisse)");
+        }
+    }
+    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_EQ(shop.MemoPic, Lines{"k.jpg"});
 }
 
 } // namespace
