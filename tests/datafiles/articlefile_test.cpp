@@ -150,44 +150,6 @@ TEST(ArticleFile, EmptyFileGetsTheStandardHeader) {
     EXPECT_EQ(loadArticleFile(path).header, "");
 }
 
-// What the table cannot hold is given back at the save, unless the owner changed that value.
-TEST(ArticleFile, WholeValuesComeBackWhereTheTableStillHoldsTheirShortForm) {
-    const std::string description(600, 'd');
-    const std::string name(150, 'n');
-    const std::string withNul("K\0rest", 6);
-    const std::string huge(1 << 20, 'u');
-    ArticleValues read = values({"A-1", withNul, "", "", "", name, "1", "", "", description, "",
-                                 "thumbnail_0001_klein.jpg", "p.jpg", huge});
-    WholeValues whole;
-    whole.keep(7, read);
-    whole.keep(8, values({"A-2", "kurz"})); // nothing to keep
-    EXPECT_FALSE(whole.empty());
-
-    ArticleValues table;
-    for (std::size_t f = 0; f < kArticleFieldCount; ++f)
-        table[f] = tableForm(read[f], kArticleFields[f].maxLength);
-    EXPECT_EQ(table[af::KatalogID], "K");
-    EXPECT_EQ(table[af::thumb], "thumbnail_0001_klein");
-
-    ArticleValues saved = table;
-    whole.restore(7, saved);
-    EXPECT_EQ(saved, read);
-
-    // A value the owner changed is written as it now is; so is everything of another article.
-    ArticleValues changed = table;
-    changed[af::Beschreibung] = "neu";
-    whole.restore(7, changed);
-    EXPECT_EQ(changed[af::Beschreibung], "neu");
-    EXPECT_EQ(changed[af::Bezeichnung], name);
-    ArticleValues other = table;
-    whole.restore(8, other);
-    EXPECT_EQ(other, table);
-    // A deleted article's number may come back for a new one.
-    whole.forget(7);
-    whole.restore(7, other);
-    EXPECT_EQ(other, table);
-}
-
 TEST(ArticleFile, FileErrorsNameThePath) {
     TempDir dir;
     const std::string path = dir.file("fehlt/kerzen.db");

@@ -312,59 +312,31 @@ TEST_F(SettingsStoreTest, NonStringValuesExistButCannotBeRead) {
     EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
 }
 
-TEST_F(SettingsStoreTest, MissingFoldersAreCreatedAndAnUnusableStoreSaysWhy) {
-    ::setenv("VELMO_SETTINGS", dir.file("neu/velmo/velmo.ini").c_str(), 1);
-    auto store = SettingsStore::open();
-    ASSERT_TRUE(store);
-    store->writeString("Currency", "EUR");
-    EXPECT_EQ(slurp(dir.file("neu/velmo/velmo.ini")), "[Velmo]\r\n\"Currency\"=\"EUR\"\r\n");
-
-    // A regular file where a folder should be stops even root.
-    spit(dir.file("blocker"), "");
-    ::setenv("VELMO_SETTINGS", dir.file("blocker/velmo.ini").c_str(), 1);
-    EXPECT_EQ(SettingsStore::open(), nullptr);
-    try {
-        SettingsStore::openOrThrow();
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), "Die Einstellungen können nicht geöffnet werden (" +
-                                             dir.file("blocker/velmo.ini") +
-                                             ": ein Teil des Pfades ist kein Verzeichnis)");
-    }
-}
-
 TEST_F(SettingsStoreTest, TheOverrideWinsElseTheMachineStoreThenTheUsersOwn) {
-    const char* names[] = {"VELMO_SETTINGS", "XDG_CONFIG_HOME", "HOME"};
     struct Case {
         const char* velmo;
         const char* xdg;
-        const char* home;
         std::vector<std::string> paths;
     } cases[] = {
-        {"/tmp/t.ini", "/x", "/h", {"/tmp/t.ini"}},
-        {nullptr, "/x", "/h", {"/etc/velmo/velmo.ini", "/x/velmo/velmo.ini"}},
-        {"", "", "/h", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
-        {nullptr, "relativ", "/h", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
+        {"/tmp/t.ini", "/x", {"/tmp/t.ini"}},
+        {"", "/x", {"/etc/velmo/velmo.ini", "/x/velmo/velmo.ini"}},
+        {"", "", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
+        {"", "relativ", {"/etc/velmo/velmo.ini", "/h/.config/velmo/velmo.ini"}},
     };
-    std::string saved[3];
-    bool had[3];
-    for (int i = 0; i < 3; ++i) {
-        const char* v = std::getenv(names[i]);
-        had[i] = v != nullptr;
-        saved[i] = v ? v : "";
-    }
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    ::setenv("HOME", "/h", 1);
     for (const Case& c : cases) {
-        const char* values[] = {c.velmo, c.xdg, c.home};
-        for (int i = 0; i < 3; ++i)
-            values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
-        EXPECT_EQ(SettingsStore::candidatePaths(), c.paths) << (c.velmo ? c.velmo : "-") << " " << c.xdg;
+        ::setenv("VELMO_SETTINGS", c.velmo, 1);
+        ::setenv("XDG_CONFIG_HOME", c.xdg, 1);
+        EXPECT_EQ(SettingsStore::candidatePaths(), c.paths) << c.velmo << " " << c.xdg;
     }
-    for (int i = 0; i < 3; ++i)
-        had[i] ? ::setenv(names[i], saved[i].c_str(), 1) : ::unsetenv(names[i]);
+    home ? ::setenv("HOME", savedHome.c_str(), 1) : ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNext) {
-    spit(dir.file("blocker"), "");
+TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNextOrSaysWhy) {
+    spit(dir.file("blocker"), ""); // a file where a folder should be stops even root
     fs::create_directory(dir.file("etc"));
     spit(dir.file("etc/velmo.ini"), "[Velmo]\n\"Currency\"=\"DM\"\n");
     ::chmod(dir.file("etc/velmo.ini").c_str(), 0444); // no write bit: refused even for root
@@ -375,11 +347,11 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNext) {
         ASSERT_TRUE(store) << first;
         EXPECT_EQ(store->path(), user);
     }
+    // The missing folders were made, private to the owner.
     struct stat st {};
     ::stat(dir.file("home/.config/velmo").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0700);
 
-    // Both unusable: the message names each with its reason.
     try {
         SettingsStore::openFirst({dir.file("etc/velmo.ini"), dir.file("blocker/x/velmo.ini")});
         ADD_FAILURE();
@@ -389,6 +361,8 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNext) {
                                              dir.file("blocker/x/velmo.ini") +
                                              ": ein Teil des Pfades ist kein Verzeichnis)");
     }
+    ::setenv("VELMO_SETTINGS", dir.file("blocker/velmo.ini").c_str(), 1);
+    EXPECT_EQ(SettingsStore::open(), nullptr);
 }
 
 TEST_F(SettingsStoreTest, TheKeyIsFoundHoweverItsSectionIsWritten) {
