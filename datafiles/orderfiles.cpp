@@ -6,13 +6,13 @@ namespace {
 
 constexpr std::string_view kSeparator = ";;";
 
-[[noreturn]] void throwShortLine(std::string_view fileName, std::size_t lineNumber, std::size_t cuts) {
+} // namespace
+
+void throwShortLine(std::string_view fileName, std::size_t lineNumber, std::size_t cuts) {
     throw EOrderLineError(
         formatMessage("Zeile %s in %s ist unvollständig: sie hat weniger als %s Trennzeichen \";;\"",
                       {std::to_string(lineNumber), fileName, std::to_string(cuts)}));
 }
-
-} // namespace
 
 std::optional<std::vector<std::string>> cutFields(std::string_view line, std::size_t k) {
     std::vector<std::string> fields;
@@ -64,12 +64,25 @@ std::optional<OrderRecord> parseOrderLine(std::string_view line) {
     return order;
 }
 
+bool viewPositionLine(std::string_view line, PositionView& out) {
+    std::string_view fields[kPositionCuts];
+    for (std::string_view& field : fields) {
+        const std::size_t at = line.find(kSeparator);
+        if (at == std::string_view::npos)
+            return false;
+        field = line.substr(0, at);
+        line.remove_prefix(at + kSeparator.size());
+    }
+    out = {fields[0], fields[2], fields[3], fields[4], fields[5]};
+    return true;
+}
+
 std::optional<Position> parsePositionLine(std::string_view line) {
-    std::optional<std::vector<std::string>> f = cutFields(line, kPositionCuts);
-    if (!f)
+    PositionView v;
+    if (!viewPositionLine(line, v))
         return std::nullopt;
-    return Position{std::move((*f)[0]), std::move((*f)[2]), std::move((*f)[3]), std::move((*f)[4]),
-                    decimalComma((*f)[5])};
+    return Position{std::string(v.BestellNr), std::string(v.menge), std::string(v.ArtikelNr),
+                    std::string(v.Bezeichnung), decimalComma(v.Preis)};
 }
 
 std::vector<OrderRecord> parseOrders(const Lines& lines, std::string_view fileName) {
