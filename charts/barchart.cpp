@@ -212,11 +212,13 @@ void BarChart::layoutView() {
     const int axisBand = fm.height() + 2 * kPad;
     // Labels longer than a quarter of the width (but at least ten characters) wrap.
     const int labelColumn =
-        m_labelWidth == 0 ? kPad : std::min(m_labelWidth, std::max(width / 4, fm.averageCharWidth() * 10)) + 2 * kPad;
+        m_labelWidth == 0
+            ? kPad
+            : std::min(m_labelWidth, std::max(width / 4, fm.averageCharWidth() * 10)) + 2 * kPad;
     const qreal plotLeft = labelColumn;
     const qreal plotWidth = std::max(width - labelColumn - kPad, 1);
-    const qreal plotTop = titleBand;                    // in the whole chart
-    const qreal plotBottom = content - axisBand;        // in the whole chart
+    const qreal plotTop = titleBand;             // in the whole chart
+    const qreal plotBottom = content - axisBand; // in the whole chart
     const qreal shownTop = std::max<qreal>(plotTop, offset);
     const qreal shownBottom = std::min<qreal>(plotBottom, offset + viewHeight);
 
@@ -240,7 +242,8 @@ void BarChart::layoutView() {
     const double axisMax = hi + markRoom * perPixel;
     const double interval = niceInterval(hi - lo);
     m_valueAxis->setTickInterval(interval);
-    m_valueAxis->setLabelFormat(interval >= 1 ? "%.0f" : QString("%.%1f").arg(int(std::ceil(-std::log10(interval)))));
+    m_valueAxis->setLabelFormat(interval >= 1 ? "%.0f"
+                                              : QString("%.%1f").arg(int(std::ceil(-std::log10(interval)))));
     m_valueAxis->setRange(axisMin, axisMax);
 
     std::vector<BarTextItem::Bar> texts;
@@ -269,12 +272,14 @@ void BarChart::layoutView() {
             const qreal dir = p.value < 0 ? -1 : 1;
             const qreal tip = (p.value < 0 ? std::min(end, zero) : std::max(end, zero)) + dir * kArrowLength;
             const int markWidth = fm.horizontalAdvance(p.mark) + 6;
-            const QRectF mark(p.value < 0 ? tip - markWidth : tip, centre - markHeight / 2.0, markWidth, markHeight);
+            const QRectF mark(p.value < 0 ? tip - markWidth : tip, centre - markHeight / 2.0, markWidth,
+                              markHeight);
             texts.push_back({QRectF(kPad, centre - share / 2, labelColumn - 2 * kPad, share), p.label,
                              QLineF(end, centre, tip, centre), mark, p.mark});
         }
     } else {
-        m_chart->setPlotArea(QRectF(plotLeft, plotTop - offset, plotWidth, std::max<qreal>(plotBottom - plotTop, 1)));
+        m_chart->setPlotArea(
+            QRectF(plotLeft, plotTop - offset, plotWidth, std::max<qreal>(plotBottom - plotTop, 1)));
         m_barAxis->setRange(-0.5, 0.5);
     }
     m_set->remove(0, m_set->count());

@@ -58,15 +58,17 @@ void TableBarSeries::refresh() {
             const std::string text = m_table->textAt(id, value);
             p.value = text.empty() ? 0.0 : german::strToFloat(text);
             if (valueField.type() == FieldType::Currency)
-                p.mark = toQString(german::formatCurr(m_markPattern, german::strToCurr(text.empty() ? "0" : text)));
+                p.mark = toQString(
+                    german::formatCurr(m_markPattern, german::strToCurr(text.empty() ? "0" : text)));
             else
                 p.mark = toQString(german::formatFloat(m_markPattern, p.value));
             m_points.push_back(std::move(p));
         }
     }
     if (!m_points.empty()) {
-        const auto [lo, hi] = std::minmax_element(m_points.begin(), m_points.end(),
-                                                  [](const BarPoint& a, const BarPoint& b) { return a.value < b.value; });
+        const auto [lo, hi] =
+            std::minmax_element(m_points.begin(), m_points.end(),
+                                [](const BarPoint& a, const BarPoint& b) { return a.value < b.value; });
         m_min = lo->value;
         m_max = hi->value;
     }
