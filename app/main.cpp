@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     // The browser creates its permissions (TForm12) and new-directory (TForm13) dialogs.
     auto* form11 = new TForm11(
         shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
-    auto* form14 = new TForm14(main);
-    auto* form15 = new TForm15(main);
+    auto* form14 = new TForm14(shop, main);
+    auto* form15 = new TForm15(shop, main);
     Q_UNUSED(form8);
 
     auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };

@@ -81,7 +81,8 @@ void ArticleChartWindow::FormActivate() {
     Gauge1->repaint();
     try {
         statistics::computeArticleTotals(
-            AllPositions, ArticleTotals, [this](std::size_t done) { Gauge1->setValue(static_cast<int>(done)); },
+            AllPositions, ArticleTotals,
+            [this](std::size_t done) { Gauge1->setValue(static_cast<int>(done)); },
             std::max<std::size_t>(positions / kProgressSteps, 1));
     } catch (...) {
         // The articles completed before the bad amount are charted; the progress bar stays.

@@ -1,10 +1,14 @@
 #include "statistics/u_preis.h"
 
+#include "statistics/articletotals.h"
+
 namespace velmo {
 
-TForm15::TForm15(QWidget* parent) : QDialog(parent) {
-    setObjectName("Form15");
-    setWindowTitle(QStringLiteral("Umsatzauswerung"));
-}
+TForm15::TForm15(Shop& shop, QWidget* parent)
+    : ArticleChartWindow(shop,
+                         {"Form15", QStringLiteral("Umsatzauswerung"), QStringLiteral("Artikelumsatz"),
+                          statistics::kPreis, "#,##0.00", true},
+                         parent),
+      DBChart2(chartView()), HorizBarSeries1(chartSeries()) {}
 
 } // namespace velmo

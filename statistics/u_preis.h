@@ -1,15 +1,18 @@
 #pragma once
 
-#include <QDialog>
+#include "statistics/chartwindow.h"
 
 namespace velmo {
 
-// The turnover chart. Its controls and handlers are not built yet; the window exists so
-// that start-up creates every window in its order.
-class TForm15 : public QDialog {
+// The turnover chart: the summed amount of every article, smallest at the bottom. The chart follows
+// every change of the totals by itself.
+class TForm15 : public ArticleChartWindow {
     Q_OBJECT
 public:
-    explicit TForm15(QWidget* parent = nullptr);
+    explicit TForm15(Shop& shop, QWidget* parent = nullptr);
+
+    charts::BarChart* DBChart2;
+    charts::TableBarSeries* HorizBarSeries1;
 };
 
 } // namespace velmo
