@@ -161,10 +161,11 @@ double measure(const char* name, ArticleChartWindow& window) {
     for (int round = 0; round < kOpenings; ++round) {
         const Opening o = openOnce(window, counter);
         opens.push_back(o.ms);
-        std::printf("%s open %d: %.0f ms, %.0f ms processor time (%d articles, scroll height %d px, %d bars in "
-                    "view)\n",
-                    name, round + 1, o.ms, o.cpu, window.chartSeries()->count(), window.chartView()->scrollHeight(),
-                    static_cast<int>(window.chartView()->barsInView()->count()));
+        std::printf(
+            "%s open %d: %.0f ms, %.0f ms processor time (%d articles, scroll height %d px, %d bars in "
+            "view)\n",
+            name, round + 1, o.ms, o.cpu, window.chartSeries()->count(), window.chartView()->scrollHeight(),
+            static_cast<int>(window.chartView()->barsInView()->count()));
     }
     // Page by page through the whole chart, each step until painted.
     QScrollBar* bar = window.chartView()->verticalScrollBar();
@@ -178,8 +179,8 @@ double measure(const char* name, ArticleChartWindow& window) {
         untilPainted(*window.chartView(), counter, before);
         worst = std::max(worst, msSince(s0));
     }
-    std::printf("%s scroll: %d pages in %.0f ms, %.2f ms per page, slowest %.2f ms\n", name, steps, msSince(t0),
-                msSince(t0) / std::max(steps, 1), worst);
+    std::printf("%s scroll: %d pages in %.0f ms, %.2f ms per page, slowest %.2f ms\n", name, steps,
+                msSince(t0), msSince(t0) / std::max(steps, 1), worst);
     std::sort(opens.begin(), opens.end());
     return opens[opens.size() / 2];
 }
@@ -209,8 +210,8 @@ int main(int argc, char** argv) {
     const double quantity = measure("quantity", quantityWindow);
     const double turnover = measure("turnover", turnoverWindow);
 
-    std::printf("memory: peak %.0f MB resident, %.0f MB more than before the windows\n", statusKb("VmHWM:") / 1024.0,
-                (statusKb("VmHWM:") - baseKb) / 1024.0);
+    std::printf("memory: peak %.0f MB resident, %.0f MB more than before the windows\n",
+                statusKb("VmHWM:") / 1024.0, (statusKb("VmHWM:") - baseKb) / 1024.0);
     std::printf("quantity: %.0f ms, turnover: %.0f ms\n", quantity, turnover);
     return silent.problems == 0 ? 0 : 1;
 }
