@@ -18,13 +18,14 @@ allowed = {
     "memtable": {"platform"},
     "memtable/qt": {"memtable", "platform", "platform/qt"},
     "report": {"platform", "platform/qt"},
+    "charts": {"memtable", "platform", "platform/qt"},
     "shell": {"platform", "platform/qt", "datafiles", "ftp"},
     "catalog/core": {"memtable", "datafiles", "platform"},
     "catalog": {"shell", "catalog/core", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
     "sync/core": {"ftp", "datafiles", "platform"},
     "sync": {"shell", "sync/core", "ftp", "ftp/qt", "datafiles", "platform", "platform/qt"},
     "orders": {"shell", "memtable", "memtable/qt", "report", "datafiles", "platform", "platform/qt"},
-    "statistics": {"shell", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
+    "statistics": {"shell", "charts", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
     "ftpbrowser": {"shell", "sync", "ftp", "datafiles", "platform", "platform/qt"},
 }
 qt_free = {"platform", "datafiles", "ftp", "ftp/tool", "memtable", "catalog/core", "sync/core"}
