@@ -70,19 +70,6 @@ bool viewPositionLine(std::string_view line, PositionView& out);
 // Throws EOrderLineError for line lineNumber (from 1) of fileName, which has fewer than cuts ";;".
 [[noreturn]] void throwShortLine(std::string_view fileName, std::size_t lineNumber, std::size_t cuts);
 
-// Calls fn(const PositionView&) for the position of each of bestellungen.db's lines, in file order,
-// without copying; lines with an empty ArtikelNr are skipped, a short line throws EOrderLineError.
-template <class F>
-void forEachPosition(const Lines& lines, F&& fn, std::string_view fileName = kPositionFile) {
-    PositionView v;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (!viewPositionLine(lines[i], v))
-            throwShortLine(fileName, i + 1, kPositionCuts);
-        if (!v.ArtikelNr.empty())
-            fn(v);
-    }
-}
-
 // Reads one kunden.db line. Throws EConvertError for a date it cannot read; no value for a line with
 // fewer than 12 separators.
 std::optional<OrderRecord> parseOrderLine(std::string_view line);
