@@ -4,7 +4,7 @@
 #include "charts/barseries.h"
 #include "datafiles/orderfiles.h"
 #include "shell/shop.h"
-#include "statistics/articletotals.h"
+#include "statistics/core/articletotals.h"
 
 #include <QHBoxLayout>
 #include <QProgressBar>

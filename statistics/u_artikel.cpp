@@ -1,6 +1,6 @@
 #include "statistics/u_artikel.h"
 
-#include "statistics/articletotals.h"
+#include "statistics/core/articletotals.h"
 
 #include <QStatusBar>
 #include <QVBoxLayout>

@@ -1,6 +1,6 @@
 #include "statistics/u_preis.h"
 
-#include "statistics/articletotals.h"
+#include "statistics/core/articletotals.h"
 
 namespace velmo {
 

@@ -25,10 +25,11 @@ allowed = {
     "sync/core": {"ftp", "datafiles", "platform"},
     "sync": {"shell", "sync/core", "ftp", "ftp/qt", "datafiles", "platform", "platform/qt"},
     "orders": {"shell", "memtable", "memtable/qt", "report", "datafiles", "platform", "platform/qt"},
-    "statistics": {"shell", "charts", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
+    "statistics/core": {"memtable", "datafiles", "platform"},
+    "statistics": {"shell", "charts", "statistics/core", "memtable", "memtable/qt", "datafiles", "platform", "platform/qt"},
     "ftpbrowser": {"shell", "sync", "ftp", "datafiles", "platform", "platform/qt"},
 }
-qt_free = {"platform", "datafiles", "ftp", "ftp/tool", "memtable", "catalog/core", "sync/core"}
+qt_free = {"platform", "datafiles", "ftp", "ftp/tool", "memtable", "catalog/core", "sync/core", "statistics/core"}
 project_dirs = {d.split("/")[0] for d in allowed} | {"app", "tests", "bench"}
 
 include_re = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]')

@@ -1,6 +1,6 @@
 // Positions of bestellungen.db added up per article, without widgets.
 #include "datafiles/orderfiles.h"
-#include "statistics/articletotals.h"
+#include "statistics/core/articletotals.h"
 
 #include <gtest/gtest.h>
 

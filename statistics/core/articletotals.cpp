@@ -1,4 +1,4 @@
-#include "statistics/articletotals.h"
+#include "statistics/core/articletotals.h"
 
 #include "datafiles/orderfiles.h"
 #include "memtable/collation.h"
