@@ -123,8 +123,11 @@ void loadAllPositions(MemTable& allPositions, Lines lines) {
     // Second pass: every position to its article's part of the buffer. The writes go to as many
     // places as there are articles, few enough to stay in the cache.
     std::unique_ptr<char[]> packed(new char[std::max<std::size_t>(total, 1)]);
+    constexpr std::size_t kAhead = 16; // the write of a later position is announced to the cache
     const std::size_t end = badQuantity.value_or(lines.size());
     for (std::size_t i = 0; i < end; ++i) {
+        if (i + kAhead < end && articleOfLine[i + kAhead] != ~std::uint32_t{0})
+            __builtin_prefetch(packed.get() + writeAt[articleOfLine[i + kAhead]], 1);
         if (articleOfLine[i] == ~std::uint32_t{0})
             continue;
         datafiles::PositionView p;
