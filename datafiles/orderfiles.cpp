@@ -124,9 +124,13 @@ std::string orderLine(const OrderRecord& order) {
 }
 
 Lines loadOrderFile(const std::string& path) {
+    return splitLines(loadOrderFileBytes(path));
+}
+
+std::string loadOrderFileBytes(const std::string& path) {
     if (!pathExists(path))
         writeFileBytes(path, {});
-    return readLines(path);
+    return readFileBytes(path);
 }
 
 void saveOrders(const std::string& path, const std::vector<OrderRecord>& orders) {

@@ -97,6 +97,8 @@ std::string orderLine(const OrderRecord& order);
 // Reads a local order file whole. A missing file is first created empty, so it reads as no lines.
 // Throws EFOpenError / EFCreateError.
 Lines loadOrderFile(const std::string& path);
+// The same as one block of bytes, for readers of many lines (splitLineViews).
+std::string loadOrderFileBytes(const std::string& path);
 // Replaces kunden.db atomically with one line per order, in the order given.
 void saveOrders(const std::string& path, const std::vector<OrderRecord>& orders);
 

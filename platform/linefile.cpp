@@ -12,21 +12,35 @@
 
 namespace velmo {
 
-Lines splitLines(std::string_view bytes) {
-    Lines lines;
+namespace {
+
+template <class F> void forEachLine(std::string_view bytes, F&& take) {
     std::size_t start = 0;
     const std::size_t n = bytes.size();
     for (std::size_t i = 0; i < n; ++i) {
         char c = bytes[i];
         if (c == '\r' || c == '\n') {
-            lines.emplace_back(bytes.substr(start, i - start));
+            take(bytes.substr(start, i - start));
             if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
                 ++i;
             start = i + 1;
         }
     }
     if (start < n)
-        lines.emplace_back(bytes.substr(start));
+        take(bytes.substr(start));
+}
+
+} // namespace
+
+Lines splitLines(std::string_view bytes) {
+    Lines lines;
+    forEachLine(bytes, [&](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
+std::vector<std::string_view> splitLineViews(std::string_view bytes) {
+    std::vector<std::string_view> lines;
+    forEachLine(bytes, [&](std::string_view line) { lines.push_back(line); });
     return lines;
 }
 

@@ -16,6 +16,8 @@ using Lines = std::vector<std::string>;
 // Splits at CR LF, a lone CR or a lone LF. A last line without a break is still a line; an empty
 // text has no lines.
 Lines splitLines(std::string_view bytes);
+// The same lines as views into bytes, for readers of large files that keep only a part of each.
+std::vector<std::string_view> splitLineViews(std::string_view bytes);
 
 // Every line followed by CR LF, the last one included.
 std::string joinLines(const Lines& lines);

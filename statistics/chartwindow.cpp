@@ -71,8 +71,8 @@ void ArticleChartWindow::Button1Click() {
 }
 
 void ArticleChartWindow::FormActivate() {
-    Lines lines = datafiles::loadOrderFile(m_shop.dataFile(datafiles::kPositionFile));
-    statistics::loadAllPositions(AllPositions, std::move(lines));
+    statistics::loadAllPositions(AllPositions,
+                                 datafiles::loadOrderFileBytes(m_shop.dataFile(datafiles::kPositionFile)));
 
     const std::size_t positions = static_cast<std::size_t>(AllPositions.RecordCount());
     Gauge1->setMaximum(static_cast<int>(std::min<std::size_t>(positions, INT_MAX)));

@@ -67,8 +67,9 @@ void appendPosition(MemTable& table, const datafiles::PositionView& p, std::stri
 
 } // namespace
 
-void loadAllPositions(MemTable& allPositions, Lines lines) {
+void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     allPositions.emptyTable();
+    std::vector<std::string_view> lines = splitLineViews(fileBytes);
     const auto numberSize = static_cast<std::size_t>(allPositions.fieldByName(kArtikelNr).size());
 
     // The positions go into the table grouped by article number, in the order of the ArtikelNr
@@ -140,11 +141,12 @@ void loadAllPositions(MemTable& allPositions, Lines lines) {
         out = pack(out, p.Preis);
         writeAt[articleOfLine[i]] = static_cast<std::size_t>(out - packed.get());
     }
-    std::string badLine = badQuantity ? lines[*badQuantity] : std::string();
+    std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
     articleOf = {};
     numbers = {};
     articleOfLine = {};
     lines = {};
+    fileBytes = {};
 
     std::string preis;
     for (const char* in = packed.get(); in < packed.get() + total;) {

@@ -28,12 +28,12 @@ void defineAllPositions(MemTable& table);
 // Opens the table.
 void defineArticleTotals(MemTable& table, const std::string& chartKey);
 
-// Empties allPositions and fills it with the positions of bestellungen.db's lines (taken over, to
+// Empties allPositions and fills it with the positions of bestellungen.db (its bytes taken over, to
 // free them early) (the amounts with
 // their first "." made a ","), then makes its ArtikelNr index current on the first record. A
 // quantity that is not a number throws EConvertError and leaves the positions before it; a line
 // with fewer than six separators throws EOrderLineError.
-void loadAllPositions(MemTable& allPositions, Lines lines);
+void loadAllPositions(MemTable& allPositions, std::string fileBytes);
 
 // Called with the number of positions taken so far; every progressStep positions and at the end.
 using Progress = std::function<void(std::size_t done)>;

@@ -39,7 +39,7 @@ protected:
     }
 
     void compute(const Lines& lines) {
-        loadAllPositions(positions, lines);
+        loadAllPositions(positions, joinLines(lines));
         computeArticleTotals(positions, totals);
     }
 
@@ -138,7 +138,7 @@ TEST_F(TotalsTest, AllPositionsHoldsEveryPosition) {
             line(std::to_string(i), std::to_string(i % 5), nr, "Text " + nr, std::to_string(i) + ".25"));
         want.emplace_back(std::to_string(i), nr, std::to_string(i) + ",25");
     }
-    loadAllPositions(positions, lines);
+    loadAllPositions(positions, joinLines(lines));
     EXPECT_EQ(positions.IndexName(), kArtikelNr);
     std::vector<std::tuple<std::string, std::string, std::string>> got;
     std::vector<std::string> walked;
@@ -159,8 +159,9 @@ TEST_F(TotalsTest, FailuresStopTheWork) {
     // A quantity with a decimal point is no number: reading stops there, before any totals.
     compute({line("1", "1", "A", "Tasse", "1")});
     try {
-        loadAllPositions(positions, {line("1", "2", "B", "Kanne", "1"), line("2", "2.5", "A", "Tasse", "1"),
-                                     line("3", "x", "A", "Tasse", "1")});
+        loadAllPositions(positions,
+                         joinLines({line("1", "2", "B", "Kanne", "1"), line("2", "2.5", "A", "Tasse", "1"),
+                                    line("3", "x", "A", "Tasse", "1")}));
         FAIL() << "no error";
     } catch (const EConvertError& e) {
         EXPECT_STREQ(e.what(), "'2.5' ist kein gültiger Fließkommawert für Feld 'menge'");
@@ -170,8 +171,9 @@ TEST_F(TotalsTest, FailuresStopTheWork) {
     // A bad amount stops the totals: articles before it are complete, the bad article is not there.
     for (const std::string bad : {"", "1.234.5", "zwei"}) {
         SCOPED_TRACE(bad);
-        loadAllPositions(positions, {line("1", "1", "A", "Tasse", "1"), line("2", "1", "B", "Kanne", "2"),
-                                     line("3", "1", "B", "Kanne", bad), line("4", "1", "C", "Dose", "1")});
+        loadAllPositions(positions,
+                         joinLines({line("1", "1", "A", "Tasse", "1"), line("2", "1", "B", "Kanne", "2"),
+                                    line("3", "1", "B", "Kanne", bad), line("4", "1", "C", "Dose", "1")}));
         try {
             computeArticleTotals(positions, totals);
             FAIL() << "no error";
@@ -183,7 +185,7 @@ TEST_F(TotalsTest, FailuresStopTheWork) {
 
     // A line cut short is reported with its number.
     try {
-        loadAllPositions(positions, {line("1", "1", "A", "Tasse", "1"), "2;;x;;1;;A;;Tasse"});
+        loadAllPositions(positions, joinLines({line("1", "1", "A", "Tasse", "1"), "2;;x;;1;;A;;Tasse"}));
         FAIL() << "no error";
     } catch (const datafiles::EOrderLineError& e) {
         EXPECT_NE(std::string(e.what()).find("Zeile 2 in bestellungen.db"), std::string::npos) << e.what();
@@ -194,7 +196,7 @@ TEST_F(TotalsTest, ProgressInSteps) {
     Lines lines;
     for (int i = 0; i < 7; ++i)
         lines.push_back(line("1", "1", "A" + std::to_string(i % 2), "T", "1"));
-    loadAllPositions(positions, lines);
+    loadAllPositions(positions, joinLines(lines));
     std::vector<std::size_t> calls;
     computeArticleTotals(
         positions, totals, [&](std::size_t done) { calls.push_back(done); }, 3);
