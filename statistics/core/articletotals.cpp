@@ -76,7 +76,7 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     // index, and in file order within an article. The index then finds each article's run in one
     // stretch of memory, which its sort and the walk of the totals read several times faster than
     // records scattered over the whole table. The table holds what a load in file order gives, and
-    // its index the same order.
+    // its index walks it in the same order (among equal numbers the later line first).
     //
     // First pass: cut the lines, number the articles as the table will store their numbers, and
     // count the bytes of each article's positions.
