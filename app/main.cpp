@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
     // transfer waits for the server.
     installQtEventPump();
     Shop shop(*seam);
+    // What the order window and the invoice share for the whole run.
+    OrderValues orderValues;
     // Asked for before the main window has settled, so it has no owner.
     TForm9 currency(shop.dialogs);
 
@@ -54,8 +56,8 @@ int main(int argc, char** argv) {
     auto* form5 = new TForm5(shop, main);
     auto* form4 = new TForm4(shop, *form5, main);
     auto* form6 = new TForm6(shop, *main, main);
-    auto* form7 = new TForm7(main);
-    auto* form8 = new TForm8(main);
+    auto* form8 = new TForm8(shop, orderValues, main);
+    auto* form7 = new TForm7(shop, orderValues, *form8, main);
     auto* aboutBox = new TAboutBox(shop.dialogs, main);
     auto* form10 = new TForm10(shop, main);
     // The browser creates its permissions (TForm12) and new-directory (TForm13) dialogs.
@@ -63,7 +65,6 @@ int main(int argc, char** argv) {
         shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
     auto* form14 = new TForm14(shop, main);
     auto* form15 = new TForm15(shop, main);
-    Q_UNUSED(form8);
 
     auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;

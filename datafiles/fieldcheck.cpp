@@ -1,6 +1,7 @@
 #include "datafiles/fieldcheck.h"
 
 #include "datafiles/articlefile.h"
+#include "datafiles/orderfiles.h"
 
 #include <algorithm>
 
@@ -95,6 +96,16 @@ FieldRule checkArticleField(std::size_t index, std::string_view value) {
     if (hasSeparator(value))
         return FieldRule::DoubleSemicolon;
     if (index + 1 < kArticleFieldCount && !value.empty() && value.back() == ';')
+        return FieldRule::TrailingSemicolon;
+    return FieldRule::Ok;
+}
+
+FieldRule checkOrderField(std::size_t index, std::string_view value) {
+    if (hasLineBreak(value))
+        return FieldRule::LineBreak;
+    if (hasSeparator(value))
+        return FieldRule::DoubleSemicolon;
+    if (index < kOrderCuts && !value.empty() && value.back() == ';')
         return FieldRule::TrailingSemicolon;
     return FieldRule::Ok;
 }

@@ -45,4 +45,8 @@ bool isPlainFileName(std::string_view fileName);
 // end of the fields that a separator follows (all but the last).
 FieldRule checkArticleField(std::size_t index, std::string_view value);
 
+// One field of a kunden.db line (index 0 to 12 in file order): no line break, no ";;", and no ";" at
+// the end of the fields that a separator follows (all but the last).
+FieldRule checkOrderField(std::size_t index, std::string_view value);
+
 } // namespace velmo::datafiles

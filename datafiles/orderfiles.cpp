@@ -6,6 +6,11 @@ namespace {
 
 constexpr std::string_view kSeparator = ";;";
 
+// The order number a position line belongs to.
+std::string_view orderKey(std::string_view line) {
+    return line.substr(0, line.find(kSeparator));
+}
+
 } // namespace
 
 void throwShortLine(std::string_view fileName, std::size_t lineNumber, std::size_t cuts) {
@@ -51,16 +56,28 @@ std::array<const std::string*, 12> textFields(const OrderRecord& o) {
             &o.Tel,       &o.Fax,  &o.mail,  &o.Paytype, &o.Versand, &o.status};
 }
 
-std::optional<OrderRecord> parseOrderLine(std::string_view line) {
+std::optional<std::vector<std::string>> orderFields(std::string_view line) {
     std::optional<std::vector<std::string>> fields = cutFields(line, kOrderCuts);
     if (!fields)
         return std::nullopt;
+    std::string& date = (*fields)[0];
+    if (const std::size_t dash = date.find('-'); dash != std::string::npos)
+        date.resize(dash);
+    std::string& shipping = (*fields)[11];
+    if (const std::size_t dot = shipping.find('.'); dot != std::string::npos)
+        shipping[dot] = ',';
+    return fields;
+}
+
+std::optional<OrderRecord> parseOrderLine(std::string_view line) {
+    std::optional<std::vector<std::string>> fields = orderFields(line);
+    if (!fields)
+        return std::nullopt;
     OrderRecord order;
-    order.Datum = orderDate((*fields)[0]);
+    order.Datum = german::strToDateTime((*fields)[0]);
     std::array<std::string*, 12> text = textFields(order);
     for (std::size_t i = 0; i < text.size(); ++i)
         *text[i] = std::move((*fields)[i + 1]);
-    order.Versand = decimalComma(order.Versand);
     return order;
 }
 
@@ -103,11 +120,35 @@ std::vector<Position> parsePositions(const Lines& lines, std::optional<std::stri
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         // Lines of other orders are passed over without cutting them up.
-        if (bestellNr && std::string_view(line).substr(0, line.find(kSeparator)) != *bestellNr)
+        if (bestellNr && orderKey(line) != *bestellNr)
             continue;
         std::optional<Position> p = parsePositionLine(line);
         if (!p)
             throwShortLine(fileName, i + 1, kPositionCuts);
+        if (isPosition(*p))
+            positions.push_back(std::move(*p));
+    }
+    return positions;
+}
+
+PositionIndex::PositionIndex(const Lines& lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        m_lines[orderKey(lines[i])].push_back(static_cast<std::uint32_t>(i));
+}
+
+const std::vector<std::uint32_t>& PositionIndex::linesOf(std::string_view bestellNr) const {
+    static const std::vector<std::uint32_t> kNone;
+    const auto it = m_lines.find(bestellNr);
+    return it == m_lines.end() ? kNone : it->second;
+}
+
+std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index, std::string_view bestellNr,
+                                       std::string_view fileName) {
+    std::vector<Position> positions;
+    for (const std::uint32_t n : index.linesOf(bestellNr)) {
+        std::optional<Position> p = parsePositionLine(lines[n]);
+        if (!p)
+            throwShortLine(fileName, n + 1, kPositionCuts);
         if (isPosition(*p))
             positions.push_back(std::move(*p));
     }

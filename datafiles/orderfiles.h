@@ -6,9 +6,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The order files. The storefront writes one line per order to kunden.db (the order header) and one
@@ -80,6 +82,10 @@ inline bool isPosition(const Position& p) {
     return !p.ArtikelNr.empty();
 }
 
+// The 13 texts of a kunden.db line as a table takes them: the date cut before its first "-" (still
+// text), Versand with the decimal comma. No value for a line with fewer than 12 separators.
+std::optional<std::vector<std::string>> orderFields(std::string_view line);
+
 // Every order of kunden.db's lines, in file order. A short line (empty lines included) throws
 // EOrderLineError naming fileName and its line number, so that a caller never rewrites the file
 // without the orders behind it.
@@ -89,6 +95,25 @@ std::vector<OrderRecord> parseOrders(const Lines& lines, std::string_view fileNa
 // EOrderLineError as above.
 std::vector<Position> parsePositions(const Lines& lines, std::optional<std::string_view> bestellNr = {},
                                      std::string_view fileName = kPositionFile);
+
+// The line numbers (from 0) of bestellungen.db's lines by order number (the text before the first
+// ";;"), each order's in file order. Built once over the lines, it serves every look-up of one order's
+// positions until the lines change; it refers to the lines' bytes, so they must outlive it unchanged.
+class PositionIndex {
+public:
+    PositionIndex() = default;
+    explicit PositionIndex(const Lines& lines);
+    // Empty for an order without lines.
+    const std::vector<std::uint32_t>& linesOf(std::string_view bestellNr) const;
+    std::size_t orderCount() const { return m_lines.size(); }
+
+private:
+    std::unordered_map<std::string_view, std::vector<std::uint32_t>> m_lines;
+};
+
+// The positions of one order, as parsePositions(lines, bestellNr) reads them, through the index.
+std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index, std::string_view bestellNr,
+                                       std::string_view fileName = kPositionFile);
 
 // The kunden.db line of an order: 13 fields joined by ";;", the date in the standard date-time form
 // (empty when there is none).

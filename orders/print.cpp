@@ -1,10 +1,219 @@
 #include "orders/print.h"
 
+#include "platform/qt/text.h"
+#include "platform/settings_store.h"
+#include "report/painter.h"
+#include "report/preview.h"
+#include "shell/dialogs.h"
+#include "shell/shop.h"
+
 namespace velmo {
 
-TForm8::TForm8(QWidget* parent) : QDialog(parent) {
+namespace {
+
+using report::Align;
+using report::Band;
+using report::BandKind;
+using report::Element;
+
+// Elements whose texts are set before every run.
+constexpr const char* kPriceTitle = "PriceTitle";
+constexpr const char* kShippingCurrency = "ShippingCurrency";
+constexpr const char* kGoodsValue = "GoodsValue";
+constexpr const char* kTotal = "Total";
+constexpr const char* kTotalCurrency = "TotalCurrency";
+constexpr const char* kShopLine = "ShopLine";
+
+report::Font arial(double points, bool bold = false, bool italic = false) {
+    return {QStringLiteral("Arial"), points, bold, italic};
+}
+
+Element text(double left, double top, const char* content, report::Font font = arial(10)) {
+    Element e;
+    e.kind = Element::Kind::Text;
+    e.left = left;
+    e.top = top;
+    e.text = QString::fromUtf8(content);
+    e.font = font;
+    return e;
+}
+
+Element field(double left, double top, const char* name, const report::DataSource* source,
+              report::Font font = arial(10)) {
+    Element e;
+    e.kind = Element::Kind::Field;
+    e.left = left;
+    e.top = top;
+    e.field = QString::fromLatin1(name);
+    e.source = source;
+    e.font = font;
+    return e;
+}
+
+Element named(Element e, const char* name) {
+    e.name = name;
+    return e;
+}
+
+// Right-aligned at a right edge, sized to the text.
+Element rightAt(Element e, double rightEdge) {
+    e.left = rightEdge;
+    e.align = Align::Right;
+    return e;
+}
+
+// A fixed box from left to right.
+Element box(Element e, double right, Align align) {
+    e.width = right - e.left;
+    e.autoSize = false;
+    e.align = align;
+    return e;
+}
+
+} // namespace
+
+TForm8::TForm8(Shop& shop, OrderValues& values, QWidget* parent)
+    : QDialog(parent), m_shop(shop), m_values(values) {
     setObjectName("Form8");
     setWindowTitle(QStringLiteral("Rechnung"));
+    buildLayout();
+}
+
+TForm8::~TForm8() = default;
+
+void TForm8::buildLayout() {
+    report::Report& r = QuickRep1;
+    // Stored in tenths of a millimetre as 300 (bottom), 2970 (length), 300 (left), 2100 (width),
+    // 300 (right), 300 (top), 0 (column gap).
+    r.page = {210.0, 297.0, 30.0, 30.0, 30.0, 30.0};
+    r.baseFont = arial(10);
+    r.data = &m_positions;
+
+    Band title{BandKind::Title, 97.4, false, false, {}};
+    title.elements = {
+        field(2.1, 27.5, "Name", &m_order),
+        field(2.1, 33.9, "Firma", &m_order),
+        field(2.1, 40.2, "Strasse", &m_order),
+        field(2.1, 46.6, "PLZOrt", &m_order, arial(10, true)),
+        [] {
+            Element date;
+            date.kind = Element::Kind::Date;
+            date.left = 2.1;
+            date.top = 67.7;
+            date.font = arial(10);
+            return date;
+        }(),
+        text(40.2, 67.5, "Ihre Bestellung:"),
+        field(67.7, 67.5, "BestellNr", &m_order, arial(10, true)),
+        text(2.1, 83.3, "RECHNUNG", arial(12, true, true)),
+    };
+    r.setBand(std::move(title));
+
+    Band header{BandKind::ColumnHeader, 6.35, false, true, {}};
+    header.elements = {
+        text(2.1, 0.3, "Artikel-Nr."),
+        text(21.2, 0.3, "Menge"),
+        text(36.0, 0.3, "Bezeichnung"),
+        named(box(text(105.3, 0.3, "Preis (DM)"), 127.0, Align::Right), kPriceTitle),
+    };
+    r.setBand(std::move(header));
+
+    Band detail{BandKind::Detail, 6.35, false, false, {}};
+    Element description = box(field(36.0, 1.9, "Bezeichnung", nullptr, arial(8)), 101.3, Align::Left);
+    description.wordWrap = true;
+    // To the band's bottom edge: the band does not grow, and what does not fit is left out.
+    description.height = 6.35 - 1.9;
+    detail.elements = {
+        field(2.1, 1.9, "ArtikelNr", nullptr),
+        rightAt(field(0, 1.9, "menge", nullptr), 31.8),
+        description,
+        box(field(105.3, 1.9, "Preis", nullptr), 127.0, Align::Right),
+    };
+    r.setBand(std::move(detail));
+
+    Band summary{BandKind::Summary, 25.4, true, true, {}};
+    summary.elements = {
+        text(4.2, 5.0, "Versandpauschale:"),
+        rightAt(field(0, 5.0, "Versand", &m_order), 61.6),
+        named(text(63.0, 5.0, "DM"), kShippingCurrency),
+        text(16.4, 11.4, "Warenwert:"),
+        named(rightAt(text(0, 11.4, "0,00 DM"), 68.0), kGoodsValue),
+        text(3.4, 17.7, "Rechnungsbetrag:", arial(10, true)),
+        named(rightAt(text(0, 17.7, "0,00", arial(10, true)), 61.6), kTotal),
+        named(text(63.0, 17.7, "DM", arial(10, true)), kTotalCurrency),
+    };
+    r.setBand(std::move(summary));
+
+    Band footer{BandKind::PageFooter, 18.8, false, false, {}};
+    footer.elements = {
+        text(5.0, 8.2, "Lieferung erfolgte gegen: "),
+        field(45.2, 8.2, "Paytype", &m_order),
+        named(text(136.3, 12.4, "Velmo-Shop -  ", arial(5)), kShopLine),
+    };
+    r.setBand(std::move(footer));
+
+    r.beforeRun = [this](report::Report&) { QuickRep1BeforePrint(); };
+    r.afterPrint = [this] { QuickRep1AfterPrint(); };
+}
+
+QString TForm8::shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost) {
+    if (!shopUrlSetting.empty())
+        return fromUtf8(shopUrlSetting);
+    if (ftpHost.empty())
+        return {};
+    QString host = fromUtf8(ftpHost);
+    if (host.startsWith(QLatin1String("ftp."), Qt::CaseInsensitive))
+        host = QStringLiteral("www.") + host.mid(4);
+    return host;
+}
+
+void TForm8::QuickRep1BeforePrint() {
+    const QString currency = m_shop.ShopSettings.Currency;
+    QuickRep1.element(kPriceTitle)->text = QStringLiteral("Preis (") + currency + QLatin1Char(')');
+    QuickRep1.element(kShippingCurrency)->text = currency;
+    QuickRep1.element(kGoodsValue)->text = m_goodsValueText ? m_goodsValueText() : QString();
+    QuickRep1.element(kTotal)->text = toQString(m_values.InvoiceTotalText);
+    QuickRep1.element(kTotalCurrency)->text = currency;
+
+    std::string url, host;
+    if (std::unique_ptr<SettingsStore> store = SettingsStore::open()) {
+        url = store->readString("shopUrl");
+        host = store->readString("Host");
+    }
+    QuickRep1.element(kShopLine)->text = QStringLiteral("Velmo-Shop -  ") + shopAddress(url, host);
+}
+
+void TForm8::QuickRep1AfterPrint() {
+    m_values.PrintedMarkPending = true;
+}
+
+void TForm8::bind(const InvoiceSources& sources) {
+    m_order.setTable(&sources.OrderTable);
+    m_positions.setTable(&sources.PositionTable);
+    m_goodsValueText = sources.goodsValueText;
+}
+
+bool TForm8::renderTo(const InvoiceSources& sources, QPagedPaintDevice& device) {
+    bind(sources);
+    return report::renderReport(QuickRep1, device);
+}
+
+void TForm8::Preview(const InvoiceSources& sources, QWidget* opener, const std::function<void()>& previewActivated) {
+    bind(sources);
+    DialogSeam& seam = m_shop.dialogs;
+    report::PrintSeam printSeam{
+        [&seam](QWidget* parent, QPrinter& printer) { return seam.choosePrinter(parent, printer); },
+        [&seam](const QString& message) { seam.showError(errorBoxText(message)); },
+    };
+    report::PreviewWindow window(QuickRep1, std::move(printSeam), opener ? opener : this);
+    if (previewActivated)
+        connect(&window, &report::PreviewWindow::activated, this, previewActivated);
+    m_preview = &window;
+    struct Reset {
+        report::PreviewWindow*& p;
+        ~Reset() { p = nullptr; }
+    } reset{m_preview};
+    window.run();
 }
 
 } // namespace velmo

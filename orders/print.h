@@ -1,15 +1,62 @@
 #pragma once
 
+#include "orders/ordervalues.h"
+#include "orders/tablesource.h"
+#include "report/report.h"
+
 #include <QDialog>
+
+#include <memory>
+
+class QPagedPaintDevice;
 
 namespace velmo {
 
-// The invoice layout (never shown itself). Its controls and handlers are not built yet; the window exists so
-// that start-up creates every window in its order.
-class TForm8 : public QDialog {
+class Shop;
+
+namespace report {
+class PreviewWindow;
+}
+
+// The invoice: a one-order report on A4 paper (address block, order number and date, one line per
+// position, goods value, shipping, total and payment method), previewed and printed through the
+// report engine. The window itself is never shown; it holds the layout.
+class TForm8 : public QDialog, public InvoicePrinting {
     Q_OBJECT
 public:
-    explicit TForm8(QWidget* parent = nullptr);
+    TForm8(Shop& shop, OrderValues& values, QWidget* parent = nullptr);
+    ~TForm8() override;
+
+    report::Report QuickRep1;
+
+    void Preview(const InvoiceSources& sources, QWidget* opener,
+                 const std::function<void()>& previewActivated) override;
+    // The open preview, null when none is open.
+    report::PreviewWindow* preview() const { return m_preview; }
+
+    // One run onto a device (a PDF writer, a printer) without the preview. True when it completed;
+    // no after-print step.
+    bool renderTo(const InvoiceSources& sources, QPagedPaintDevice& device);
+
+    // Sets the computed texts; runs before every run.
+    void QuickRep1BeforePrint();
+    // A print on the printer has completed.
+    void QuickRep1AfterPrint();
+
+    // The shop's web address for the footer: the setting "shopUrl", or where it is not set, the web
+    // name of the FTP host ("ftp.example.de" gives "www.example.de").
+    static QString shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost);
+
+private:
+    void buildLayout();
+    void bind(const InvoiceSources& sources);
+
+    Shop& m_shop;
+    OrderValues& m_values;
+    MemTableSource m_order;
+    MemTableSource m_positions;
+    std::function<QString()> m_goodsValueText;
+    report::PreviewWindow* m_preview = nullptr;
 };
 
 } // namespace velmo

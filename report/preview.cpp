@@ -1,0 +1,184 @@
+#include "report/preview.h"
+
+#include "report/painter.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace velmo::report {
+
+namespace {
+
+constexpr double kZoomStep = 1.25;
+
+} // namespace
+
+PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
+    : QWidget(opener, Qt::Window), m_report(report), m_seam(std::move(seam)),
+      m_previewPrinter(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+    setObjectName("Vorschau");
+    setWindowTitle(QStringLiteral("Vorschau"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    preparePage(m_report, *m_previewPrinter);
+    m_view = new QPrintPreviewWidget(m_previewPrinter.get(), this);
+    m_view->setViewMode(QPrintPreviewWidget::SinglePageView);
+    connect(m_view, &QPrintPreviewWidget::paintRequested, this, [this](QPrinter* p) { paint(p); });
+    connect(m_view, &QPrintPreviewWidget::previewChanged, this, [this] { updatePageLabel(); });
+
+    auto* bar = new QToolBar(this);
+    auto add = [&](const QString& text, const QKeySequence& key, auto slot) {
+        QAction* a = bar->addAction(text);
+        if (!key.isEmpty()) {
+            a->setShortcut(key);
+            a->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    add(QStringLiteral("Drucken…"), QKeySequence(Qt::CTRL | Qt::Key_P), [this] { print(); });
+    bar->addSeparator();
+    add(QStringLiteral("|<"), QKeySequence(Qt::Key_Home), [this] { setCurrentPage(1); });
+    add(QStringLiteral("<"), QKeySequence(Qt::Key_PageUp), [this] { setCurrentPage(currentPage() - 1); });
+    m_pageLabel = new QLabel(this);
+    m_pageLabel->setContentsMargins(6, 0, 6, 0);
+    bar->addWidget(m_pageLabel);
+    add(QStringLiteral(">"), QKeySequence(Qt::Key_PageDown), [this] { setCurrentPage(currentPage() + 1); });
+    add(QStringLiteral(">|"), QKeySequence(Qt::Key_End), [this] { setCurrentPage(pageCount()); });
+    bar->addSeparator();
+    add(QStringLiteral("Vergrößern"), QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { zoomIn(); });
+    add(QStringLiteral("Verkleinern"), QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { zoomOut(); });
+    add(QStringLiteral("Seitenbreite"), QKeySequence(), [this] { fitToWidth(); });
+    add(QStringLiteral("Ganze Seite"), QKeySequence(), [this] { fitInView(); });
+    bar->addSeparator();
+    add(QStringLiteral("Schließen"), QKeySequence(Qt::Key_Escape), [this] { close(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar);
+    layout->addWidget(m_view, 1);
+    resize(720, 860);
+}
+
+PreviewWindow::~PreviewWindow() {
+    if (m_quit)
+        m_quit();
+}
+
+void PreviewWindow::report(const std::exception& e) {
+    if (m_seam.showError)
+        m_seam.showError(QString::fromUtf8(e.what()));
+}
+
+void PreviewWindow::paint(QPrinter* printer) {
+    // Called by the preview widget inside Qt's event handling: nothing may escape.
+    try {
+        renderReport(m_report, *printer);
+    } catch (const std::exception& e) {
+        report(e);
+    }
+}
+
+void PreviewWindow::run() {
+    if (m_running)
+        return;
+    m_running = true;
+    refresh();
+    show();
+    raise();
+    activateWindow();
+    QEventLoop loop;
+    m_quit = [&loop] { loop.quit(); };
+    if (isVisible())
+        loop.exec();
+    m_quit = nullptr;
+    m_running = false;
+}
+
+bool PreviewWindow::print() {
+    try {
+        QPrinter printer(QPrinter::HighResolution);
+        preparePage(m_report, printer);
+        printer.setDocName(windowTitle());
+        if (!m_seam.choosePrinter || !m_seam.choosePrinter(this, printer))
+            return false;
+        if (!renderReport(m_report, printer)) {
+            if (m_seam.showError)
+                m_seam.showError(QStringLiteral("Der Bericht konnte nicht gedruckt werden."));
+            return false;
+        }
+        if (m_report.afterPrint)
+            m_report.afterPrint();
+        return true;
+    } catch (const std::exception& e) {
+        report(e);
+        return false;
+    }
+}
+
+void PreviewWindow::refresh() {
+    m_view->updatePreview();
+    updatePageLabel();
+}
+
+int PreviewWindow::pageCount() const {
+    return m_view->pageCount();
+}
+
+int PreviewWindow::currentPage() const {
+    return m_view->currentPage();
+}
+
+void PreviewWindow::setCurrentPage(int page) {
+    m_view->setCurrentPage(std::clamp(page, 1, std::max(1, pageCount())));
+    updatePageLabel();
+}
+
+double PreviewWindow::zoomFactor() const {
+    return m_view->zoomFactor();
+}
+
+void PreviewWindow::zoomIn() {
+    m_view->zoomIn(kZoomStep);
+}
+
+void PreviewWindow::zoomOut() {
+    m_view->zoomOut(kZoomStep);
+}
+
+void PreviewWindow::fitToWidth() {
+    m_view->fitToWidth();
+}
+
+void PreviewWindow::fitInView() {
+    m_view->fitInView();
+}
+
+void PreviewWindow::updatePageLabel() {
+    m_pageLabel->setText(QStringLiteral("Seite %1 von %2").arg(currentPage()).arg(pageCount()));
+}
+
+void PreviewWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    if (m_quit)
+        m_quit();
+    emit closed();
+}
+
+void PreviewWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        emit activated();
+}
+
+} // namespace velmo::report
