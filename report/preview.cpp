@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPrintPreviewWidget>
@@ -173,6 +174,19 @@ void PreviewWindow::closeEvent(QCloseEvent* event) {
     if (m_quit)
         m_quit();
     emit closed();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Print) ||
+        (event->key() == Qt::Key_P && event->modifiers() == Qt::ControlModifier)) {
+        print();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PreviewWindow::changeEvent(QEvent* event) {

@@ -61,6 +61,9 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Keys the page view leaves alone arrive here, also where the window system delivers no
+    // shortcuts (an inactive window).
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void paint(QPrinter* printer);

@@ -1,5 +1,7 @@
 #include "tests/support/scripted_dialogs.h"
 
+#include <QPrinter>
+
 #include <gtest/gtest.h>
 
 namespace velmo::test {
@@ -55,12 +57,16 @@ QString ScriptedDialogs::choosePicture(QWidget*, const QString& directory, const
     return path;
 }
 
-bool ScriptedDialogs::choosePrinter(QWidget*, QPrinter&) {
+bool ScriptedDialogs::choosePrinter(QWidget*, QPrinter& printer) {
     m_calls.push_back({"printer", {}});
     if (m_printers.empty())
         return false;
     bool print = m_printers.front();
     m_printers.pop_front();
+    if (print && !m_pdfPath.isEmpty()) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_pdfPath);
+    }
     return print;
 }
 

@@ -34,6 +34,8 @@ public:
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
     void answerPicture(const QString& path) { m_pictures.push_back(path); }
     void answerPrinter(bool print) { m_printers.push_back(print); }
+    // A printer chosen with "print" writes to this PDF file (there is no printer in a test).
+    void printToPdf(const QString& path) { m_pdfPath = path; }
     // What happens while a window is "shown modally": the script gets the window (to type into it,
     // press its buttons, close it) and returns the result code. Unscripted windows return Rejected.
     void onModal(std::function<int(QDialog&)> script) { m_modals.push_back(std::move(script)); }
@@ -61,6 +63,7 @@ private:
     std::deque<bool> m_confirms;
     std::deque<QString> m_pictures;
     std::deque<bool> m_printers;
+    QString m_pdfPath;
     std::deque<std::function<int(QDialog&)>> m_modals;
 };
 
