@@ -256,8 +256,9 @@ void TForm7::showListChoice() {
         ComboBox1->setCurrentIndex(NewOrders);
 }
 
-void TForm7::showIndexChoice(int i) {
-    if (ComboBox2->currentIndex() == i && !Label2->text().isEmpty())
+void TForm7::showIndexChoice(int i, bool always) {
+    // The activation leaves the search caption alone while the index it names is current.
+    if (!always && ComboBox2->currentIndex() == i)
         return;
     ComboBox2->setCurrentIndex(i);
     Label2->setText(QStringLiteral("Suche ") + ComboBox2->itemText(i) + QLatin1Char(':'));
@@ -407,7 +408,7 @@ void TForm7::ComboBox2Change() {
         throw Exception(formatMessage("Der Index der Liste überschreitet das Maximum (%s)", std::to_string(i)));
     OrderTable.setIndexName(kOrderIndexes[static_cast<std::size_t>(i)]);
     OrderTable.SyncIndexes();
-    showIndexChoice(i);
+    showIndexChoice(i, true);
     OrderTable.First();
     // Emptying a search field that holds text searches for "" (the first order) by itself.
     const QSignalBlocker quiet(Edit1);

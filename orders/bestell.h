@@ -97,7 +97,7 @@ private:
     double CollectPositions();
     void showTotals(double sum);
     void showListChoice();
-    void showIndexChoice(int i);
+    void showIndexChoice(int i, bool always = false);
     void loadOrders(const Lines& lines);
     QString money(double value) const;
 

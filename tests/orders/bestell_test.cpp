@@ -1,0 +1,362 @@
+// The order window: activation from the two order files, the totals, the list filter, search and
+// index, corrections, the printed mark, and writing kunden.db.
+#include "tests/orders/order_fixture.h"
+
+#include "report/preview.h"
+
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest/QTest>
+
+using namespace velmo;
+using namespace velmo::test;
+
+namespace {
+
+// Three orders, out of date order; 1002 has no positions and 1003 no shipping charge.
+const std::vector<std::string> kOrders = {
+    order("15.03.2024-10:22", "1001", "Meier", "10115 Berlin", "4.90", "0"),
+    order("01.02.2024", "1002", "Albers", "80331 München", "5,00", "1"),
+    order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "0"),
+};
+const std::vector<std::string> kPositions = {
+    "header line of the storefront, never a position;;;;",
+    position("1001", "2", "B-200", "Becher", "1000.5"),
+    position("1003", "1", "K-1", "Kerze", "3,20"),
+    position("1001", "1", "A-100", "Anhänger", "234"),
+    position("1001", "9", "", "no article number: no position", "99"),
+    position("10011", "1", "Z-9", "another order", "7"),
+};
+
+class OrderWindow : public OrderWindowTest {
+protected:
+    void SetUp() override {
+        writeOrders(kOrders);
+        writePositions(kPositions);
+    }
+};
+
+TEST_F(OrderWindowTest, MissingFilesAreCreatedAndShowNothing) {
+    open();
+    EXPECT_TRUE(scripted.calls().empty());
+    EXPECT_EQ(readBytes(dir.file("kunden.db")), "");
+    EXPECT_EQ(readBytes(dir.file("bestellungen.db")), "");
+    EXPECT_EQ(window.OrderTable.RecordCount(), 0);
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("0 Positionen"));
+    EXPECT_EQ(window.Label13->text(), QStringLiteral("0,00 EUR"));
+    EXPECT_EQ(window.Label14->text(), QStringLiteral("EUR Versand"));
+    EXPECT_EQ(values.InvoiceTotalText, "0,00");
+}
+
+TEST_F(OrderWindow, ActivationShowsTheOldestOrderWithItsPositions) {
+    open();
+    ASSERT_TRUE(scripted.calls().empty()) << scripted.texts("error").join("|").toStdString();
+    EXPECT_EQ(listed(), (std::vector<std::string>{"1002", "1001", "1003"}));
+    EXPECT_EQ(current(), "1002");
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Bestellungen"));
+    EXPECT_EQ(window.ComboBox1->currentText(), QStringLiteral("Alle Vorgänge"));
+    EXPECT_EQ(window.ComboBox2->currentText(), QStringLiteral("Datum"));
+    EXPECT_EQ(window.Label2->text(), QStringLiteral("Suche nach Datum:"));
+    // The date reads without the text behind "-"; Versand with a decimal comma.
+    click("1001");
+    EXPECT_EQ(current("Datum"), "15.03.2024");
+    EXPECT_EQ(current("Versand"), "4,90");
+}
+
+struct TotalsCase {
+    const char* nr;
+    int positions;
+    const char* goods;
+    const char* total;
+};
+
+TEST_F(OrderWindow, ClickShowsEachOrdersPositionsAndTotals) {
+    open();
+    const TotalsCase cases[] = {
+        // Amounts add as they stand, never times the quantity; the storefront's "." reads as ",".
+        {"1001", 2, "1.234,50 EUR", "1.239,40"},
+        // No positions: the total is the shipping charge.
+        {"1002", 0, "0,00 EUR", "5,00"},
+        // No shipping charge: the total is the goods value.
+        {"1003", 1, "3,20 EUR", "3,20"},
+    };
+    for (const TotalsCase& c : cases) {
+        SCOPED_TRACE(c.nr);
+        click(c.nr);
+        EXPECT_EQ(window.PositionTable.RecordCount(), c.positions);
+        EXPECT_EQ(window.Label12->text(), QString::number(c.positions) + QStringLiteral(" Positionen"));
+        EXPECT_EQ(window.Label13->text(), QString::fromUtf8(c.goods));
+        EXPECT_EQ(values.InvoiceTotalText, c.total);
+    }
+    EXPECT_TRUE(scripted.calls().empty());
+    // In article-number order.
+    click("1001");
+    window.PositionTable.First();
+    EXPECT_EQ(window.PositionTable.fieldByName("ArtikelNr").asString(), "A-100");
+    EXPECT_EQ(window.PositionTable.fieldByName("Preis").asString(), "234");
+}
+
+TEST_F(OrderWindow, ListFilterShowsNewOrPrintedOrders) {
+    open();
+    chooseList(2);
+    EXPECT_EQ(values.StatusFilterValue, "0");
+    EXPECT_EQ(listed(), (std::vector<std::string>{"1001", "1003"}));
+    EXPECT_EQ(current(), "1001");
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("2 Positionen"));
+    chooseList(1);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"1002"}));
+    chooseList(0);
+    EXPECT_EQ(listed().size(), 3u);
+}
+
+TEST_F(OrderWindow, EmptyFilteredListShowsNoPositionsAndKeepsTheTotal) {
+    writeOrders({kOrders[0]});
+    open();
+    const std::string total = values.InvoiceTotalText;
+    chooseList(1);
+    EXPECT_EQ(window.OrderTable.RecordCount(), 0);
+    EXPECT_EQ(window.PositionTable.RecordCount(), 0);
+    EXPECT_EQ(window.Label13->text(), QStringLiteral("0,00 EUR"));
+    EXPECT_EQ(window.Label12->text(), QString());
+    EXPECT_EQ(values.InvoiceTotalText, total);
+}
+
+TEST_F(OrderWindow, IndexChoiceSearchAndRefreshedPositions) {
+    open();
+    chooseIndex(2);
+    EXPECT_EQ(window.Label2->text(), QStringLiteral("Suche Name:"));
+    EXPECT_EQ(current(), "1002"); // Albers
+    // The positions follow the order that became current, so an invoice never mixes two orders.
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("0 Positionen"));
+
+    struct Seek {
+        const char* text;
+        const char* nr;
+    };
+    const Seek seeks[] = {{"Me", "1001"}, {"N", "1003"}, {"Zz", "1003"}, {"", "1002"}};
+    for (const Seek& s : seeks) {
+        window.Edit1->setText(QString::fromUtf8(s.text));
+        EXPECT_EQ(current(), s.nr) << s.text;
+    }
+    window.Edit1->setText(QStringLiteral("Me"));
+    EXPECT_EQ(values.InvoiceTotalText, "1.239,40");
+    EXPECT_TRUE(scripted.calls().empty());
+
+    // Closing writes in the order of the current index.
+    window.Button1Click();
+    const std::string file = ordersFile();
+    EXPECT_LT(file.find("Albers"), file.find("Meier"));
+    EXPECT_LT(file.find("Meier"), file.find("Zander"));
+}
+
+TEST_F(OrderWindow, DateSearchRejectsWhatIsNoDate) {
+    open();
+    window.Edit1->setText(QStringLiteral("15.03.2024"));
+    EXPECT_EQ(current(), "1001");
+    window.Edit1->setText(QStringLiteral("15.0x"));
+    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'15.0x' ist keine gültige Datums- und Uhrzeitangabe.")});
+    EXPECT_EQ(current(), "1001");
+}
+
+TEST_F(OrderWindow, ClosingWritesEveryOrderWithCorrectionsAndTheDateInStandardForm) {
+    open();
+    click("1001");
+    window.DBEdit1->setFocus();
+    window.DBEdit1->selectAll();
+    QTest::keyClicks(window.DBEdit1, "Meier-Schulz");
+    window.Button1Click();
+    EXPECT_FALSE(window.isVisible());
+    std::string corrected = order("15.03.2024", "1001", "Meier", "10115 Berlin", "4,90", "0");
+    corrected.replace(corrected.find(";;Meier;;"), 9, ";;Meier-Schulz;;");
+    EXPECT_EQ(ordersFile(), joinLines({
+                                order("01.02.2024", "1002", "Albers", "80331 München", "5,00", "1"),
+                                corrected,
+                                order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "0"),
+                            }));
+}
+
+TEST_F(OrderWindow, CustomerFieldsRefuseWhatWouldBreakTheLine) {
+    open();
+    click("1001");
+    window.DBEdit3->setFocus();
+    window.DBEdit3->selectAll();
+    QTest::keyClicks(window.DBEdit3, "Weg;;2");
+    EXPECT_EQ(window.DBEdit3->text(), QStringLiteral("Weg;2"));
+    // A ";" at the end would run into the separator: closing refuses and keeps the window open.
+    QTest::keyClicks(window.DBEdit3, ";");
+    const std::string before = ordersFile();
+    window.show();
+    window.Button1Click();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(ordersFile(), before);
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_EQ(current(), "1001");
+}
+
+struct BadLineCase {
+    const char* name;
+    std::string badLine;
+    const char* message;
+};
+
+class BadOrderLine : public OrderWindowTest, public ::testing::WithParamInterface<BadLineCase> {};
+
+// An activation stopped by a bad line keeps the orders before it, and no later write drops the
+// lines from it on.
+TEST_P(BadOrderLine, StopsTheActivationWithoutLosingOrders) {
+    const BadLineCase& c = GetParam();
+    const std::string third = order("03.01.2024", "3", "C", "3 C", "1", "0");
+    writeOrders({order("01.01.2024", "1", "A", "1 A", "1", "0"), c.badLine, third});
+    open();
+    EXPECT_EQ(scripted.texts("error"), QStringList{QString::fromUtf8(c.message)});
+    EXPECT_EQ(window.OrderTable.RecordCount(), 1);
+    window.Button1Click();
+    EXPECT_EQ(ordersFile(), joinLines({order("01.01.2024", "1", "A", "1 A", "1", "0"), c.badLine, third}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, BadOrderLine,
+    ::testing::Values(
+        BadLineCase{"date", order("31.02.2024", "2", "B", "2 B", "1", "0"),
+                    "'31.02.2024' ist keine gültige Datums- und Uhrzeitangabe."},
+        BadLineCase{"short", "02.01.2024;;2;;B",
+                    "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
+        BadLineCase{"empty", "", "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OrderWindow, BadAmountsStopTheTotalsWithTheirMessage) {
+    writePositions({position("1001", "1", "A", "a", "12,5"), position("1001", "1", "B", "b", "zw\xF6lf"),
+                    position("1003", "1", "C", "c", "1.234.5")});
+    writeOrders({order("01.01.2024", "1001", "A", "1", "1", "0"), order("02.01.2024", "1003", "B", "2", "abc", "0")});
+    open();
+    // The bad position is listed, then the collecting stops: count and totals keep their texts.
+    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'zwölf' ist kein gültiger Gleitkommawert.")});
+    EXPECT_EQ(window.PositionTable.RecordCount(), 2);
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("Positionen"));
+    scripted.clear();
+    // Only the first "." becomes ",": 1.234.5 is no number.
+    click("1003");
+    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'1,234.5' ist kein gültiger Gleitkommawert.")});
+    writePositions({position("1003", "1", "C", "c", "3")});
+    scripted.clear();
+    window.hide();
+    open();
+    const std::string total = values.InvoiceTotalText;
+    const QString goods = window.Label13->text();
+    click("1003");
+    // A shipping charge that is no number: the total and the goods value stay as they were.
+    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'abc' ist kein gültiger Gleitkommawert.")});
+    EXPECT_EQ(values.InvoiceTotalText, total);
+    EXPECT_EQ(window.Label13->text(), goods);
+}
+
+// --- the printed mark --------------------------------------------------------------------------
+
+TEST_F(OrderWindow, PrintedInvoiceMarksItsOrderAndShowsAllOrdersAgain) {
+    open();
+    chooseList(2);
+    click("1003");
+    invoice.print = true;
+    window.Button2Click();
+    EXPECT_EQ(invoice.orderAtPreview, "1003");
+    EXPECT_EQ(invoice.goodsAtPreview, QStringLiteral("3,20 EUR"));
+    EXPECT_FALSE(values.PrintedMarkPending);
+    EXPECT_NE(ordersFile().find(order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "1")), std::string::npos);
+    EXPECT_FALSE(window.OrderTable.Filtered());
+    EXPECT_EQ(window.ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"1002", "1001", "1003"}));
+
+    // Closing and opening again marks nothing more.
+    window.Button1Click();
+    const std::string written = ordersFile();
+    open();
+    EXPECT_EQ(ordersFile(), written);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
+}
+
+TEST_F(OrderWindow, PreviewClosedWithoutPrintingWritesNothing) {
+    open();
+    chooseList(2);
+    const std::string before = ordersFile();
+    window.Button2Click();
+    EXPECT_EQ(invoice.previews, 1);
+    // The text behind "-" in the first date shows the file has not been rewritten.
+    EXPECT_EQ(ordersFile(), before);
+    // The reactivation reloaded the orders once each; the list is still filtered.
+    EXPECT_EQ(window.OrderTable.storedRecords(), 3u);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"1001", "1003"}));
+    window.Button1Click();
+    const std::string written = ordersFile();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
+}
+
+TEST_F(OrderWindow, PreviewOfAPrintedOrderRewritesItUnchanged) {
+    open();
+    click("1002");
+    window.Button2Click();
+    // The order already carried "1": the mark is applied again and the file rewritten.
+    const std::string file = ordersFile();
+    EXPECT_EQ(file.find("10:22"), std::string::npos);
+    EXPECT_NE(file.find(order("01.02.2024", "1002", "Albers", "80331 München", "5,00", "1")), std::string::npos);
+}
+
+// The whole road with the real invoice: its preview blocks in a nested loop while the window
+// stays live; printing through the print dialog marks the order.
+class InvoiceRoad : public OrderWindow {
+protected:
+    InvoiceRoad() : form8(shop, values), realWindow(shop, values, form8) {}
+    void SetUp() override {
+        OrderWindow::SetUp();
+        scripted.printToPdf(QString::fromStdString(dir.file("invoice.pdf")));
+    }
+    // Runs script inside the preview's loop, then closes the preview.
+    void withPreview(std::function<void(report::PreviewWindow&)> script) {
+        QTimer::singleShot(0, &realWindow, [this, script] {
+            report::PreviewWindow* preview = form8.preview();
+            ASSERT_NE(preview, nullptr);
+            EXPECT_EQ(preview->parentWidget(), &realWindow);
+            script(*preview);
+            preview->close();
+        });
+        realWindow.Button2Click();
+    }
+
+    TForm8 form8;
+    TForm7 realWindow;
+};
+
+TEST_F(InvoiceRoad, PrintFromThePreviewMarksTheOrder) {
+    realWindow.show();
+    QApplication::processEvents();
+    realWindow.ComboBox1->setCurrentIndex(2);
+    realWindow.ComboBox1Change();
+    scripted.answerPrinter(true);
+    scripted.answerPrinter(true);
+    withPreview([&](report::PreviewWindow& preview) {
+        EXPECT_TRUE(preview.print());
+        EXPECT_TRUE(values.PrintedMarkPending);
+        // Printing twice marks once.
+        EXPECT_TRUE(preview.print());
+    });
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
+    EXPECT_FALSE(values.PrintedMarkPending);
+    const std::string file = ordersFile();
+    EXPECT_NE(file.find(order("15.03.2024", "1001", "Meier", "10115 Berlin", "4,90", "1")), std::string::npos);
+    EXPECT_NE(file.find(order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "0")), std::string::npos);
+    EXPECT_EQ(realWindow.OrderTable.RecordCount(), 3);
+}
+
+TEST_F(InvoiceRoad, CancelledPrintDialogMarksNothing) {
+    realWindow.show();
+    QApplication::processEvents();
+    // 1001, a new order.
+    realWindow.OrderTable.Next();
+    realWindow.DBGrid1Click();
+    const std::string before = ordersFile();
+    scripted.answerPrinter(false);
+    withPreview([&](report::PreviewWindow& preview) { EXPECT_FALSE(preview.print()); });
+    EXPECT_EQ(ordersFile(), before);
+    EXPECT_EQ(scripted.texts("printer").size(), 1);
+}
+
+} // namespace

@@ -1,0 +1,112 @@
+#pragma once
+
+// The order window and the invoice as the program wires them, over a scratch data directory and the
+// scripted dialog seam.
+#include "memtable/qt/boundeditors.h"
+#include "orders/bestell.h"
+#include "orders/print.h"
+#include "platform/linefile.h"
+#include "shell/shop.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velmo::test {
+
+// A kunden.db line: date, number, name, PLZ/Ort, Versand, status; the other fields filled in.
+inline std::string order(const std::string& date, const std::string& nr, const std::string& name,
+                         const std::string& plzOrt, const std::string& versand, const std::string& status) {
+    return date + ";;" + nr + ";;" + name + ";;Firma " + name + ";;Weg 1;;" + plzOrt +
+           ";;DE;;0301;;0302;;x@y.de;;Vorkasse;;" + versand + ";;" + status;
+}
+
+// A bestellungen.db line as merged: the storefront's six fields and the appended status.
+inline std::string position(const std::string& nr, const std::string& menge, const std::string& artikel,
+                            const std::string& text, const std::string& preis) {
+    return nr + ";;x;;" + menge + ";;" + artikel + ";;" + text + ";;" + preis + ";;0";
+}
+
+// The invoice as the order window sees it, without a preview: "printing" sets the mark.
+class FakeInvoice : public InvoicePrinting {
+public:
+    explicit FakeInvoice(OrderValues& values) : m_values(values) {}
+    void Preview(const InvoiceSources& sources, QWidget*, const std::function<void()>&) override {
+        ++previews;
+        orderAtPreview = sources.OrderTable.field(1).asString();
+        goodsAtPreview = sources.goodsValueText();
+        positionsAtPreview = sources.PositionTable.RecordCount();
+        if (print)
+            m_values.PrintedMarkPending = true;
+    }
+    bool print = false;
+    int previews = 0;
+    std::string orderAtPreview;
+    QString goodsAtPreview;
+    int positionsAtPreview = 0;
+
+private:
+    OrderValues& m_values;
+};
+
+class OrderWindowTest : public ::testing::Test {
+protected:
+    OrderWindowTest() : shop(scripted), invoice(values), window(shop, values, invoice) {
+        shop.ShopSettings.localDat = QString::fromStdString(dir.path());
+        shop.ShopSettings.Currency = QStringLiteral("EUR");
+    }
+
+    void writeOrders(const std::vector<std::string>& lines) { writeBytes(dir.file("kunden.db"), joinLines(lines)); }
+    void writePositions(const std::vector<std::string>& lines) {
+        writeBytes(dir.file("bestellungen.db"), joinLines(lines));
+    }
+    std::string ordersFile() const { return readBytes(dir.file("kunden.db")); }
+
+    // Shows the window as the menu does; the opening runs the activation.
+    void open() {
+        window.show();
+        QApplication::processEvents();
+    }
+    // The order numbers the list shows, top to bottom.
+    std::vector<std::string> listed() {
+        std::vector<std::string> nrs;
+        for (int row = 0; row < window.OrderTable.visibleCount(); ++row)
+            nrs.push_back(window.OrderTable.textAt(window.OrderTable.visibleAt(row), 1));
+        return nrs;
+    }
+    std::string current(const char* field = "BestellNr") { return window.OrderTable.fieldByName(field).asString(); }
+    // A click on the order with this number.
+    void click(const std::string& nr) {
+        for (int row = 0; row < window.OrderTable.visibleCount(); ++row) {
+            if (window.OrderTable.textAt(window.OrderTable.visibleAt(row), 1) == nr) {
+                window.OrderTable.moveToRow(row);
+                guarded(scripted, [&] { window.DBGrid1Click(); });
+                return;
+            }
+        }
+        ADD_FAILURE() << "no order " << nr;
+    }
+    void chooseList(int entry) {
+        window.ComboBox1->setCurrentIndex(entry);
+        guarded(scripted, [&] { window.ComboBox1Change(); });
+    }
+    void chooseIndex(int entry) {
+        window.ComboBox2->setCurrentIndex(entry);
+        guarded(scripted, [&] { window.ComboBox2Change(); });
+    }
+
+    TempDir dir;
+    ScriptedDialogs scripted;
+    Shop shop;
+    OrderValues values;
+    FakeInvoice invoice;
+    TForm7 window;
+};
+
+} // namespace velmo::test
