@@ -14,6 +14,8 @@ TEST(FieldCheck, Rules) {
     const Check name = checkCatalogName, group = checkCatalogGroup, file = checkCatalogFileName;
     const Check firstField = [](std::string_view v) { return checkArticleField(0, v); };
     const Check lastField = [](std::string_view v) { return checkArticleField(kArticleFieldCount - 1, v); };
+    const Check customerField = [](std::string_view v) { return checkOrderField(2, v); };
+    const Check statusField = [](std::string_view v) { return checkOrderField(12, v); };
     struct Case {
         const char* what;
         Check check;
@@ -59,6 +61,11 @@ TEST(FieldCheck, Rules) {
         {"last article field", lastField, "http://x;", FieldRule::Ok},
         {"last article field", lastField, "http://x;;y", FieldRule::DoubleSemicolon},
         {"last article field", lastField, "a\nb", FieldRule::LineBreak},
+        {"customer field", customerField, ";Name; mit Semikolon", FieldRule::Ok},
+        {"customer field", customerField, "Name;", FieldRule::TrailingSemicolon},
+        {"customer field", customerField, "A;;B", FieldRule::DoubleSemicolon},
+        {"customer field", customerField, "A\r\nB", FieldRule::LineBreak},
+        {"status field", statusField, "1;", FieldRule::Ok},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.what) + ": " + c.value);

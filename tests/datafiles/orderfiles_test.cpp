@@ -95,6 +95,52 @@ TEST(OrderFiles, PositionsOfOneOrAllOrders) {
     EXPECT_TRUE(parsePositions(lines, std::string_view("9")).empty());
 }
 
+// The index finds for each order exactly what a scan of all lines finds.
+TEST(OrderFiles, IndexedPositionsMatchTheScan) {
+    const Lines lines = {
+        "7;;x;;2;;A-1;;Kerze rot;;12.5;;0",
+        "7;;x;;1;;;;Versandpauschale;;3.00;;0",
+        "7 ;;x;;1;;A-2;;Blank im Schlüssel;;1;;0",
+        "8;;x;;3;;A-1;;Kerze rot;;1.234.5;;mehr;;0",
+        "70;;x;;1;;A-3;;Nummer mit Präfix 7;;2,5;;0",
+        "7;;x;;5;;A-0;;zuletzt;;1;;0",
+        "",
+    };
+    const PositionIndex index(lines);
+    for (const std::string nr : {"7", "7 ", "8", "70", "9", ""}) {
+        SCOPED_TRACE("order '" + nr + "'");
+        std::vector<Position> scanned, indexed;
+        std::string scanError, indexError;
+        try {
+            scanned = parsePositions(lines, std::string_view(nr));
+        } catch (const EOrderLineError& e) {
+            scanError = e.what();
+        }
+        try {
+            indexed = indexedPositions(lines, index, nr);
+        } catch (const EOrderLineError& e) {
+            indexError = e.what();
+        }
+        EXPECT_EQ(indexError, scanError);
+        ASSERT_EQ(indexed.size(), scanned.size());
+        for (std::size_t i = 0; i < indexed.size(); ++i) {
+            EXPECT_EQ(indexed[i].ArtikelNr, scanned[i].ArtikelNr);
+            EXPECT_EQ(indexed[i].Preis, scanned[i].Preis);
+        }
+    }
+    EXPECT_EQ(index.linesOf("7"), (std::vector<std::uint32_t>{0, 1, 5}));
+}
+
+TEST(OrderFiles, OrderFieldsAreTheTableTexts) {
+    const auto fields = orderFields(localOrder("03.04.2024-12:00 Uhr", "42", "4.50", "1;;x"));
+    ASSERT_TRUE(fields);
+    ASSERT_EQ(fields->size(), 13u);
+    EXPECT_EQ((*fields)[0], "03.04.2024");
+    EXPECT_EQ((*fields)[11], "4,50");
+    EXPECT_EQ((*fields)[12], "1;;x");
+    EXPECT_FALSE(orderFields("1.1.2024;;1"));
+}
+
 TEST(OrderFiles, ShortLinesAreReportedWithTheirNumber) {
     const std::string good = localOrder("1.1.2024", "1");
     struct Case {
