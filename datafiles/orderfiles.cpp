@@ -131,15 +131,24 @@ std::vector<Position> parsePositions(const Lines& lines, std::optional<std::stri
     return positions;
 }
 
-PositionIndex::PositionIndex(const Lines& lines) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        m_lines[orderKey(lines[i])].push_back(static_cast<std::uint32_t>(i));
+PositionIndex::PositionIndex(const Lines& lines) : m_next(lines.size(), kEnd) {
+    m_first.reserve(lines.size() / 4 + 16);
+    // From the last line up, so that every chain runs in file order.
+    for (std::size_t i = lines.size(); i-- > 0;) {
+        auto [it, added] = m_first.try_emplace(orderKey(lines[i]), static_cast<std::uint32_t>(i));
+        if (!added) {
+            m_next[i] = it->second;
+            it->second = static_cast<std::uint32_t>(i);
+        }
+    }
 }
 
-const std::vector<std::uint32_t>& PositionIndex::linesOf(std::string_view bestellNr) const {
-    static const std::vector<std::uint32_t> kNone;
-    const auto it = m_lines.find(bestellNr);
-    return it == m_lines.end() ? kNone : it->second;
+std::vector<std::uint32_t> PositionIndex::linesOf(std::string_view bestellNr) const {
+    std::vector<std::uint32_t> result;
+    const auto it = m_first.find(bestellNr);
+    for (std::uint32_t n = it == m_first.end() ? kEnd : it->second; n != kEnd; n = m_next[n])
+        result.push_back(n);
+    return result;
 }
 
 std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index, std::string_view bestellNr,

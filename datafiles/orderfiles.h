@@ -104,11 +104,14 @@ public:
     PositionIndex() = default;
     explicit PositionIndex(const Lines& lines);
     // Empty for an order without lines.
-    const std::vector<std::uint32_t>& linesOf(std::string_view bestellNr) const;
-    std::size_t orderCount() const { return m_lines.size(); }
+    std::vector<std::uint32_t> linesOf(std::string_view bestellNr) const;
+    std::size_t orderCount() const { return m_first.size(); }
 
 private:
-    std::unordered_map<std::string_view, std::vector<std::uint32_t>> m_lines;
+    static constexpr std::uint32_t kEnd = ~std::uint32_t{0};
+    // Each order's first line, and for every line the next line of its order: one chain per order.
+    std::unordered_map<std::string_view, std::uint32_t> m_first;
+    std::vector<std::uint32_t> m_next;
 };
 
 // The positions of one order, as parsePositions(lines, bestellNr) reads them, through the index.
