@@ -151,8 +151,8 @@ std::vector<std::uint32_t> PositionIndex::linesOf(std::string_view bestellNr) co
     return result;
 }
 
-std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index, std::string_view bestellNr,
-                                       std::string_view fileName) {
+std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index,
+                                       std::string_view bestellNr, std::string_view fileName) {
     std::vector<Position> positions;
     for (const std::uint32_t n : index.linesOf(bestellNr)) {
         std::optional<Position> p = parsePositionLine(lines[n]);

@@ -115,8 +115,8 @@ private:
 };
 
 // The positions of one order, as parsePositions(lines, bestellNr) reads them, through the index.
-std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index, std::string_view bestellNr,
-                                       std::string_view fileName = kPositionFile);
+std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& index,
+                                       std::string_view bestellNr, std::string_view fileName = kPositionFile);
 
 // The kunden.db line of an order: 13 fields joined by ";;", the date in the standard date-time form
 // (empty when there is none).

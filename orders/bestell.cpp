@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include <array>
 
@@ -31,9 +31,9 @@ constexpr const char* kMoneyFormat = "#,###,##0.00";
 // file holds it (up to this many bytes), so that a rewrite never cuts a customer's data; the widths of
 // the grid columns are a matter of display.
 constexpr int kTextBytes = 4096;
-constexpr std::array<const char*, 13> kOrderFields = {"Datum", "BestellNr", "Name",    "Firma",   "Strasse",
-                                                      "PLZOrt", "Land",     "Tel",     "Fax",     "mail",
-                                                      "Paytype", "Versand", "status"};
+constexpr std::array<const char*, 13> kOrderFields = {"Datum",   "BestellNr", "Name",  "Firma", "Strasse",
+                                                      "PLZOrt",  "Land",      "Tel",   "Fax",   "mail",
+                                                      "Paytype", "Versand",   "status"};
 constexpr int kStatusField = 12;
 constexpr int kVersandField = 11;
 constexpr int kBestellNrField = 1;
@@ -42,7 +42,8 @@ constexpr int kBestellNrField = 1;
 constexpr std::array<const char*, 5> kOrderIndexes = {"Datum", "BestellNr", "Name", "PLZOrt", "status"};
 constexpr std::array<const char*, 4> kIndexTitles = {"Datum", "Bestell-Nr.", "Name", "PLZ-Ort"};
 
-constexpr std::array<const char*, 5> kPositionFields = {"BestellNr", "menge", "ArtikelNr", "Bezeichnung", "Preis"};
+constexpr std::array<const char*, 5> kPositionFields = {"BestellNr", "menge", "ArtikelNr", "Bezeichnung",
+                                                        "Preis"};
 constexpr int kPreisField = 4;
 
 // The list selector's entries.
@@ -79,7 +80,8 @@ MemTableModel::Column column(const char* field, const char* title, int width, bo
 } // namespace
 
 TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidget* parent)
-    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop), m_values(values), m_invoice(invoice) {
+    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop), m_values(values),
+      m_invoice(invoice) {
     setObjectName("Form7");
     setWindowTitle(QStringLiteral("Bestellungen"));
     m_values.PrintedMarkPending = false;
@@ -127,6 +129,11 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
     DBGrid1 = new MemTableGrid(this);
     DBGrid1->setTableModel(m_orderModel);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The chosen order stays marked while the owner types into the customer fields.
+    QPalette keepSelection = DBGrid1->palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));
+    DBGrid1->setPalette(keepSelection);
     DBGrid1->installEventFilter(this);
     DBGrid1->viewport()->installEventFilter(this);
 
@@ -180,7 +187,8 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
 
     m_positionModel = new MemTableModel(PositionTable, this);
     m_positionModel->setColumns({column("ArtikelNr", "ArtikelNr", 66), column("menge", "Menge", 41, true),
-                                 column("Bezeichnung", "Bezeichnung", 210), column("Preis", "Preis", 48, true)});
+                                 column("Bezeichnung", "Bezeichnung", 210),
+                                 column("Preis", "Preis", 48, true)});
     DBGrid2 = new MemTableGrid(this);
     DBGrid2->setTableModel(m_positionModel);
     DBGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -243,7 +251,8 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
 TForm7::~TForm7() = default;
 
 QString TForm7::money(double value) const {
-    return fromUtf8(german::formatFloat(kMoneyFormat, value)) + QLatin1Char(' ') + m_shop.ShopSettings.Currency;
+    return fromUtf8(german::formatFloat(kMoneyFormat, value)) + QLatin1Char(' ') +
+           m_shop.ShopSettings.Currency;
 }
 
 void TForm7::showListChoice() {
@@ -405,7 +414,8 @@ void TForm7::ComboBox1Change() {
 void TForm7::ComboBox2Change() {
     const int i = ComboBox2->currentIndex();
     if (i < 0 || i >= static_cast<int>(kIndexTitles.size()))
-        throw Exception(formatMessage("Der Index der Liste überschreitet das Maximum (%s)", std::to_string(i)));
+        throw Exception(
+            formatMessage("Der Index der Liste überschreitet das Maximum (%s)", std::to_string(i)));
     OrderTable.setIndexName(kOrderIndexes[static_cast<std::size_t>(i)]);
     OrderTable.SyncIndexes();
     showIndexChoice(i, true);

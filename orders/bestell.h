@@ -42,28 +42,28 @@ public:
     // bestellungen.db as read at the last activation.
     Lines PositionLines;
 
-    QComboBox* ComboBox1;     // Liste: all, printed or new orders
-    QComboBox* ComboBox2;     // Index: Datum, Bestell-Nr., Name, PLZ-Ort
-    QLabel* Label2;           // "Suche <index>:"
-    QLineEdit* Edit1;         // search text
-    MemTableGrid* DBGrid1;    // the orders
-    BoundLineEdit* DBEdit1;   // Name
-    BoundLineEdit* DBEdit2;   // Firma
-    BoundLineEdit* DBEdit3;   // Strasse
-    BoundLineEdit* DBEdit4;   // PLZOrt
-    BoundLineEdit* DBEdit5;   // Land
-    BoundLineEdit* DBEdit6;   // Tel
-    BoundLineEdit* DBEdit7;   // Fax
-    BoundLineEdit* DBEdit8;   // mail
-    QLabel* Label13;          // goods value with currency
-    BoundLabel* DBText2;      // Versand
-    QLabel* Label14;          // "<currency> Versand"
-    BoundLabel* DBText1;      // Paytype
-    QLabel* Label12;          // "<n> Positionen"
-    MemTableGrid* DBGrid2;    // the positions
-    QPushButton* Button2;     // &Rechnung
-    QPushButton* Button1;     // &OK
-    QStatusBar* StatusBar1;   // stays empty
+    QComboBox* ComboBox1;   // Liste: all, printed or new orders
+    QComboBox* ComboBox2;   // Index: Datum, Bestell-Nr., Name, PLZ-Ort
+    QLabel* Label2;         // "Suche <index>:"
+    QLineEdit* Edit1;       // search text
+    MemTableGrid* DBGrid1;  // the orders
+    BoundLineEdit* DBEdit1; // Name
+    BoundLineEdit* DBEdit2; // Firma
+    BoundLineEdit* DBEdit3; // Strasse
+    BoundLineEdit* DBEdit4; // PLZOrt
+    BoundLineEdit* DBEdit5; // Land
+    BoundLineEdit* DBEdit6; // Tel
+    BoundLineEdit* DBEdit7; // Fax
+    BoundLineEdit* DBEdit8; // mail
+    QLabel* Label13;        // goods value with currency
+    BoundLabel* DBText2;    // Versand
+    QLabel* Label14;        // "<currency> Versand"
+    BoundLabel* DBText1;    // Paytype
+    QLabel* Label12;        // "<n> Positionen"
+    MemTableGrid* DBGrid2;  // the positions
+    QPushButton* Button2;   // &Rechnung
+    QPushButton* Button1;   // &OK
+    QStatusBar* StatusBar1; // stays empty
 
     // Handlers, callable from tests.
     void FormActivate();

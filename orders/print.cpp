@@ -198,7 +198,8 @@ bool TForm8::renderTo(const InvoiceSources& sources, QPagedPaintDevice& device) 
     return report::renderReport(QuickRep1, device);
 }
 
-void TForm8::Preview(const InvoiceSources& sources, QWidget* opener, const std::function<void()>& previewActivated) {
+void TForm8::Preview(const InvoiceSources& sources, QWidget* opener,
+                     const std::function<void()>& previewActivated) {
     bind(sources);
     DialogSeam& seam = m_shop.dialogs;
     report::PrintSeam printSeam{

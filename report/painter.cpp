@@ -122,7 +122,8 @@ void preparePage(const Report& report, QPagedPaintDevice& device) {
         size = QPageSize(id);
     if (auto* printer = dynamic_cast<QPrinter*>(&device))
         printer->setFullPage(true);
-    device.setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+    device.setPageLayout(
+        QPageLayout(size, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
 }
 
 QRectF elementRect(const Report& report, const Element& e, double bandTop, const QString& text,

@@ -15,9 +15,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPdfWriter>
 #include <QTemporaryDir>
@@ -73,9 +73,11 @@ double median(std::vector<double> v) {
 // have a few, some many), in the order the storefront appended them; one order has 1,000 positions.
 std::size_t writeShop(const std::string& dir) {
     std::mt19937 rng(4711);
-    const std::vector<std::string> first = {"Anna", "J\xFCrgen", "Bj\xF6rn", "Erika", "Hans", "Lena", "\xC4nne"};
+    const std::vector<std::string> first = {"Anna", "J\xFCrgen", "Bj\xF6rn", "Erika",
+                                            "Hans", "Lena",      "\xC4nne"};
     const std::vector<std::string> last = {"M\xFCller", "Schmidt", "Wei\xDF", "Gro\xDF", "Becker", "Hofmann"};
-    const std::vector<std::string> towns = {"10115 Berlin", "80331 M\xFCnchen", "50667 K\xF6ln", "20095 Hamburg"};
+    const std::vector<std::string> towns = {"10115 Berlin", "80331 M\xFCnchen", "50667 K\xF6ln",
+                                            "20095 Hamburg"};
     auto pick = [&](const std::vector<std::string>& v) -> const std::string& {
         return v[std::uniform_int_distribution<std::size_t>(0, v.size() - 1)(rng)];
     };
@@ -88,7 +90,8 @@ std::size_t writeShop(const std::string& dir) {
         const std::string nr = i == 0 ? "GROSS-1000" : "B" + std::to_string(100000 + i);
         orders.push_back(std::string(date) + ";;" + nr + ";;" + pick(first) + " " + pick(last) + ";;;;Weg " +
                          std::to_string(i % 200) + ";;" + pick(towns) + ";;DE;;030 " + std::to_string(i) +
-                         ";;;;kunde" + std::to_string(i) + "@example.de;;Vorkasse;;4.90;;" + (i % 3 ? "1" : "0"));
+                         ";;;;kunde" + std::to_string(i) + "@example.de;;Vorkasse;;4.90;;" +
+                         (i % 3 ? "1" : "0"));
     }
     Lines positions;
     positions.reserve(kPositions);
@@ -102,7 +105,8 @@ std::size_t writeShop(const std::string& dir) {
     for (int n = 0; n < kInvoicePositions; ++n)
         positions.push_back(positionLine("GROSS-1000", n));
     while (static_cast<int>(positions.size()) < kPositions)
-        positions.push_back(positionLine("B" + std::to_string(100000 + anyOrder(rng)), static_cast<int>(positions.size())));
+        positions.push_back(
+            positionLine("B" + std::to_string(100000 + anyOrder(rng)), static_cast<int>(positions.size())));
     std::shuffle(positions.begin(), positions.end(), rng);
     writeLines(dir + "/kunden.db", orders);
     writeLines(dir + "/bestellungen.db", positions);
@@ -134,8 +138,8 @@ void clickRow(TForm7& window, int row) {
     QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QApplication::sendEvent(viewport, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, viewport->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &release);
 }
 
@@ -152,8 +156,8 @@ int main(int argc, char** argv) {
     qputenv("VELMO_SETTINGS", (dir.path() + "/velmo.ini").toUtf8());
     const auto tGen = Clock::now();
     const std::size_t bytes = writeShop(dir.path().toStdString());
-    std::printf("shop: %d orders, %d positions, %.1f MB (written in %.0f ms)\n", kOrders, kPositions, bytes / 1e6,
-                msSince(tGen));
+    std::printf("shop: %d orders, %d positions, %.1f MB (written in %.0f ms)\n", kOrders, kPositions,
+                bytes / 1e6, msSince(tGen));
 
     SilentDialogs silent;
     Shop shop(silent);
@@ -177,7 +181,8 @@ int main(int argc, char** argv) {
         std::printf("activate %d: %.0f ms (%d orders listed, %s)\n", round + 1, activations.back(),
                     window.DBGrid1->model()->rowCount(), window.Label12->text().toUtf8().constData());
     }
-    std::printf("memory: %.0f MB more resident with both files loaded\n", (statusKb("VmRSS:") - baseKb) / 1024.0);
+    std::printf("memory: %.0f MB more resident with both files loaded\n",
+                (statusKb("VmRSS:") - baseKb) / 1024.0);
 
     // Clicks on orders visible in the list, spread over it by scrolling there first.
     std::mt19937 rng(99);
@@ -194,16 +199,16 @@ int main(int argc, char** argv) {
         clicks.push_back(msSince(t0));
         shown += window.PositionTable.RecordCount();
     }
-    std::printf("click: median %.2f ms, slowest %.2f ms over %d clicks (%d positions shown)\n", median(clicks),
-                *std::max_element(clicks.begin(), clicks.end()), kClicks, shown);
+    std::printf("click: median %.2f ms, slowest %.2f ms over %d clicks (%d positions shown)\n",
+                median(clicks), *std::max_element(clicks.begin(), clicks.end()), kClicks, shown);
 
     // The invoice of the order with 1,000 positions, the oldest order by number search.
     window.ComboBox2->setCurrentIndex(1);
     window.ComboBox2Change();
     window.Edit1->setText(QStringLiteral("GROSS-1000"));
     std::printf("invoice order: %s with %d positions, %s\n",
-                window.OrderTable.fieldByName("BestellNr").asString().c_str(), window.PositionTable.RecordCount(),
-                window.Label13->text().toUtf8().constData());
+                window.OrderTable.fieldByName("BestellNr").asString().c_str(),
+                window.PositionTable.RecordCount(), window.Label13->text().toUtf8().constData());
     InvoiceSources sources{window.OrderTable, window.PositionTable, [&] { return window.Label13->text(); }};
     std::vector<double> invoices;
     for (int round = 0; round < kInvoiceRuns; ++round) {

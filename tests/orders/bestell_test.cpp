@@ -154,7 +154,8 @@ TEST_F(OrderWindow, DateSearchRejectsWhatIsNoDate) {
     window.Edit1->setText(QStringLiteral("15.03.2024"));
     EXPECT_EQ(current(), "1001");
     window.Edit1->setText(QStringLiteral("15.0x"));
-    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'15.0x' ist keine gültige Datums- und Uhrzeitangabe.")});
+    EXPECT_EQ(scripted.texts("error"),
+              QStringList{QStringLiteral("'15.0x' ist keine gültige Datums- und Uhrzeitangabe.")});
     EXPECT_EQ(current(), "1001");
 }
 
@@ -221,22 +222,26 @@ INSTANTIATE_TEST_SUITE_P(
                     "'31.02.2024' ist keine gültige Datums- und Uhrzeitangabe."},
         BadLineCase{"short", "02.01.2024;;2;;B",
                     "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
-        BadLineCase{"empty", "", "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""}),
+        BadLineCase{"empty", "",
+                    "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OrderWindow, BadAmountsStopTheTotalsWithTheirMessage) {
     writePositions({position("1001", "1", "A", "a", "12,5"), position("1001", "1", "B", "b", "zw\xF6lf"),
                     position("1003", "1", "C", "c", "1.234.5")});
-    writeOrders({order("01.01.2024", "1001", "A", "1", "1", "0"), order("02.01.2024", "1003", "B", "2", "abc", "0")});
+    writeOrders(
+        {order("01.01.2024", "1001", "A", "1", "1", "0"), order("02.01.2024", "1003", "B", "2", "abc", "0")});
     open();
     // The bad position is listed, then the collecting stops: count and totals keep their texts.
-    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'zwölf' ist kein gültiger Gleitkommawert.")});
+    EXPECT_EQ(scripted.texts("error"),
+              QStringList{QStringLiteral("'zwölf' ist kein gültiger Gleitkommawert.")});
     EXPECT_EQ(window.PositionTable.RecordCount(), 2);
     EXPECT_EQ(window.Label12->text(), QStringLiteral("Positionen"));
     scripted.clear();
     // Only the first "." becomes ",": 1.234.5 is no number.
     click("1003");
-    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'1,234.5' ist kein gültiger Gleitkommawert.")});
+    EXPECT_EQ(scripted.texts("error"),
+              QStringList{QStringLiteral("'1,234.5' ist kein gültiger Gleitkommawert.")});
     writePositions({position("1003", "1", "C", "c", "3")});
     scripted.clear();
     window.hide();
@@ -245,7 +250,8 @@ TEST_F(OrderWindow, BadAmountsStopTheTotalsWithTheirMessage) {
     const QString goods = window.Label13->text();
     click("1003");
     // A shipping charge that is no number: the total and the goods value stay as they were.
-    EXPECT_EQ(scripted.texts("error"), QStringList{QStringLiteral("'abc' ist kein gültiger Gleitkommawert.")});
+    EXPECT_EQ(scripted.texts("error"),
+              QStringList{QStringLiteral("'abc' ist kein gültiger Gleitkommawert.")});
     EXPECT_EQ(values.InvoiceTotalText, total);
     EXPECT_EQ(window.Label13->text(), goods);
 }
@@ -261,7 +267,8 @@ TEST_F(OrderWindow, PrintedInvoiceMarksItsOrderAndShowsAllOrdersAgain) {
     EXPECT_EQ(invoice.orderAtPreview, "1003");
     EXPECT_EQ(invoice.goodsAtPreview, QStringLiteral("3,20 EUR"));
     EXPECT_FALSE(values.PrintedMarkPending);
-    EXPECT_NE(ordersFile().find(order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "1")), std::string::npos);
+    EXPECT_NE(ordersFile().find(order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "1")),
+              std::string::npos);
     EXPECT_FALSE(window.OrderTable.Filtered());
     EXPECT_EQ(window.ComboBox1->currentIndex(), 0);
     EXPECT_EQ(listed(), (std::vector<std::string>{"1002", "1001", "1003"}));
@@ -297,7 +304,8 @@ TEST_F(OrderWindow, PreviewOfAPrintedOrderRewritesItUnchanged) {
     // The order already carried "1": the mark is applied again and the file rewritten.
     const std::string file = ordersFile();
     EXPECT_EQ(file.find("10:22"), std::string::npos);
-    EXPECT_NE(file.find(order("01.02.2024", "1002", "Albers", "80331 München", "5,00", "1")), std::string::npos);
+    EXPECT_NE(file.find(order("01.02.2024", "1002", "Albers", "80331 München", "5,00", "1")),
+              std::string::npos);
 }
 
 // The whole road with the real invoice: its preview blocks in a nested loop while the window
@@ -341,8 +349,39 @@ TEST_F(InvoiceRoad, PrintFromThePreviewMarksTheOrder) {
     EXPECT_TRUE(scripted.texts("error").isEmpty());
     EXPECT_FALSE(values.PrintedMarkPending);
     const std::string file = ordersFile();
-    EXPECT_NE(file.find(order("15.03.2024", "1001", "Meier", "10115 Berlin", "4,90", "1")), std::string::npos);
+    EXPECT_NE(file.find(order("15.03.2024", "1001", "Meier", "10115 Berlin", "4,90", "1")),
+              std::string::npos);
     EXPECT_NE(file.find(order("20.03.2024", "1003", "Zander", "20095 Hamburg", "", "0")), std::string::npos);
+    EXPECT_EQ(realWindow.OrderTable.RecordCount(), 3);
+}
+
+// The window stays live while the preview waits: coming back to it is an activation that reloads
+// both files, and closing the preview is another.
+TEST_F(InvoiceRoad, ReturningToTheWindowDuringThePreviewReloadsTheFiles) {
+    realWindow.show();
+    QApplication::processEvents();
+    // 1001, a new order: no mark is pending.
+    realWindow.OrderTable.Next();
+    realWindow.DBGrid1Click();
+    int reloads = 0;
+    bool activates = false;
+    withPreview([&](report::PreviewWindow& preview) {
+        writeOrders(
+            {kOrders[0], kOrders[1], kOrders[2], order("21.03.2024", "1004", "Neu", "1 X", "1", "0")});
+        preview.activateWindow();
+        QApplication::processEvents();
+        realWindow.activateWindow();
+        QApplication::processEvents();
+        activates = realWindow.isActiveWindow();
+        if (realWindow.OrderTable.RecordCount() == 4)
+            ++reloads;
+        writeOrders(kOrders);
+        preview.activateWindow();
+        QApplication::processEvents();
+    });
+    if (!activates)
+        GTEST_SKIP() << "the platform does not activate windows";
+    EXPECT_EQ(reloads, 1);
     EXPECT_EQ(realWindow.OrderTable.RecordCount(), 3);
 }
 

@@ -62,7 +62,9 @@ protected:
         shop.ShopSettings.Currency = QStringLiteral("EUR");
     }
 
-    void writeOrders(const std::vector<std::string>& lines) { writeBytes(dir.file("kunden.db"), joinLines(lines)); }
+    void writeOrders(const std::vector<std::string>& lines) {
+        writeBytes(dir.file("kunden.db"), joinLines(lines));
+    }
     void writePositions(const std::vector<std::string>& lines) {
         writeBytes(dir.file("bestellungen.db"), joinLines(lines));
     }
@@ -80,7 +82,9 @@ protected:
             nrs.push_back(window.OrderTable.textAt(window.OrderTable.visibleAt(row), 1));
         return nrs;
     }
-    std::string current(const char* field = "BestellNr") { return window.OrderTable.fieldByName(field).asString(); }
+    std::string current(const char* field = "BestellNr") {
+        return window.OrderTable.fieldByName(field).asString();
+    }
     // A click on the order with this number.
     void click(const std::string& nr) {
         for (int row = 0; row < window.OrderTable.visibleCount(); ++row) {

@@ -32,7 +32,8 @@ protected:
         for (int i = 1; i <= n; ++i) {
             char nr[16];
             std::snprintf(nr, sizeof nr, "ART-%03d", i);
-            lines.push_back(position("4711", std::to_string(i % 7 + 1), nr, "Kerze Nr. " + std::to_string(i), "20.5"));
+            lines.push_back(
+                position("4711", std::to_string(i % 7 + 1), nr, "Kerze Nr. " + std::to_string(i), "20.5"));
         }
         writePositions(lines);
         open();
@@ -42,7 +43,8 @@ protected:
     QString renderPdf() {
         const QString path = QString::fromStdString(dir.file("invoice.pdf"));
         QPdfWriter writer(path);
-        InvoiceSources sources{window.OrderTable, window.PositionTable, [this] { return window.Label13->text(); }};
+        InvoiceSources sources{window.OrderTable, window.PositionTable,
+                               [this] { return window.Label13->text(); }};
         EXPECT_TRUE(form8.renderTo(sources, writer));
         return path;
     }
@@ -130,7 +132,8 @@ TEST_F(Invoice, ThreePagesReadBackWithEveryPositionOnceAndTheFooterOnEach) {
     // The summary once, after the last position, in German figures.
     EXPECT_EQ(text.count(QStringLiteral("Warenwert:")), 1);
     EXPECT_TRUE(pages[2].contains(QStringLiteral("1.230,00 EUR")));
-    EXPECT_TRUE(pages[2].contains(QRegularExpression(QStringLiteral("Rechnungsbetrag:\\s+1\\.234,90\\s+EUR"))));
+    EXPECT_TRUE(
+        pages[2].contains(QRegularExpression(QStringLiteral("Rechnungsbetrag:\\s+1\\.234,90\\s+EUR"))));
     EXPECT_TRUE(pages[2].contains(QRegularExpression(QStringLiteral("Versandpauschale:\\s+4,90\\s+EUR"))));
     EXPECT_GT(pages[2].indexOf(QStringLiteral("Warenwert:")), pages[2].indexOf(QStringLiteral("ART-060")));
 }

@@ -95,20 +95,18 @@ TEST_P(PageBreaks, BandsArePlacedAsThePageAllows) {
     EXPECT_EQ(summaries, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Invoice, PageBreaks,
-    ::testing::Values(
-        // No records: title, header, summary and footer on one page.
-        BreakCase{0, {{0, true}}},
-        // 13 details leave 31.75 mm, exactly a summary and one more detail.
-        BreakCase{13, {{13, true}}},
-        // One more and the summary moves on, alone below the next page's header.
-        BreakCase{14, {{14, false}, {0, true}}},
-        BreakCase{18, {{18, false}, {0, true}}},
-        BreakCase{19, {{18, false}, {1, true}}},
-        // A second page filled to its last detail sends the summary to a third.
-        BreakCase{51, {{18, false}, {33, false}, {0, true}}},
-        BreakCase{70, {{18, false}, {33, false}, {19, true}}}));
+INSTANTIATE_TEST_SUITE_P(Invoice, PageBreaks,
+                         ::testing::Values(
+                             // No records: title, header, summary and footer on one page.
+                             BreakCase{0, {{0, true}}},
+                             // 13 details leave 31.75 mm, exactly a summary and one more detail.
+                             BreakCase{13, {{13, true}}},
+                             // One more and the summary moves on, alone below the next page's header.
+                             BreakCase{14, {{14, false}, {0, true}}}, BreakCase{18, {{18, false}, {0, true}}},
+                             BreakCase{19, {{18, false}, {1, true}}},
+                             // A second page filled to its last detail sends the summary to a third.
+                             BreakCase{51, {{18, false}, {33, false}, {0, true}}},
+                             BreakCase{70, {{18, false}, {33, false}, {19, true}}}));
 
 TEST(Layout, ReportWithoutHeaderOrSummaryStillBreaksPages) {
     Rows rows(10);

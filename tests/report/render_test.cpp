@@ -70,7 +70,8 @@ TEST(Render, ElementsLandAtTheirMillimetrePositions) {
     boxed.autoSize = false;
     boxed.align = Align::Right;
     title.elements.push_back(boxed);
-    title.elements.push_back(textAt(2.1, 40.0, QStringLiteral("GROSS"), Font{QStringLiteral("Arial"), 12, true, true}));
+    title.elements.push_back(
+        textAt(2.1, 40.0, QStringLiteral("GROSS"), Font{QStringLiteral("Arial"), 12, true, true}));
     Element bound;
     bound.kind = Element::Kind::Field;
     bound.left = 60;
@@ -132,8 +133,9 @@ TEST(Render, WrappedTextKeepsToItsBoxAndTheBandDoesNotGrow) {
     r.page = {210, 297, 30, 30, 30, 30};
     r.data = &rows;
     Band detail{BandKind::Detail, 6.35, false, false, {}};
-    Element e = textAt(36.0, 1.9, QStringLiteral("eins zwei drei vier fünf sechs sieben acht neun zehn elf zwölf "
-                                                 "dreizehn vierzehn fünfzehn sechzehn siebzehn achtzehn"),
+    Element e = textAt(36.0, 1.9,
+                       QStringLiteral("eins zwei drei vier fünf sechs sieben acht neun zehn elf zwölf "
+                                      "dreizehn vierzehn fünfzehn sechzehn siebzehn achtzehn"),
                        Font{QStringLiteral("Arial"), 8});
     e.width = 101.3 - 36.0;
     e.height = 6.35 - 1.9;
