@@ -131,18 +131,4 @@ TEST(Layout, BandTallerThanThePageTakesAPageOfItsOwn) {
     EXPECT_EQ(r.layout().size(), 2u);
 }
 
-TEST(Layout, ElementsAreFoundByNameAndBandsReplacedByKind) {
-    Report r;
-    Band footer{BandKind::PageFooter, 10, false, false, {}};
-    Element e;
-    e.name = "Total";
-    footer.elements.push_back(e);
-    r.setBand(footer);
-    ASSERT_NE(r.element("Total"), nullptr);
-    r.setBand({BandKind::PageFooter, 12, false, false, {}});
-    EXPECT_EQ(r.element("Total"), nullptr);
-    EXPECT_DOUBLE_EQ(r.band(BandKind::PageFooter)->height, 12.0);
-    EXPECT_EQ(r.band(BandKind::Title), nullptr);
-}
-
 } // namespace
