@@ -84,6 +84,8 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
       m_invoice(invoice) {
     setObjectName("Form7");
     setWindowTitle(QStringLiteral("Bestellungen"));
+    // Above the program's other windows; the invoice preview opened from it stays above it.
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
     m_values.PrintedMarkPending = false;
 
     for (int i = 0; i < static_cast<int>(kOrderFields.size()); ++i)

@@ -6,6 +6,7 @@
 #include "report/preview.h"
 #include "shell/dialogs.h"
 #include "shell/shop.h"
+#include "shell/windows.h"
 
 namespace velmo {
 
@@ -207,6 +208,9 @@ void TForm8::Preview(const InvoiceSources& sources, QWidget* opener,
         [&seam](const QString& message) { seam.showError(errorBoxText(message)); },
     };
     report::PreviewWindow window(QuickRep1, std::move(printSeam), opener ? opener : this);
+    // A preview below a stay-on-top order window could not be reached.
+    window.setWindowFlag(Qt::WindowStaysOnTopHint, staysOnTop(opener));
+    keepAbove(window, opener);
     if (previewActivated)
         connect(&window, &report::PreviewWindow::activated, this, previewActivated);
     m_preview = &window;

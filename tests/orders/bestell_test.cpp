@@ -323,6 +323,8 @@ protected:
             report::PreviewWindow* preview = form8.preview();
             ASSERT_NE(preview, nullptr);
             EXPECT_EQ(preview->parentWidget(), &realWindow);
+            // The order window stays on top, and so does the preview above it.
+            EXPECT_TRUE(preview->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
             script(*preview);
             preview->close();
         });
