@@ -322,9 +322,7 @@ void TForm7::loadOrders(const Lines& lines) {
         for (; n < lines.size(); ++n) {
             std::optional<std::vector<std::string>> fields = datafiles::orderFields(lines[n]);
             if (!fields)
-                throw datafiles::EOrderLineError(formatMessage(
-                    "Zeile %s in %s ist unvollständig: sie hat weniger als %s Trennzeichen \";;\"",
-                    {std::to_string(n + 1), datafiles::kOrderFile, std::to_string(datafiles::kOrderCuts)}));
+                datafiles::throwShortLine(datafiles::kOrderFile, n + 1, datafiles::kOrderCuts);
             OrderTable.AppendValues(*fields);
         }
     } catch (...) {
