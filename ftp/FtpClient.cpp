@@ -1,5 +1,7 @@
 #include "ftp/FtpClient.h"
 
+#include "ftp/replies.h"
+
 #include "platform/atomic_file.h"
 #include "platform/cp1252.h"
 #include "platform/linefile.h"
@@ -27,33 +29,8 @@ const char* const kBadPasvReply = "Ungültige Antwort des Servers auf PASV: %s";
 const char* const kShortTransfer = "Übertragung unvollständig: %s von %s Byte empfangen";
 const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windows-1252 darstellen";
 
-// A reply is read whole before the next command; a server must not make that endless.
-constexpr std::size_t kMaxReplyLines = 10000;
-constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 // A listing line may be long (a name with a long path), but not unbounded.
 constexpr std::size_t kMaxListingLine = 1024 * 1024;
-
-bool isContinuation(const std::string& line) {
-    return !line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'));
-}
-
-// One number field of a PASV reply: blanks around are tolerated, anything else but digits is a
-// conversion error. Values are capped, so a huge field cannot overflow.
-int parseDecimal(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of(' ');
-    const std::size_t end = text.find_last_not_of(' ');
-    long value = 0;
-    bool ok = begin != std::string::npos;
-    for (std::size_t i = begin; ok && i <= end; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            ok = false;
-        else
-            value = std::min(value * 10 + (text[i] - '0'), 100000L);
-    }
-    if (!ok)
-        throw EConvertError(formatMessage("'%s' ist kein gültiger Integerwert", cp1252::toUtf8(text)));
-    return static_cast<int>(value);
-}
 
 std::string withoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
@@ -61,26 +38,16 @@ std::string withoutLineEnd(std::string text) {
     return text;
 }
 
-// The port of a 227 reply: "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" or the form without
-// parentheses, "227 =h1,h2,h3,h4,p1,p2". The six numbers start at the first digit after the code.
+// The port of a 227 reply (see parsePasvReply); the address in it is not used.
 int pasvPort(const std::string& reply) {
-    auto bad = [&reply] {
-        return ESockError(formatMessage(kBadPasvReply, cp1252::toUtf8(withoutLineEnd(reply))));
-    };
-    std::size_t pos = reply.find_first_of("0123456789", 3);
-    if (pos == std::string::npos)
-        throw bad();
-    int fields[6] = {};
-    for (int i = 0; i < 6; ++i) {
-        const std::size_t end = i < 5 ? reply.find(',', pos) : reply.find_first_not_of("0123456789 ", pos);
-        if (i < 5 && end == std::string::npos)
-            throw bad();
-        fields[i] = parseDecimal(reply.substr(pos, end == std::string::npos ? end : end - pos));
-        if (fields[i] > 255)
-            throw bad();
-        pos = end + 1;
-    }
-    return fields[4] * 256 + fields[5];
+    PasvError error = PasvError::None;
+    std::string field;
+    const std::optional<PasvAddress> address = parsePasvReply(reply, error, field);
+    if (error == PasvError::NotANumber)
+        throw EConvertError(formatMessage("'%s' ist kein gültiger Integerwert", cp1252::toUtf8(field)));
+    if (!address)
+        throw ESockError(formatMessage(kBadPasvReply, cp1252::toUtf8(withoutLineEnd(reply))));
+    return address->port();
 }
 
 } // namespace
@@ -205,14 +172,14 @@ void TFtpClient::ReadMultiLine(const std::string& line) {
 std::string TFtpClient::readReplyRest(const std::string& first,
                                       const std::function<void(const std::string&)>& perLine) {
     std::string current = first;
-    std::size_t lines = 1;
-    std::size_t bytes = first.size();
-    while (isContinuation(current)) {
+    ReplyLines reply;
+    ReplyLines::Next next = reply.take(first);
+    while (next == ReplyLines::Next::More) {
         current = ReadLn();
         if (current.empty())
             break; // the server hung up
-        bytes += current.size();
-        if (++lines > kMaxReplyLines || bytes > kMaxReplyBytes) {
+        next = reply.take(current);
+        if (next == ReplyLines::Next::TooLong) {
             // The rest of the reply cannot be told from what follows it: the session is unusable.
             if (Connected())
                 Close();

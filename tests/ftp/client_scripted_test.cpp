@@ -162,11 +162,11 @@ TEST_F(Scripted, RefusedCombinedProxyUserIsNotJudged) {
 }
 
 TEST_F(Scripted, MultiLineGreetingIsReadBeforeUser) {
-    server.greeting("220-Willkommen im Shop\r\n second line\r\n220-third\r\n220 bereit\r\n");
+    server.greeting("220-Willkommen im Shop\r\n second line\r\nohne Code\r\n220-third\r\n220 bereit\r\n");
     client.Connect();
     EXPECT_EQ(server.transcript(), (Lines{"USER anna", "PASS secret"}));
-    for (const char* line :
-         {"220-Willkommen im Shop\r\n", " second line\r\n", "220-third\r\n", "220 bereit\r\n"})
+    for (const char* line : {"220-Willkommen im Shop\r\n", " second line\r\n", "ohne Code\r\n",
+                             "220-third\r\n", "220 bereit\r\n"})
         EXPECT_TRUE(hasStatus(line)) << line;
     EXPECT_FALSE(hasStatus("PASS secret")); // the password never shows
     EXPECT_TRUE(hasStatus("PASS "));
@@ -226,6 +226,11 @@ TEST_F(Scripted, ReplyCodesDecideSuccessAndFailure) {
         {"PWD ", "257 \"/\"\r\n", {"success CmdDoCommand"}, false},
         {"RMD d", "250-first\r\n250-second\r\n250 last\r\n", {"success CmdRemoveDir"}, false},
         {"SITE CHMOD 644 a", "553-no\r\n more\r\n553 end\r\n", {"failure CmdDoCommand"}, true},
+        // A welcome text passed through: lines without a code, and one that looks like a reply.
+        {"CWD shop",
+         "250-Willkommen\r\nText ohne Code\r\n450 nur Text\r\n250-\r\n250\r\n",
+         {"success CmdChangeDir"},
+         false},
     };
     login();
     for (const auto& c : cases) {
