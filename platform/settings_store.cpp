@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string_view>
 
 namespace velmo {
@@ -226,6 +227,24 @@ void SettingsStore::parse(const std::string& text) {
         m_entries.push_back(std::move(e));
         m_insertAt = i + 1;
     }
+}
+
+std::unique_ptr<SettingsStore> SettingsStore::fromText(std::string path, const std::string& text) {
+    std::unique_ptr<SettingsStore> store(new SettingsStore(std::move(path)));
+    store->parse(text);
+    return store;
+}
+
+std::string SettingsStore::text() const {
+    return joinLines(m_lines);
+}
+
+std::vector<std::string> SettingsStore::valueNames() const {
+    std::vector<std::string> names;
+    for (const Entry& e : m_entries)
+        if (std::find(names.begin(), names.end(), e.name) == names.end())
+            names.push_back(e.name);
+    return names;
 }
 
 const SettingsStore::Entry* SettingsStore::find(const std::string& name) const {

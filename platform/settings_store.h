@@ -45,6 +45,13 @@ public:
 
     const std::string& path() const { return m_path; }
 
+    // The parser and the writer without the file: a store read from text (written back to path),
+    // the text its file holds after a write, and the names of the values in the key, each once, in
+    // file order.
+    static std::unique_ptr<SettingsStore> fromText(std::string path, const std::string& text);
+    std::string text() const;
+    std::vector<std::string> valueNames() const;
+
 private:
     struct Entry {
         std::string name;
