@@ -155,6 +155,12 @@ void AtomicFileWriter::commit() {
     if (!synced || !closed || ::rename(m_temp.c_str(), m_target.c_str()) != 0)
         fail();
     m_committed = true;
+    // The rename itself reaches the disk with the directory; the new file is in place either way,
+    // so a directory that cannot be flushed is no failure of the write.
+    if (const int dir = ::open(directoryOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes, WriteOptions options) {

@@ -6,10 +6,19 @@
 
 // The one way the program writes a file. A regular file is replaced atomically: the bytes go to a
 // temporary file in the same directory, are flushed to disk and then renamed over the target, so a
-// failed or abandoned write leaves the old file as it was. A symbolic link is followed (its target
-// is replaced, the link stays); a device, FIFO or socket is written in place and never renamed
-// over. Set-user-ID, set-group-ID and sticky bits are never carried over. Every failure is
-// EFCreateError "Datei %s kann nicht erstellt werden" naming the path as given.
+// failed or abandoned write leaves the old file as it was. Set-user-ID, set-group-ID and sticky bits
+// are never carried over. Every failure is EFCreateError "Datei %s kann nicht erstellt werden"
+// naming the path as given. What each kind of target and fault gets:
+//   - full disk (or a file size limit): the write fails, the temporary file is removed;
+//   - a directory we may not create files in: refused before a byte is written;
+//   - a symbolic link: followed, also through chains and to a target not there yet; the final
+//     target is replaced and the link stays a link;
+//   - a directory: refused, whatever it holds stays;
+//   - a device, FIFO or socket: written in place and never renamed over (a FIFO without a reader
+//     is refused instead of blocking); there is no old content to keep;
+//   - a write-protected file: refused, even for a process that could override the protection;
+//   - the process killed mid-write: the target is untouched; the partial bytes stay behind in a
+//     hidden ".<name>.<number>.tmp" beside it, a name the program never reads.
 namespace velmo {
 
 struct WriteOptions {
