@@ -43,6 +43,7 @@ void plant(const std::string& path, const std::string& bytes) {
 struct Writer {
     const char* name;
     std::function<void(const std::string& path, std::size_t bytes)> write;
+    bool createsMissing = true; // the catalog index is only ever replaced, never created by a save
 };
 
 Lines manyLines(std::size_t bytes, const std::string& line) {
@@ -62,7 +63,8 @@ const std::vector<Writer>& writers() {
              if (datafiles::saveCatalogIndex(path, manyLines(bytes, "Kerzen;;kerzen.db")) !=
                  datafiles::CatalogSaveResult::Saved)
                  throw EFCreateError(datafiles::writeProtectedMessage(path));
-         }},
+         },
+         false},
         {"article file",
          [](const std::string& path, std::size_t bytes) {
              datafiles::ArticleValues article;
@@ -186,7 +188,9 @@ TEST(WriteFaults, EveryWriterKeepsTheOldFileWhole) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::signal(SIGXFSZ, [](int) { ::raise(SIGSTOP); });
-            rlimit limit{32 * 1024, RLIM_INFINITY};
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 32 * 1024;
             ::setrlimit(RLIMIT_FSIZE, &limit);
             try {
                 w.write(target, 1024 * 1024);
@@ -230,6 +234,13 @@ TEST(WriteFaults, TargetsThatAreNoPlainFile) {
         w.write(dir.file("link.db"), 100);
         EXPECT_TRUE(fs::is_symlink(dir.file("link.db")));
         EXPECT_NE(readFileBytes(dir.file("echt.db")), kOld);
+        ASSERT_EQ(::symlink("fehlt.db", dir.file("lose.db").c_str()), 0);
+        if (w.createsMissing)
+            w.write(dir.file("lose.db"), 100);
+        else
+            EXPECT_THROW(w.write(dir.file("lose.db"), 100), EFCreateError);
+        EXPECT_TRUE(fs::is_symlink(dir.file("lose.db")));
+        EXPECT_EQ(fs::is_regular_file(fs::symlink_status(dir.file("fehlt.db"))), w.createsMissing);
 
         ASSERT_EQ(::mkdir(dir.file("ordner.db").c_str(), 0755), 0);
         plant(dir.file("ordner.db/drin"), kOld);
