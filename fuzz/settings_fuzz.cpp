@@ -3,6 +3,7 @@
 // every other value stays as it was.
 #include "fuzz/fuzz.h"
 #include "platform/errors.h"
+#include "platform/linefile.h"
 #include "platform/settings_store.h"
 
 #include <cstdlib>

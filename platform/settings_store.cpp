@@ -203,7 +203,10 @@ std::unique_ptr<SettingsStore> SettingsStore::open() {
 
 void SettingsStore::parse(const std::string& text) {
     std::string_view bytes = text;
-    if (bytes.starts_with(kByteOrderMark))
+    // A mark that was there goes back on save: otherwise a second mark, or one the first line
+    // happens to begin with, would be taken for the mark on the next read and the line changed.
+    m_byteOrderMark = bytes.starts_with(kByteOrderMark);
+    if (m_byteOrderMark)
         bytes.remove_prefix(kByteOrderMark.size());
     m_lines = splitLines(bytes);
     bool inKey = false;
@@ -235,8 +238,12 @@ std::unique_ptr<SettingsStore> SettingsStore::fromText(std::string path, const s
     return store;
 }
 
+std::string SettingsStore::fileText(const std::vector<std::string>& lines) const {
+    return (m_byteOrderMark ? std::string(kByteOrderMark) : std::string()) + joinLines(lines);
+}
+
 std::string SettingsStore::text() const {
-    return joinLines(m_lines);
+    return fileText(m_lines);
 }
 
 std::vector<std::string> SettingsStore::valueNames() const {
@@ -292,7 +299,7 @@ void SettingsStore::writeString(const std::string& name, const std::string& valu
         ++insertAt;
     }
     // The store holds the FTP password: readable by its owner only, whatever mode an older file had.
-    writeLines(m_path, lines, WriteOptions{.mode = 0600});
+    writeFileBytes(m_path, fileText(lines), WriteOptions{.mode = 0600});
     m_lines = std::move(lines);
     m_entries = std::move(entries);
     m_insertAt = insertAt;

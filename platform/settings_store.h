@@ -63,6 +63,7 @@ private:
     explicit SettingsStore(std::string path) : m_path(std::move(path)) {}
     void parse(const std::string& text);
     const Entry* find(const std::string& name) const;
+    std::string fileText(const std::vector<std::string>& lines) const;
 
     std::string m_path;
     // The file as read, line by line; a value's line is rewritten when the value is.
@@ -70,6 +71,7 @@ private:
     std::vector<Entry> m_entries;
     // Where a new value goes: after the last line of the key's section; npos while there is none.
     std::size_t m_insertAt = std::string::npos;
+    bool m_byteOrderMark = false; // the file began with one
 };
 
 } // namespace velmo

@@ -387,6 +387,19 @@ TEST_F(SettingsStoreTest, AWriteKeepsCommentsAndTheOrderOfTheFile) {
     EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
 }
 
+// Found by the fuzzer: a save dropped the mark, so a second one became the mark on the next read
+// and the values seen changed with every save.
+TEST_F(SettingsStoreTest, AByteOrderMarkGoesBackOnSave) {
+    const std::string mark = "\xEF\xBB\xBF";
+    for (const std::string& head : {mark, mark + mark}) {
+        spit(dir.file("velmo.ini"), head + "[Velmo]\r\n\"Host\"=\"alt\"\r\n");
+        const bool keyFound = SettingsStore::open()->valueExists("Host");
+        SettingsStore::open()->writeString("User", "shop");
+        EXPECT_TRUE(slurp(dir.file("velmo.ini")).starts_with(head + "[Velmo]\r\n"));
+        EXPECT_EQ(SettingsStore::open()->valueExists("Host"), keyFound);
+    }
+}
+
 TEST(Cp1252, EveryByteSurvivesTheTripThroughUnicode) {
     std::string all;
     for (int b = 0; b < 256; ++b)
