@@ -29,7 +29,7 @@ function(velmo_layer name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
 endfunction()
 
-# One CTest entry per test file. Widget tests run headless.
+# One CTest entry per test file, with the plain helpers of tests/support. Widget tests run headless.
 #   velmo_test(<name> SOURCES ... LIBS ... [QT])
 function(velmo_test name)
   cmake_parse_arguments(A "QT" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
@@ -37,9 +37,9 @@ function(velmo_test name)
   set_target_properties(${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests AUTOMOC ON)
   if(A_QT)
-    target_link_libraries(${name} PRIVATE ${A_LIBS} velmo_test_qt_main)
+    target_link_libraries(${name} PRIVATE ${A_LIBS} velmo_test_base velmo_test_qt_main)
   else()
-    target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${A_LIBS} velmo_test_base GTest::gtest_main)
   endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)

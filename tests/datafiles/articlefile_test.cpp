@@ -1,12 +1,15 @@
-#include "tempdir.h"
-
 #include "datafiles/articlefile.h"
 #include "datafiles/fieldcheck.h"
 #include "platform/errors.h"
+#include "tests/datafiles/line_texts.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace velmo;
+using namespace velmo::test;
 using namespace std::string_literals;
 using namespace velmo::datafiles;
 namespace af = velmo::datafiles::articlefield;

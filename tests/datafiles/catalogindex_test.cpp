@@ -1,16 +1,19 @@
-#include "tempdir.h"
-
 #include "datafiles/catalogindex.h"
 #include "datafiles/fieldcheck.h"
 #include "platform/errors.h"
+#include "tests/datafiles/line_texts.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmo;
+using namespace velmo::test;
 using namespace velmo::datafiles;
 
 // Windows-1252 bytes of the examples: ü = 0xFC.
@@ -167,7 +170,7 @@ TEST(CatalogIndexFile, UnreadableFileIsNotReplaced) {
         EXPECT_EQ(std::string(e.what()), "Datei " + path + " kann nicht geöffnet werden");
     }
 
-    if (runningAsRoot())
+    if (::geteuid() == 0)
         GTEST_SKIP() << "root reads files without read permission";
     const std::string other = dir.file("other.db");
     writeBytes(other, "Kerzen;;;kerzen.db\r\n");
@@ -198,7 +201,7 @@ TEST(CatalogIndexFile, SaveReplacesWithCrLfAfterEveryLine) {
     EXPECT_EQ(saveCatalogIndex(path, {}), CatalogSaveResult::Saved);
     EXPECT_EQ(readBytes(path), "");
     // Leftover temporary files would pile up beside the index.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(CatalogIndexFile, WriteProtectedOrMissingIsRefused) {
@@ -225,7 +228,7 @@ TEST(CatalogIndexFile, FailedWriteKeepsTheOldIndex) {
         EXPECT_THROW(saveCatalogIndex(path, {"Neu;;;neu.db", "Zweite;;;zweite.db"}), EFCreateError);
     }
     EXPECT_EQ(readBytes(path), "Alt;;;alt.db\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
         << "no temporary file left";
 }
 

@@ -1,11 +1,12 @@
 #include "datafiles/orderfiles.h"
-#include "tests/datafiles/tempdir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 using namespace velmo;
+using namespace velmo::test;
 using namespace velmo::datafiles;
 
 namespace {

@@ -1,10 +1,10 @@
-#include "tempdir.h"
-
 #include "datafiles/picturelists.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 using namespace velmo;
+using namespace velmo::test;
 using namespace velmo::datafiles;
 
 TEST(PictureList, MissingFileIsAnEmptyList) {

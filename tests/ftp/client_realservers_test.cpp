@@ -2,6 +2,7 @@
 
 #include "ftp/FtpClient.h"
 #include "tests/ftp/support/real_servers.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,10 @@
 #include <random>
 
 using namespace velmo;
-using velmo::test::readAll;
+using velmo::test::readBytes;
 using velmo::test::RealFtpServer;
 using velmo::test::TempDir;
-using velmo::test::writeAll;
+using velmo::test::writeBytes;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -106,7 +107,7 @@ TEST_P(RealServer, DirectoriesAndListings) {
     client.DoCommand("MKD " + dir);
     client.ChangeDir(dir);
     EXPECT_TRUE(endsWith(client.CurrentDir(), "/" + dir));
-    writeAll(local.file("liste.txt"), "eins\r\n");
+    writeBytes(local.file("liste.txt"), "eins\r\n");
     client.Upload(local.file("liste.txt"), "liste.txt");
 
     events.clear();
@@ -144,16 +145,16 @@ TEST_P(RealServer, TransfersAreByteExact) {
     } files[] = {{prefix + "alle_bytes.bin", all}, {prefix + "zufall.bin", randomBytes(10 * 1024 * 1024)}};
     client.DoCommand("TYPE I");
     for (const auto& f : files) {
-        writeAll(local.file("up"), f.bytes);
+        writeBytes(local.file("up"), f.bytes);
         events.clear();
         client.Upload(local.file("up"), f.name);
         EXPECT_EQ(events, (Lines{"start", "stop", "success CmdUpload"}));
-        EXPECT_TRUE(readAll(srv->localPath(f.name)) == f.bytes) << f.name << " differs on the server";
+        EXPECT_TRUE(readBytes(srv->localPath(f.name)) == f.bytes) << f.name << " differs on the server";
 
         events.clear();
         client.Download(f.name, local.file("down"));
         EXPECT_EQ(events, (Lines{"start", "stop", "stop", "success CmdUpload"}));
-        EXPECT_TRUE(readAll(local.file("down")) == f.bytes) << f.name << " differs after download";
+        EXPECT_TRUE(readBytes(local.file("down")) == f.bytes) << f.name << " differs after download";
         EXPECT_EQ(client.BytesTotal(), static_cast<std::int64_t>(f.bytes.size()));
         client.Delete(f.name);
     }
@@ -161,7 +162,7 @@ TEST_P(RealServer, TransfersAreByteExact) {
 
 TEST_P(RealServer, RefusalsRaiseTheReplyLine) {
     TempDir local;
-    writeAll(local.file("kunden.db"), "bleibt\r\n");
+    writeBytes(local.file("kunden.db"), "bleibt\r\n");
     struct Case {
         std::function<void()> action;
         const char* event;
@@ -185,13 +186,13 @@ TEST_P(RealServer, RefusalsRaiseTheReplyLine) {
             return e == c.event;
         })) << c.event;
     }
-    EXPECT_EQ(readAll(local.file("kunden.db")), "bleibt\r\n");
+    EXPECT_EQ(readBytes(local.file("kunden.db")), "bleibt\r\n");
     EXPECT_TRUE(client.Connected());
 }
 
 TEST_P(RealServer, SiteChmod) {
     TempDir local;
-    writeAll(local.file("bild.jpg"), "JPEG");
+    writeBytes(local.file("bild.jpg"), "JPEG");
     const std::string name = prefix + "bild.jpg";
     client.Upload(local.file("bild.jpg"), name);
     if (std::string(GetParam().server) == "pyftpdlib") {

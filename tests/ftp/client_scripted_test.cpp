@@ -4,6 +4,7 @@
 #include "ftp/FtpClient.h"
 #include "tests/ftp/support/real_servers.h"
 #include "tests/ftp/support/scripted_server.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +23,10 @@
 #include <thread>
 
 using namespace velmo;
-using velmo::test::readAll;
+using velmo::test::readBytes;
 using velmo::test::ScriptedFtpServer;
 using velmo::test::TempDir;
-using velmo::test::writeAll;
+using velmo::test::writeBytes;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -508,7 +509,7 @@ TEST_F(Scripted, DownloadEventsAndTheCountActuallyReceived) {
         announced = client.BytesTotal();
     };
     client.Download("a.bin", dir.file("a.bin"));
-    EXPECT_EQ(readAll(dir.file("a.bin")), data);
+    EXPECT_EQ(readBytes(dir.file("a.bin")), data);
     EXPECT_EQ(announced, 5);
     EXPECT_EQ(client.BytesTotal(), 200000);
     EXPECT_GE(packets, 1);
@@ -538,24 +539,24 @@ TEST_F(Scripted, DownloadWithoutLocalPathStaysInTheWorkingDirectory) {
               "Ungültiger lokaler Dateiname: dir/..");
     EXPECT_TRUE(server.transcript().empty()); // refused before anything was asked of the server
     ASSERT_EQ(::chdir(old), 0);
-    EXPECT_EQ(readAll(inner + "/escape.bin"), "daten");
-    EXPECT_EQ(readAll(inner + "/abs.bin"), "daten");
+    EXPECT_EQ(readBytes(inner + "/escape.bin"), "daten");
+    EXPECT_EQ(readBytes(inner + "/abs.bin"), "daten");
     EXPECT_FALSE(std::ifstream(dir.file("escape.bin")).good());
 }
 
 TEST_F(Scripted, RefusedRetrLeavesTheLocalFileAlone) {
     TempDir dir;
-    writeAll(dir.file("kunden.db"), "alte Bestellung\r\n");
+    writeBytes(dir.file("kunden.db"), "alte Bestellung\r\n");
     login();
     EXPECT_EQ(raises<FTPException>([&] { client.Download("kunden.db", dir.file("kunden.db")); }),
               "550 kunden.db: No such file or directory\r\n");
-    EXPECT_EQ(readAll(dir.file("kunden.db")), "alte Bestellung\r\n");
+    EXPECT_EQ(readBytes(dir.file("kunden.db")), "alte Bestellung\r\n");
     EXPECT_EQ(events, (Lines{"failure CmdUpload", "failure CmdUpload"}));
 }
 
 TEST_F(Scripted, UploadWithoutRemoteNameSendsTheFileNamePart) {
     TempDir dir;
-    writeAll(dir.file("bild 1.jpg"), "JPEG");
+    writeBytes(dir.file("bild 1.jpg"), "JPEG");
     login();
     client.Upload(dir.file("bild 1.jpg"), "");
     EXPECT_EQ(server.transcript().back(), "STOR bild 1.jpg");
@@ -580,7 +581,7 @@ TEST_F(Scripted, NlistAlwaysUsesPortAndReportsNothingReceived) {
 
 TEST_F(Scripted, LineBreaksInArgumentsAreRefusedBeforeAnythingIsSent) {
     TempDir dir;
-    writeAll(dir.file("a.txt"), "a");
+    writeBytes(dir.file("a.txt"), "a");
     login();
     const std::function<void()> attempts[] = {
         [&] { client.DoCommand("NOOP\r\nDELE kunden.db"); },
@@ -665,11 +666,11 @@ TEST_F(Scripted, BrokenTransferReportedByTheServerIsNoSuccess) {
         s.send("426 Connection closed; transfer aborted\r\n");
     });
     TempDir dir;
-    writeAll(dir.file("artikel.db"), "complete old file\r\n");
+    writeBytes(dir.file("artikel.db"), "complete old file\r\n");
     login();
     EXPECT_EQ(raises<FTPException>([&] { client.Download("artikel.db", dir.file("artikel.db")); }),
               "426 Connection closed; transfer aborted\r\n");
-    EXPECT_EQ(readAll(dir.file("artikel.db")), "complete old file\r\n");
+    EXPECT_EQ(readBytes(dir.file("artikel.db")), "complete old file\r\n");
     EXPECT_EQ(events, (Lines{"start", "stop", "failure CmdUpload", "failure CmdUpload"}));
 }
 
@@ -701,13 +702,13 @@ TEST_F(Scripted, DataSilenceEndsListAndDownload) {
         s.send("226 done\r\n");
     });
     TempDir dir;
-    writeAll(dir.file("b"), "old");
+    writeBytes(dir.file("b"), "old");
     client.TimeOut = 200;
     login();
     EXPECT_EQ(raises<EAbortError>([&] { client.List(); }), "Socket-readln abgebrochen");
     sleepMs(800); // let the server finish its listing
     EXPECT_EQ(raises<EAbortError>([&] { client.Download("b", dir.file("b")); }), "Socket-send abgebrochen");
-    EXPECT_EQ(readAll(dir.file("b")), "old");
+    EXPECT_EQ(readBytes(dir.file("b")), "old");
 }
 
 namespace {
@@ -833,7 +834,7 @@ TEST(HostileServers, EveryWaitEndsWithinItsLimit) {
     };
     for (const auto& c : cases) {
         TempDir dir;
-        writeAll(dir.file("a"), "alt");
+        writeBytes(dir.file("a"), "alt");
         ScriptedFtpServer server;
         c.script(server);
         TFtpClient client;
@@ -852,7 +853,7 @@ TEST(HostileServers, EveryWaitEndsWithinItsLimit) {
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000)) << c.name;
         EXPECT_EQ(client.DataSocket(), nullptr) << c.name;
-        EXPECT_EQ(readAll(dir.file("a")), "alt") << c.name;
+        EXPECT_EQ(readBytes(dir.file("a")), "alt") << c.name;
     }
 }
 
@@ -864,7 +865,7 @@ TEST_F(Scripted, ServerThatStopsTakingUploadDataEndsAfterTimeOut) {
         s.closeData();
     });
     TempDir dir;
-    writeAll(dir.file("big.bin"), std::string(16 << 20, 'x'));
+    writeBytes(dir.file("big.bin"), std::string(16 << 20, 'x'));
     client.TimeOut = 300;
     login();
     const auto start = std::chrono::steady_clock::now();
@@ -883,11 +884,11 @@ TEST_F(Scripted, ShortDownloadLeavesTheOldFile) {
         s.send("226 Transfer complete\r\n");
     });
     TempDir dir;
-    writeAll(dir.file("artikel.db"), "vollständig\r\n");
+    writeBytes(dir.file("artikel.db"), "vollständig\r\n");
     login();
     EXPECT_EQ(raises<ESockError>([&] { client.Download("artikel.db", dir.file("artikel.db")); }),
               "Übertragung unvollständig: 50000 von 110000 Byte empfangen");
-    EXPECT_EQ(readAll(dir.file("artikel.db")), "vollständig\r\n");
+    EXPECT_EQ(readBytes(dir.file("artikel.db")), "vollständig\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     EXPECT_EQ(events, (Lines{"start", "stop", "stop", "failure CmdUpload"}));
     EXPECT_TRUE(client.Connected());
@@ -902,16 +903,16 @@ TEST_F(Scripted, DownloadTargetsOfEveryKind) {
         return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0u;
     };
     // A link is followed; a set-id file loses its bits.
-    writeAll(dir.file("real"), "alt");
+    writeBytes(dir.file("real"), "alt");
     ASSERT_EQ(::symlink("real", dir.file("link").c_str()), 0);
-    writeAll(dir.file("setid"), "alt");
+    writeBytes(dir.file("setid"), "alt");
     ::chmod(dir.file("setid").c_str(), 06755);
     client.Download("a", dir.file("link"));
     client.Download("a", dir.file("setid"));
     EXPECT_TRUE(S_ISLNK(modeOf(dir.file("link"))));
-    EXPECT_EQ(readAll(dir.file("real")), "vom Server");
+    EXPECT_EQ(readBytes(dir.file("real")), "vom Server");
     EXPECT_EQ(modeOf(dir.file("setid")) & 07777, 0755u);
-    EXPECT_EQ(readAll(dir.file("setid")), "vom Server");
+    EXPECT_EQ(readBytes(dir.file("setid")), "vom Server");
 
     // A FIFO and a device are written in place, never replaced by a file.
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
@@ -927,14 +928,14 @@ TEST_F(Scripted, DownloadTargetsOfEveryKind) {
     }
 
     // Write-protected files and directories are refused before RETR is sent.
-    writeAll(dir.file("ro"), "alt");
+    writeBytes(dir.file("ro"), "alt");
     ::chmod(dir.file("ro").c_str(), 0444);
     server.clearTranscript();
     EXPECT_EQ(raises<EFCreateError>([&] { client.Download("a", dir.file("ro")); }),
               "Datei " + dir.file("ro") + " kann nicht erstellt werden");
     EXPECT_EQ(raises<EFCreateError>([&] { client.Download("a", dir.path()); }),
               "Datei " + dir.path() + " kann nicht erstellt werden");
-    EXPECT_EQ(readAll(dir.file("ro")), "alt");
+    EXPECT_EQ(readBytes(dir.file("ro")), "alt");
     EXPECT_TRUE(server.transcript().empty());
 }
 
@@ -942,7 +943,7 @@ TEST_F(Scripted, UploadRefusesWhatItCannotSendBeforeTheServerHearsOfIt) {
     TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("ordner").c_str(), 0755), 0);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    writeAll(dir.file("✓.txt"), "x");
+    writeBytes(dir.file("✓.txt"), "x");
     login();
     EXPECT_EQ(raises<EFOpenError>([&] { client.Upload(dir.file("ordner"), "kunden.db"); }),
               "Datei " + dir.file("ordner") + " kann nicht geöffnet werden");

@@ -1,5 +1,7 @@
 #include "ftp/SockSession.h"
 #include "tests/ftp/support/real_servers.h"
+#include "tests/support/free_port.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +17,9 @@
 #include <thread>
 
 using namespace velmo;
-using velmo::test::readAll;
+using velmo::test::readBytes;
 using velmo::test::TempDir;
-using velmo::test::writeAll;
+using velmo::test::writeBytes;
 
 namespace {
 
@@ -219,14 +221,14 @@ TEST_F(SocketPair, CaptureFileStoresEveryByteValue) {
     });
     session.CaptureFile(dir.file("out.bin"));
     sender.join();
-    EXPECT_EQ(readAll(dir.file("out.bin")), bytes);
+    EXPECT_EQ(readBytes(dir.file("out.bin")), bytes);
     EXPECT_EQ(session.BytesRecvd(), static_cast<std::int64_t>(bytes.size()));
     EXPECT_GE(packets, 1);
 }
 
 TEST_F(SocketPair, CaptureFileSilenceKeepsTheOldFile) {
     TempDir dir;
-    writeAll(dir.file("kunden.db"), "old orders\r\n");
+    writeBytes(dir.file("kunden.db"), "old orders\r\n");
     session.TimeOut = 200;
     put(std::string(1000, 'n'));
     try {
@@ -235,7 +237,7 @@ TEST_F(SocketPair, CaptureFileSilenceKeepsTheOldFile) {
     } catch (const EAbortError& e) {
         EXPECT_STREQ(e.what(), "Socket-send abgebrochen");
     }
-    EXPECT_EQ(readAll(dir.file("kunden.db")), "old orders\r\n");
+    EXPECT_EQ(readBytes(dir.file("kunden.db")), "old orders\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
@@ -251,7 +253,7 @@ TEST_F(SocketPair, CaptureFileTimeOutMeasuresSilenceNotTheWholeTransfer) {
     });
     session.CaptureFile(dir.file("slow.txt"));
     sender.join();
-    EXPECT_EQ(readAll(dir.file("slow.txt")).size(), 80u);
+    EXPECT_EQ(readBytes(dir.file("slow.txt")).size(), 80u);
 }
 
 TEST_F(SocketPair, WaitsGoThroughTheHookAndACancelFromItEndsTheWait) {
@@ -299,19 +301,9 @@ TEST(ThreadTimer, FiresOnlyInsideThePump) {
 }
 
 TEST(Connect, RefusedConnectionFiresConnectionFailed) {
-    // A port nobody listens on: take one from the system and give it back.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-
     TSockSession s;
     s.Host = "127.0.0.1";
-    s.Port = ntohs(a.sin_port);
+    s.Port = velmo::test::freePort();
     int failed = 0;
     int connects = 0;
     s.OnConnectionFailed = [&](TSockSession&) { ++failed; };

@@ -1,6 +1,7 @@
 // velmo-ftp against pyftpdlib: the lines it prints, and its exit status.
 
 #include "tests/ftp/support/real_servers.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,10 @@
 #include <cstdio>
 #include <memory>
 
-using velmo::test::readAll;
+using velmo::test::readBytes;
 using velmo::test::RealFtpServer;
 using velmo::test::TempDir;
-using velmo::test::writeAll;
+using velmo::test::writeBytes;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -84,12 +85,12 @@ TEST_F(Tool, RunsTheCommandsInOrderAndPrintsEveryEvent) {
     std::string bytes;
     for (int i = 0; i < 1000; ++i)
         bytes += static_cast<char>(i * 7);
-    writeAll(local.file("up.bin"), bytes);
+    writeBytes(local.file("up.bin"), bytes);
     const ToolRun run = runTool(login() + Lines{"--passive", "pwd", "quote", "TYPE I", "put",
                                                 local.file("up.bin"), "tool.bin", "get", "tool.bin",
                                                 local.file("down.bin"), "nlist", "dele", "tool.bin", "quit"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(readAll(local.file("down.bin")), bytes);
+    EXPECT_EQ(readBytes(local.file("down.bin")), bytes);
     for (const char* line : {"status: 220 pyftpdlib 1.5.7 ready.", "connect", "dir: /",
                              "success: CmdDoCommand", "bytes: 1000 of 1000", "item: tool.bin",
                              "success: CmdNList", "success: CmdDelete", "status: 221 Goodbye.", "disconnect"})

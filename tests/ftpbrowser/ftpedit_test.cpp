@@ -9,6 +9,7 @@
 #include "tests/ftp/support/real_servers.h"
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -31,12 +32,12 @@
 #include <set>
 
 using namespace velmo;
-using velmo::test::readAll;
+using velmo::test::readBytes;
 using velmo::test::RealFtpServer;
 using velmo::test::ScriptedDialogs;
 using velmo::test::ScriptedFtpServer;
 using velmo::test::TempDir;
-using velmo::test::writeAll;
+using velmo::test::writeBytes;
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
@@ -161,10 +162,10 @@ protected:
 };
 
 TEST_F(BrowserTest, OpeningLogsInFirstThenShowsBothSides) {
-    writeAll(localPath("a.txt"), "a");
-    writeAll(localPath(".hidden"), "h");
+    writeBytes(localPath("a.txt"), "a");
+    writeBytes(localPath(".hidden"), "h");
     fs::create_directory(localPath("Sub"));
-    writeAll(serverPath("name with blanks.db"), "12345");
+    writeBytes(serverPath("name with blanks.db"), "12345");
     fs::create_directory(serverPath("Bilder"));
     shop.ListingLines = {"left over from an earlier name listing"};
 
@@ -209,13 +210,13 @@ TEST_F(BrowserTest, ACancelledConnectDialogLeavesTheRemoteSideAlone) {
 
 TEST_F(BrowserTest, UploadOfTheCurrentFileAloneOrOfNone) {
     const std::string picture("\x89PNG\r\n\x1a\n\0\xFF", 10);
-    writeAll(localPath("logo.JPG"), picture);
-    writeAll(localPath("other.db"), "x");
+    writeBytes(localPath("logo.JPG"), picture);
+    writeBytes(localPath("other.db"), "x");
     open();
     form->FileListBox1->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     form->Button1Click();
     EXPECT_EQ(commands, (Strings{"TYPE I", "STOR logo.JPG", "PWD", "LIST", "TYPE A"}));
-    EXPECT_EQ(readAll(serverPath("logo.JPG")), picture);
+    EXPECT_EQ(readBytes(serverPath("logo.JPG")), picture);
     EXPECT_NE(rowOf("logo.JPG"), -1);
 
     // Without any file the transfer fails in the client, quietly for the window.
@@ -230,7 +231,7 @@ TEST_F(BrowserTest, UploadOfTheCurrentFileAloneOrOfNone) {
 TEST_F(BrowserTest, UploadOfSeveralFilesInListOrderEachInTheTypeOfItsName) {
     const char* files[] = {"prices.db", "index.pl", "logo.JPG", "notes.TXT", "backup.db.old", "txt"};
     for (const char* f : files)
-        writeAll(localPath(f), "a\r\nb\r\n");
+        writeBytes(localPath(f), "a\r\nb\r\n");
     open();
     form->selectFiles({"prices.db", "index.pl", "logo.JPG", "notes.TXT", "backup.db.old", "txt"});
     form->Button1Click();
@@ -239,15 +240,15 @@ TEST_F(BrowserTest, UploadOfSeveralFilesInListOrderEachInTheTypeOfItsName) {
                                  "TYPE A", "STOR txt", "PWD", "LIST", "TYPE A"}));
     // The server stores text in its own line ends, binary files byte for byte.
     for (const char* f : {"prices.db", "index.pl", "txt"})
-        EXPECT_EQ(readAll(serverPath(f)), "a\nb\n") << f;
+        EXPECT_EQ(readBytes(serverPath(f)), "a\nb\n") << f;
     for (const char* f : {"logo.JPG", "notes.TXT", "backup.db.old"})
-        EXPECT_EQ(readAll(serverPath(f)), "a\r\nb\r\n") << f;
+        EXPECT_EQ(readBytes(serverPath(f)), "a\r\nb\r\n") << f;
     EXPECT_EQ(form->RowCount(), 8);
 }
 
 TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) {
-    writeAll(serverPath("my file.db"), "x\ny\n");
-    writeAll(serverPath("logo.gif"), std::string("GIF\n\0\r\n", 7));
+    writeBytes(serverPath("my file.db"), "x\ny\n");
+    writeBytes(serverPath("logo.gif"), std::string("GIF\n\0\r\n", 7));
     open();
     form->setRow(rowOf("my file.db"));
     form->Button4Click();
@@ -255,13 +256,13 @@ TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) 
     form->Button4Click();
     EXPECT_EQ(commands,
               (Strings{"TYPE A", "RETR my file.db", "TYPE A", "TYPE I", "RETR logo.gif", "TYPE A"}));
-    EXPECT_EQ(readAll(localPath("my file.db")), "x\r\ny\r\n");
-    EXPECT_EQ(readAll(localPath("logo.gif")), std::string("GIF\n\0\r\n", 7));
+    EXPECT_EQ(readBytes(localPath("my file.db")), "x\r\ny\r\n");
+    EXPECT_EQ(readBytes(localPath("logo.gif")), std::string("GIF\n\0\r\n", 7));
     EXPECT_EQ(localFiles(), (QStringList{"logo.gif", "my file.db"}));
 }
 
 TEST_F(BrowserTest, DeleteOnTheServerTakesFilesAndDirectoriesThenRefreshes) {
-    writeAll(serverPath("old file.db"), "x");
+    writeBytes(serverPath("old file.db"), "x");
     fs::create_directory(serverPath("leer"));
     open();
     form->setRow(rowOf("old file.db"));
@@ -275,7 +276,7 @@ TEST_F(BrowserTest, DeleteOnTheServerTakesFilesAndDirectoriesThenRefreshes) {
 }
 
 TEST_F(BrowserTest, ARefusedDeleteShowsTheRepliesAndSkipsTheRefresh) {
-    writeAll(serverPath("gone.db"), "x");
+    writeBytes(serverPath("gone.db"), "x");
     open();
     fs::remove(serverPath("gone.db"));
     form->setRow(rowOf("gone.db"));
@@ -288,8 +289,8 @@ TEST_F(BrowserTest, ARefusedDeleteShowsTheRepliesAndSkipsTheRefresh) {
 
 TEST_F(BrowserTest, DoubleClickEntersADirectoryAndTheParentRowLeavesIt) {
     fs::create_directory(serverPath("neue bilder"));
-    writeAll(serverPath("neue bilder/inner.jpg"), "j");
-    writeAll(serverPath("plain.db"), "p");
+    writeBytes(serverPath("neue bilder/inner.jpg"), "j");
+    writeBytes(serverPath("plain.db"), "p");
     open();
     form->setRow(rowOf("plain.db"));
     form->StringGrid1DblClick();
@@ -332,7 +333,7 @@ TEST_F(BrowserTest, MakeDirCreatesTheTypedNameOnlyAfterOk) {
 }
 
 TEST_F(BrowserTest, ChmodSendsTheTickedModeAsThreeOctalDigitsAndTheWholeName) {
-    writeAll(serverPath("name with blanks.pl"), "#!");
+    writeBytes(serverPath("name with blanks.pl"), "#!");
     open();
     const std::pair<const char*, unsigned> cases[] = {
         {"x--x--x--", 0444}, {"xx-x--x--", 0644}, {"------x--", 0004}, {"xxxxxxxxx", 0777}};
@@ -358,7 +359,7 @@ TEST_F(BrowserTest, ChmodSendsTheTickedModeAsThreeOctalDigitsAndTheWholeName) {
 }
 
 TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
-    writeAll(serverPath("keep.db"), "k");
+    writeBytes(serverPath("keep.db"), "k");
     open();
     form->Button8Click();
     EXPECT_FALSE(ftp().Connected());
@@ -373,7 +374,7 @@ TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
 
 TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhatItCannot) {
     for (const char* f : {"a.db", "b.db", "c.db", "d.db"})
-        writeAll(localPath(f), "x");
+        writeBytes(localPath(f), "x");
     fs::create_directory(localPath("dir"));
     loginOnConnect = false;
     form->show();
@@ -388,7 +389,7 @@ TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhat
 
 TEST_F(BrowserTest, EnterInTheTreeChangesTheLocalAndTheWorkingDirectory) {
     fs::create_directory(localPath("unten"));
-    writeAll(localPath("unten/inside.txt"), "i");
+    writeBytes(localPath("unten/inside.txt"), "i");
     loginOnConnect = false;
     form->show();
     QList<QListWidgetItem*> items = form->DirectoryListBox1->findItems("unten", Qt::MatchEndsWith);
@@ -431,8 +432,8 @@ protected:
 };
 
 TEST_P(RealListing, GridCellsFollowTheWords) {
-    writeAll(serverPath("prices.db"), std::string(1234, 'p'));
-    writeAll(serverPath("my  file.txt"), "m");
+    writeBytes(serverPath("prices.db"), std::string(1234, 'p'));
+    writeBytes(serverPath("my  file.txt"), "m");
     fs::create_directory(serverPath("thumbs"));
     open();
     ASSERT_EQ(names(), (Strings{"..", "my  file.txt", "prices.db", "thumbs"}));
@@ -489,8 +490,8 @@ TEST_F(ScriptedBrowserTest, TheTotalLineBecomesARowOfItsOwn) {
 }
 
 TEST_F(ScriptedBrowserTest, ARefusedTypeStopsAMultiFileUpload) {
-    writeAll(localPath("a.db"), "a");
-    writeAll(localPath("b.db"), "b");
+    writeBytes(localPath("a.db"), "a");
+    writeBytes(localPath("b.db"), "b");
     open();
     scriptedServer.reply("TYPE", "504 Type not implemented\r\n");
     form->selectFiles({"a.db", "b.db"});

@@ -6,49 +6,22 @@
 #include "platform/mounts.h"
 #include "platform/settings_store.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace velmo;
+using namespace velmo::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-class Scratch {
-public:
-    Scratch() {
-        char tmpl[] = "/tmp/velmo-files-XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_dir, ec);
-    }
-    std::string file(const std::string& name) const { return m_dir + "/" + name; }
-    const std::string& path() const { return m_dir; }
-
-private:
-    std::string m_dir;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(LineFiles, SplitAtEveryKindOfLineEnd) {
     struct Case {
@@ -70,32 +43,32 @@ TEST(LineFiles, SplitAtEveryKindOfLineEnd) {
 }
 
 TEST(LineFiles, WriteEndsEveryLineWithCrLfAndKeepsEveryByte) {
-    Scratch dir;
+    TempDir dir;
     std::string all;
     for (int b = 0; b < 256; ++b)
         if (b != '\r' && b != '\n')
             all += static_cast<char>(b);
     const Lines lines{all, "", "letzte"};
     writeLines(dir.file("x.db"), lines);
-    EXPECT_EQ(slurp(dir.file("x.db")), all + "\r\n\r\nletzte\r\n");
+    EXPECT_EQ(readBytes(dir.file("x.db")), all + "\r\n\r\nletzte\r\n");
     EXPECT_EQ(readLines(dir.file("x.db")), lines);
 
     writeLines(dir.file("empty.db"), {});
-    EXPECT_EQ(slurp(dir.file("empty.db")), "");
+    EXPECT_EQ(readBytes(dir.file("empty.db")), "");
     EXPECT_TRUE(readLines(dir.file("empty.db")).empty());
 }
 
 TEST(LineFiles, LongLinesAndLoneCarriageReturns) {
-    Scratch dir;
+    TempDir dir;
     const std::string big(1 << 20, 'x');
-    spit(dir.file("big.db"), big + "\r" + big);
+    writeBytes(dir.file("big.db"), big + "\r" + big);
     Lines lines = readLines(dir.file("big.db"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].size(), big.size());
 }
 
 TEST(LineFiles, ReadFailuresNameTheFullPath) {
-    Scratch dir;
+    TempDir dir;
     for (const std::string& path : {dir.file("missing.db"), dir.path()}) {
         try {
             readLines(path);
@@ -107,9 +80,9 @@ TEST(LineFiles, ReadFailuresNameTheFullPath) {
 }
 
 TEST(LineFiles, FailedWriteKeepsTheOldFile) {
-    Scratch dir;
+    TempDir dir;
     const std::string target = dir.file("keep.db");
-    spit(target, "alt\r\n");
+    writeBytes(target, "alt\r\n");
     // A missing directory, a directory in the way, and a write-protected file.
     const std::string missingDir = dir.file("no/such.db");
     fs::create_directory(dir.file("adir"));
@@ -123,7 +96,7 @@ TEST(LineFiles, FailedWriteKeepsTheOldFile) {
     }
     ::chmod(target.c_str(), 0444); // write-protected, even for root
     EXPECT_THROW(writeLines(target, {"neu"}), EFCreateError);
-    EXPECT_EQ(slurp(target), "alt\r\n");
+    EXPECT_EQ(readBytes(target), "alt\r\n");
     ::chmod(target.c_str(), 0644);
     // No temporary files are left behind by the failures.
     int entries = 0;
@@ -137,13 +110,13 @@ TEST(LineFiles, FailedWriteKeepsTheOldFile) {
     struct stat st {};
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640);
-    EXPECT_EQ(slurp(target), "neu\r\n");
+    EXPECT_EQ(readBytes(target), "neu\r\n");
 }
 
 TEST(LineFiles, FullDiskKeepsTheOldFileAndLeavesNoTemporaryFile) {
-    Scratch dir;
+    TempDir dir;
     const std::string target = dir.file("kunden.db");
-    spit(target, "Bestellung 1\r\n");
+    writeBytes(target, "Bestellung 1\r\n");
     {
         test::FileSizeLimit full(100000);
         try {
@@ -153,37 +126,37 @@ TEST(LineFiles, FullDiskKeepsTheOldFileAndLeavesNoTemporaryFile) {
             EXPECT_EQ(std::string(e.what()), "Datei " + target + " kann nicht erstellt werden");
         }
     }
-    EXPECT_EQ(slurp(target), "Bestellung 1\r\n");
+    EXPECT_EQ(readBytes(target), "Bestellung 1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
 // What the writer does to whatever already stands at the path.
 TEST(AtomicWriter, TargetsOfEveryKind) {
-    Scratch dir;
+    TempDir dir;
     auto modeOf = [](const std::string& path) {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0u;
     };
 
     // A symbolic link: the file it names is replaced, the link stays (also a dangling one).
-    spit(dir.file("real.db"), "alt");
+    writeBytes(dir.file("real.db"), "alt");
     ASSERT_EQ(::symlink("real.db", dir.file("link.db").c_str()), 0);
     ASSERT_EQ(::symlink(dir.file("new.db").c_str(), dir.file("dangling.db").c_str()), 0);
     writeFileAtomically(dir.file("link.db"), "neu");
     writeFileAtomically(dir.file("dangling.db"), "frisch");
     EXPECT_TRUE(S_ISLNK(modeOf(dir.file("link.db"))));
-    EXPECT_EQ(slurp(dir.file("real.db")), "neu");
+    EXPECT_EQ(readBytes(dir.file("real.db")), "neu");
     EXPECT_TRUE(S_ISLNK(modeOf(dir.file("dangling.db"))));
-    EXPECT_EQ(slurp(dir.file("new.db")), "frisch");
+    EXPECT_EQ(readBytes(dir.file("new.db")), "frisch");
 
     // Set-id and sticky bits are never carried over; the permission bits are.
-    spit(dir.file("setid"), "alt");
+    writeBytes(dir.file("setid"), "alt");
     ::chmod(dir.file("setid").c_str(), 07755);
     writeFileAtomically(dir.file("setid"), "neu");
     EXPECT_EQ(modeOf(dir.file("setid")) & 07777, 0755u);
 
     // An explicit mode wins over the old file's and over the umask.
-    spit(dir.file("secret.ini"), "alt");
+    writeBytes(dir.file("secret.ini"), "alt");
     ::chmod(dir.file("secret.ini").c_str(), 0666);
     writeFileAtomically(dir.file("secret.ini"), "neu", WriteOptions{.mode = 0600});
     writeFileAtomically(dir.file("fresh.ini"), "neu", WriteOptions{.mode = 0600});
@@ -216,17 +189,17 @@ TEST(AtomicWriter, TargetsOfEveryKind) {
     }
 
     // Abandoned before commit: the old file stays and nothing is left beside it.
-    spit(dir.file("keep.db"), "alt");
+    writeBytes(dir.file("keep.db"), "alt");
     const auto before = std::distance(fs::directory_iterator(dir.path()), {});
     {
         AtomicFileWriter writer(dir.file("keep.db"));
         writer.write("halb");
     }
-    EXPECT_EQ(slurp(dir.file("keep.db")), "alt");
+    EXPECT_EQ(readBytes(dir.file("keep.db")), "alt");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
 
     // Write-protected files and directories are refused, behind a link too, with the one message.
-    spit(dir.file("ro.db"), "alt");
+    writeBytes(dir.file("ro.db"), "alt");
     ::chmod(dir.file("ro.db").c_str(), 0444);
     ASSERT_EQ(::symlink("ro.db", dir.file("ro-link.db").c_str()), 0);
     for (const std::string name : {"ro.db", "ro-link.db"}) {
@@ -238,7 +211,7 @@ TEST(AtomicWriter, TargetsOfEveryKind) {
         }
         EXPECT_THROW(writeFileAtomically(dir.file(name), "neu"), EFCreateError) << name;
     }
-    EXPECT_EQ(slurp(dir.file("ro.db")), "alt");
+    EXPECT_EQ(readBytes(dir.file("ro.db")), "alt");
     EXPECT_THROW(checkWritable(dir.path()), EFCreateError);
     EXPECT_NO_THROW(checkWritable(dir.file("not-there-yet")));
 }
@@ -256,7 +229,7 @@ class SettingsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("VELMO_SETTINGS", dir.file("velmo.ini").c_str(), 1); }
     void TearDown() override { ::unsetenv("VELMO_SETTINGS"); }
-    Scratch dir;
+    TempDir dir;
 };
 
 TEST_F(SettingsStoreTest, ValuesSurviveAReopenWhateverTheyHold) {
@@ -288,9 +261,9 @@ TEST_F(SettingsStoreTest, ValuesSurviveAReopenWhateverTheyHold) {
 }
 
 TEST_F(SettingsStoreTest, NonStringValuesExistButCannotBeRead) {
-    spit(dir.file("velmo.ini"),
-         "; written by hand\n[Other]\n\"Host\"=\"fremd\"\n[Velmo]\n\"Port\"=dword:00000015\n"
-         "\"Host\"=\"ftp.example.org\"\n\"Proxy\"=\"abc\"junk\ngarbage line\n");
+    writeBytes(dir.file("velmo.ini"),
+               "; written by hand\n[Other]\n\"Host\"=\"fremd\"\n[Velmo]\n\"Port\"=dword:00000015\n"
+               "\"Host\"=\"ftp.example.org\"\n\"Proxy\"=\"abc\"junk\ngarbage line\n");
     auto store = SettingsStore::open();
     ASSERT_TRUE(store);
     // A quoted text with more after it is not a string either.
@@ -306,7 +279,7 @@ TEST_F(SettingsStoreTest, NonStringValuesExistButCannotBeRead) {
     EXPECT_EQ(store->readString("Host"), "ftp.example.org");
     // Writing keeps what it does not understand.
     store->writeString("User", "shop");
-    const std::string text = slurp(dir.file("velmo.ini"));
+    const std::string text = readBytes(dir.file("velmo.ini"));
     EXPECT_NE(text.find("\"Port\"=dword:00000015"), std::string::npos);
     EXPECT_NE(text.find("[Other]"), std::string::npos);
     EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
@@ -336,9 +309,9 @@ TEST_F(SettingsStoreTest, TheOverrideWinsElseTheMachineStoreThenTheUsersOwn) {
 }
 
 TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNextOrSaysWhy) {
-    spit(dir.file("blocker"), ""); // a file where a folder should be stops even root
+    writeBytes(dir.file("blocker"), ""); // a file where a folder should be stops even root
     fs::create_directory(dir.file("etc"));
-    spit(dir.file("etc/velmo.ini"), "[Velmo]\n\"Currency\"=\"DM\"\n");
+    writeBytes(dir.file("etc/velmo.ini"), "[Velmo]\n\"Currency\"=\"DM\"\n");
     ::chmod(dir.file("etc/velmo.ini").c_str(), 0444); // no write bit: refused even for root
     const std::string user = dir.file("home/.config/velmo/velmo.ini");
 
@@ -368,7 +341,7 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeCreatedOrWrittenGivesWayToTheNextOrS
 TEST_F(SettingsStoreTest, TheKeyIsFoundHoweverItsSectionIsWritten) {
     const std::string value = "\"Host\"=\"ftp.example.org\"\r\n";
     for (const char* head : {"[velmo]\r\n", "[Velmo] \r\n", "[VELMO]\t \n", "\xEF\xBB\xBF[Velmo]\r\n"}) {
-        spit(dir.file("velmo.ini"), std::string(head) + value);
+        writeBytes(dir.file("velmo.ini"), std::string(head) + value);
         auto store = SettingsStore::open();
         ASSERT_TRUE(store);
         EXPECT_EQ(store->readString("Host"), "ftp.example.org") << head;
@@ -376,14 +349,14 @@ TEST_F(SettingsStoreTest, TheKeyIsFoundHoweverItsSectionIsWritten) {
 }
 
 TEST_F(SettingsStoreTest, AWriteKeepsCommentsAndTheOrderOfTheFile) {
-    spit(dir.file("velmo.ini"), "; Werkstatt\n[Velmo]\n; Zugang zum Shop\n\"Host\"=\"alt\"\n"
-                                "# Ende\n[Other]\nx=1\n");
+    writeBytes(dir.file("velmo.ini"), "; Werkstatt\n[Velmo]\n; Zugang zum Shop\n\"Host\"=\"alt\"\n"
+                                      "# Ende\n[Other]\nx=1\n");
     auto store = SettingsStore::open();
     store->writeString("Host", "neu");
     store->writeString("User", "shop");
-    EXPECT_EQ(slurp(dir.file("velmo.ini")), "; Werkstatt\r\n[Velmo]\r\n; Zugang zum Shop\r\n"
-                                            "\"Host\"=\"neu\"\r\n\"User\"=\"shop\"\r\n"
-                                            "# Ende\r\n[Other]\r\nx=1\r\n");
+    EXPECT_EQ(readBytes(dir.file("velmo.ini")), "; Werkstatt\r\n[Velmo]\r\n; Zugang zum Shop\r\n"
+                                                "\"Host\"=\"neu\"\r\n\"User\"=\"shop\"\r\n"
+                                                "# Ende\r\n[Other]\r\nx=1\r\n");
     EXPECT_EQ(SettingsStore::open()->readString("User"), "shop");
 }
 

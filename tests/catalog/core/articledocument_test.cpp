@@ -2,13 +2,14 @@
 // written back, values that would break a line, without any window.
 #include "catalog/core/articledocument.h"
 #include "memtable/memtable.h"
-#include "tests/datafiles/tempdir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 using namespace velmo;
+using namespace velmo::test;
 using datafiles::ArticleValues;
 
 namespace {

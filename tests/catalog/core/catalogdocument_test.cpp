@@ -1,11 +1,12 @@
 // The catalog editor's index document: loading, adding, removing and the leave-field rules, without
 // any window.
 #include "catalog/core/catalogdocument.h"
-#include "tests/datafiles/tempdir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 using namespace velmo;
+using namespace velmo::test;
 using Field = CatalogDocument::Field;
 
 namespace {

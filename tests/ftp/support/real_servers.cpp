@@ -1,4 +1,5 @@
 #include "tests/ftp/support/real_servers.h"
+#include "tests/support/free_port.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -24,33 +24,14 @@ namespace velmo::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "velmo-ftp-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary directory");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// What a server has logged so far; nothing before the child opened its log.
+std::string logText(const std::string& path) {
+    return fs::exists(path) ? readBytes(path) : std::string();
+}
 
 // Starts the program with stdout and stderr going to logPath; the child dies with the test.
 int spawn(const std::vector<std::string>& argv, const std::string& logPath) {
@@ -93,18 +74,6 @@ bool accepts(int port) {
     return ok;
 }
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 class Server : public RealFtpServer {
 public:
     ~Server() override { stop(); }
@@ -139,7 +108,7 @@ void RealFtpServer::stop() {
 std::unique_ptr<RealFtpServer> startPyftpdlib() {
     auto s = std::make_unique<Server>();
     s->m_name = "pyftpdlib";
-    s->m_dir = std::make_unique<TempDir>();
+    s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
     s->m_root = s->m_dir->file("root");
     fs::create_directory(s->m_root);
     s->m_user = "velmo";
@@ -153,7 +122,7 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
     const auto until = Clock::now() + std::chrono::seconds(15);
     while (Clock::now() < until) {
         std::smatch m;
-        const std::string text = readAll(log);
+        const std::string text = logText(log);
         if (std::regex_search(text, m, started)) {
             s->m_port = std::stoi(m[1]);
             return s;
@@ -164,13 +133,13 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("pyftpdlib did not report its port:\n" + readAll(log));
+    throw std::runtime_error("pyftpdlib did not report its port:\n" + logText(log));
 }
 
 std::unique_ptr<RealFtpServer> startVsftpd() {
     auto s = std::make_unique<Server>();
     s->m_name = "vsftpd";
-    s->m_dir = std::make_unique<TempDir>();
+    s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
     // vsftpd insists on an empty directory nobody can write for its privilege separation, and
     // on a login root the anonymous account cannot write; "pub" is where it may.
     const std::string empty = s->m_dir->file("empty");
@@ -216,7 +185,7 @@ std::unique_ptr<RealFtpServer> startVsftpd() {
                 return s;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        lastLog = readAll(log);
+        lastLog = logText(log);
         s->stop();
     }
     throw std::runtime_error("vsftpd did not start (it needs root):\n" + lastLog);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/temp_dir.h"
+
 #include <memory>
 #include <string>
 
@@ -7,23 +9,6 @@
 // stopped (and their directory removed) when the object goes. A server that cannot be started
 // throws std::runtime_error with its log, so the test fails loudly instead of being skipped.
 namespace velmo::test {
-
-// A temporary directory, removed with everything in it. Its own inline namespace keeps it apart
-// from tests/support's TempDir when a test links both support libraries.
-inline namespace ftp_fixtures {
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-} // namespace ftp_fixtures
 
 class RealFtpServer {
 public:
@@ -55,9 +40,5 @@ protected:
 std::unique_ptr<RealFtpServer> startPyftpdlib();
 // vsftpd in stand-alone mode with an anonymous account that may write below "pub".
 std::unique_ptr<RealFtpServer> startVsftpd();
-
-// Reads a whole file (empty when it is missing) and writes one.
-std::string readAll(const std::string& path);
-void writeAll(const std::string& path, const std::string& bytes);
 
 } // namespace velmo::test
