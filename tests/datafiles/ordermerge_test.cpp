@@ -4,7 +4,8 @@
 #include "datafiles/ordermerge.h"
 #include "platform/errors.h"
 #include "platform/linefile.h"
-#include "tests/datafiles/tempdir.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <random>
 
 using namespace velmo;
+using namespace velmo::test;
 using namespace velmo::datafiles;
 
 namespace {

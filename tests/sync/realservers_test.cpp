@@ -55,7 +55,7 @@ protected:
 
     std::string onServer(const std::string& path) const { return srv->localPath(shop + "/" + path); }
     void putOnServer(const std::string& path, const std::string& bytes) {
-        writeAll(onServer(path), bytes);
+        writeBytes(onServer(path), bytes);
         ::chmod(onServer(path).c_str(), 0666);
     }
     std::vector<std::string> serverFiles(const std::string& dir) const {
@@ -123,11 +123,11 @@ TEST_P(SyncRealServer, ArticleUploadSendsTheIndexItsCatalogsAndThePendingPicture
               (std::vector<std::string>{"db_sys.db", "kerzen.db", "geschenke.db", "kerzen.db", "fehlt.db"}));
     EXPECT_EQ(serverFiles("db"), (std::vector<std::string>{"db_sys.db", "geschenke.db", "kerzen.db"}));
     // Data files go in ASCII type; the server stores its own line ends, so compare lines.
-    EXPECT_EQ(splitLines(readAll(onServer("db/kerzen.db"))), Lines{"K1;;Stumpen;;9,90"});
-    EXPECT_EQ(splitLines(readAll(onServer("db/db_sys.db"))).size(), 5u);
+    EXPECT_EQ(splitLines(readBytes(onServer("db/kerzen.db"))), Lines{"K1;;Stumpen;;9,90"});
+    EXPECT_EQ(splitLines(readBytes(onServer("db/db_sys.db"))).size(), 5u);
     // Pictures in binary type, byte for byte.
-    EXPECT_EQ(readAll(onServer("pictures/a.jpg")), jpeg);
-    EXPECT_EQ(readAll(onServer("thumbs/a_t.jpg")), jpeg.substr(0, 500));
+    EXPECT_EQ(readBytes(onServer("pictures/a.jpg")), jpeg);
+    EXPECT_EQ(readBytes(onServer("thumbs/a_t.jpg")), jpeg.substr(0, 500));
     EXPECT_EQ(serverFiles("pictures"), std::vector<std::string>{"a.jpg"});
     EXPECT_TRUE(h.MemoPic.empty());
     EXPECT_TRUE(h.MemoThumb.empty());
@@ -182,7 +182,7 @@ TEST_P(SyncRealServer, TheDemoShopsServerTreeCanBeWalked) {
         ::chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
 
     sync::articleDownload(ctx());
-    EXPECT_EQ(h.localFile("kerzen.db"), readAll(std::string(VELMO_DEMO_SERVER) + "/db/kerzen.db"));
+    EXPECT_EQ(h.localFile("kerzen.db"), readBytes(std::string(VELMO_DEMO_SERVER) + "/db/kerzen.db"));
     sync::OrderFetch(ctx()).run();
     const auto orders = datafiles::parseOrders(readLines(h.local.file("kunden.db")));
     ASSERT_EQ(orders.size(), 3u);

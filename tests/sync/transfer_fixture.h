@@ -3,7 +3,9 @@
 #include "ftp/FtpClient.h"
 #include "sync/core/transfer.h"
 #include "tests/ftp/support/real_servers.h"
+#include "tests/support/temp_dir.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,8 +52,13 @@ struct TransferHarness {
         };
     }
 
-    std::string localFile(const std::string& name) const { return readAll(local.file(name)); }
-    void writeLocal(const std::string& name, const std::string& bytes) { writeAll(local.file(name), bytes); }
+    // A file the transfer never wrote reads as empty.
+    std::string localFile(const std::string& name) const {
+        return std::filesystem::exists(local.file(name)) ? readBytes(local.file(name)) : std::string();
+    }
+    void writeLocal(const std::string& name, const std::string& bytes) {
+        writeBytes(local.file(name), bytes);
+    }
 };
 
 } // namespace velmo::test
