@@ -87,7 +87,7 @@ public:
     int ProxyPort = 0;
     // Longest line ReadLn accepts, line end included; a longer one ends the read with an error and
     // closes the session (a line of unbounded length would take unbounded memory).
-    std::size_t MaxLineLength = 64 * 1024;
+    std::size_t MaxLineLength = std::size_t{64} * 1024;
     // Only the control connection's peer may connect to a listening socket that has this set
     // (dotted IPv4); others are turned away and the wait goes on. Empty: anyone.
     std::string AcceptPeer;

@@ -516,8 +516,7 @@ TEST(MemTableOrders, MatchAReferenceUnderRandomOperations) {
                                             "\x01",  // equal to ""
                                             "ab",
                                             "Ab",
-                                            "\xE4"
-                                            "b",
+                                            std::string("\xE4") + "b",
                                             "b",
                                             "Bosch",
                                             "bosch",
@@ -525,8 +524,7 @@ TEST(MemTableOrders, MatchAReferenceUnderRandomOperations) {
                                             "Zeiss",
                                             "M\xFCller",
                                             "Mueller",
-                                            "\x9A"
-                                            "a"};
+                                            std::string("\x9A") + "a"};
     struct Rec {
         std::optional<std::string> a, b;
         std::uint64_t seq;

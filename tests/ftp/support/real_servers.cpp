@@ -49,6 +49,7 @@ int spawn(const std::vector<std::string>& argv, const std::string& logPath) {
         const int devnull = ::open("/dev/null", O_RDONLY);
         ::dup2(devnull, 0);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);

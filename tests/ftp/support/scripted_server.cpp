@@ -72,7 +72,11 @@ int ScriptedFtpServer::Session::openData(const std::string& fromAddress) {
     sockaddr_in from{};
     from.sin_family = AF_INET;
     ::inet_pton(AF_INET, fromAddress.c_str(), &from.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    // A data connection from another address than asked would pass a test it should fail.
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(m_portPort));
