@@ -365,10 +365,10 @@ TEST_F(SettingsStoreTest, AWriteKeepsCommentsAndTheOrderOfTheFile) {
 TEST_F(SettingsStoreTest, AByteOrderMarkGoesBackOnSave) {
     const std::string mark = "\xEF\xBB\xBF";
     for (const std::string& head : {mark, mark + mark}) {
-        spit(dir.file("velmo.ini"), head + "[Velmo]\r\n\"Host\"=\"alt\"\r\n");
+        writeBytes(dir.file("velmo.ini"), head + "[Velmo]\r\n\"Host\"=\"alt\"\r\n");
         const bool keyFound = SettingsStore::open()->valueExists("Host");
         SettingsStore::open()->writeString("User", "shop");
-        EXPECT_TRUE(slurp(dir.file("velmo.ini")).starts_with(head + "[Velmo]\r\n"));
+        EXPECT_TRUE(readBytes(dir.file("velmo.ini")).starts_with(head + "[Velmo]\r\n"));
         EXPECT_EQ(SettingsStore::open()->valueExists("Host"), keyFound);
     }
 }
