@@ -6,6 +6,7 @@
 // The last line is "open: N ms, keystroke: M ms": the median of the openings, and the slowest of the
 // keystrokes typed in the article-number order right after opening.
 #include "bench/common/measure.h"
+#include "bench/common/silent_dialogs.h"
 #include "catalog/artedit.h"
 #include "catalog/artikel.h"
 #include "datafiles/articlefile.h"
@@ -41,25 +42,7 @@ using bench::statusKb;
 constexpr int kArticles = 100'000;
 constexpr int kOpenings = 3;
 
-// Answers every question with yes and reports anything else on stderr: nothing may wait on a user.
-class SilentDialogs : public DialogSeam {
-public:
-    void showMessage(const QString& t) override { report("message", t); }
-    void showError(const QString& t) override { report("error", t); }
-    bool confirm(const QString&) override { return true; }
-    bool confirmOkCancel(const QString&) override { return true; }
-    void information(const QString& t) override { report("information", t); }
-    QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
-    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-    int showModal(QDialog&) override { return 0; }
-    int problems = 0;
-
-private:
-    void report(const char* kind, const QString& t) {
-        ++problems;
-        std::fprintf(stderr, "%s: %s\n", kind, t.toLocal8Bit().constData());
-    }
-};
+using bench::SilentDialogs;
 
 // Article lines as a shop has them: Windows-1252 words with umlauts, a few hundred manufacturers and
 // suppliers, a description of a hundred and more characters, prices with a decimal comma.

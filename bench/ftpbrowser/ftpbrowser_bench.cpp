@@ -6,6 +6,7 @@
 //   ftpbrowser_bench [--server vsftpd|pyftpdlib] [--entries N] [--rounds N]
 
 #include "bench/common/measure.h"
+#include "bench/common/silent_dialogs.h"
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/remotegrid.h"
 #include "shell/dialogs.h"
@@ -33,24 +34,7 @@ using namespace velmo::bench;
 
 namespace {
 
-class SilentDialogs : public DialogSeam {
-public:
-    void showMessage(const QString& t) override { report("message", t); }
-    void showError(const QString& t) override { report("error", t); }
-    bool confirm(const QString&) override { return true; }
-    bool confirmOkCancel(const QString&) override { return true; }
-    void information(const QString& t) override { report("information", t); }
-    QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
-    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-    int showModal(QDialog&) override { return 0; }
-    int problems = 0;
-
-private:
-    void report(const char* kind, const QString& t) {
-        ++problems;
-        std::fprintf(stderr, "%s: %s\n", kind, t.toLocal8Bit().constData());
-    }
-};
+using bench::SilentDialogs;
 
 class PaintCounter : public QObject {
 public:

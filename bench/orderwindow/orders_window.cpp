@@ -6,6 +6,7 @@
 // The last line is "activate: N ms, click: M ms, invoice: K ms": the median of the activations, of
 // the clicks and of the invoice runs.
 #include "bench/common/measure.h"
+#include "bench/common/silent_dialogs.h"
 #include "memtable/qt/tablegrid.h"
 #include "orders/bestell.h"
 #include "orders/print.h"
@@ -45,25 +46,7 @@ constexpr int kActivations = 3;
 constexpr int kClicks = 60;
 constexpr int kInvoiceRuns = 3;
 
-// Answers every question with no and reports anything else on stderr: nothing may wait on a user.
-class SilentDialogs : public DialogSeam {
-public:
-    void showMessage(const QString& t) override { report("message", t); }
-    void showError(const QString& t) override { report("error", t); }
-    bool confirm(const QString&) override { return false; }
-    bool confirmOkCancel(const QString&) override { return false; }
-    void information(const QString& t) override { report("information", t); }
-    QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
-    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-    int showModal(QDialog&) override { return 0; }
-    int problems = 0;
-
-private:
-    void report(const char* kind, const QString& t) {
-        ++problems;
-        std::fprintf(stderr, "%s: %s\n", kind, t.toLocal8Bit().constData());
-    }
-};
+using bench::SilentDialogs;
 
 // Processor time of this process, in ms: on a machine shared with other work it shows what the
 // wall-clock figures would be without the waiting.
@@ -168,7 +151,7 @@ int main(int argc, char** argv) {
     std::printf("shop: %d orders, %d positions, %.1f MB (written in %.0f ms)\n", kOrders, kPositions,
                 bytes / 1e6, msSince(tGen));
 
-    SilentDialogs silent;
+    SilentDialogs silent{false};
     Shop shop(silent);
     shop.ShopSettings.localDat = dir.path();
     shop.ShopSettings.Currency = QStringLiteral("EUR");

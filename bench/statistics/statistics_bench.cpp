@@ -5,6 +5,7 @@
 //
 // The last line is "quantity: N ms, turnover: M ms", the median opening of each window.
 #include "bench/common/measure.h"
+#include "bench/common/silent_dialogs.h"
 #include "charts/barchart.h"
 #include "charts/barseries.h"
 #include "datafiles/orderfiles.h"
@@ -41,25 +42,7 @@ constexpr int kPositions = 1'000'000;
 constexpr int kArticles = 10'000;
 constexpr int kOpenings = 3;
 
-// Reports every message on stderr: nothing may wait on a user, and no opening may fail.
-class SilentDialogs : public DialogSeam {
-public:
-    void showMessage(const QString& t) override { report("message", t); }
-    void showError(const QString& t) override { report("error", t); }
-    bool confirm(const QString&) override { return true; }
-    bool confirmOkCancel(const QString&) override { return true; }
-    void information(const QString& t) override { report("information", t); }
-    QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
-    bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-    int showModal(QDialog&) override { return 0; }
-    int problems = 0;
-
-private:
-    void report(const char* kind, const QString& t) {
-        ++problems;
-        std::fprintf(stderr, "%s: %s\n", kind, t.toLocal8Bit().constData());
-    }
-};
+using bench::SilentDialogs;
 
 // Position lines as the order fetch leaves them: order number, the storefront's unused field,
 // quantity, article number, description, amount with a decimal point, and the status ";;0".
