@@ -135,8 +135,8 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     resize(672, 339);
 
     // Its dialogs are its children: they stack above the browser.
-    Form12 = new TForm12(shop.dialogs, this);
-    Form13 = new TForm13(shop.dialogs, this);
+    PermissionsDialog = new TForm12(shop.dialogs, this);
+    NewDirDialog = new TForm13(shop.dialogs, this);
 
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
     connect(Button3, &QPushButton::clicked, this, guard([this] { Button3Click(); }));
@@ -355,21 +355,21 @@ void TForm11::Button8Click() {
 }
 
 void TForm11::Button9Click() {
-    Form12->PermissionMode = 0;
-    dialogs().showModal(*Form12);
-    if (Form12->PermissionMode <= 0)
+    PermissionsDialog->PermissionMode = 0;
+    dialogs().showModal(*PermissionsDialog);
+    if (PermissionsDialog->PermissionMode <= 0)
         return;
-    m_shop.ftp.DoCommand("SITE CHMOD " + browser::chmodModeText(Form12->PermissionMode) + " " +
+    m_shop.ftp.DoCommand("SITE CHMOD " + browser::chmodModeText(PermissionsDialog->PermissionMode) + " " +
                          Cells(ColName, Row()));
     RefreshRemote();
 }
 
 void TForm11::Button10Click() {
-    Form13->NewDirName.clear();
-    dialogs().showModal(*Form13);
-    if (Form13->NewDirName.isEmpty())
+    NewDirDialog->NewDirName.clear();
+    dialogs().showModal(*NewDirDialog);
+    if (NewDirDialog->NewDirName.isEmpty())
         return;
-    m_shop.ftp.DoCommand("MKD " + fromQString(Form13->NewDirName));
+    m_shop.ftp.DoCommand("MKD " + fromQString(NewDirDialog->NewDirName));
     RefreshRemote();
 }
 

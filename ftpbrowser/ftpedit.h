@@ -58,8 +58,8 @@ public:
     QPushButton* Button5;  // Anzeigen (always disabled)
     QPushButton* Button6;  // Löschen
 
-    TForm12* Form12; // permissions
-    TForm13* Form13; // new directory
+    TForm12* PermissionsDialog; // its own child, so it stacks above the browser
+    TForm13* NewDirDialog;
 
     // Handlers, callable from tests.
     void FormShow();

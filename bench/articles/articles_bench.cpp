@@ -6,6 +6,7 @@
 // The last line is "open: N ms, keystroke: M ms": the median of the openings, and the slowest of the
 // keystrokes typed in the article-number order right after opening.
 #include "bench/common/measure.h"
+#include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
 #include "catalog/artedit.h"
 #include "catalog/artikel.h"
@@ -119,18 +120,7 @@ std::size_t writeCatalog(const std::string& path) {
     return bytes;
 }
 
-// Counts the grid's paints, so that a measurement can tell it really drew.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
+using bench::PaintCounter;
 
 PaintCounter* paintCounter = nullptr;
 

@@ -6,6 +6,7 @@
 //   ftpbrowser_bench [--server vsftpd|pyftpdlib] [--entries N] [--rounds N]
 
 #include "bench/common/measure.h"
+#include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/remotegrid.h"
@@ -36,17 +37,7 @@ namespace {
 
 using bench::SilentDialogs;
 
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
+using bench::PaintCounter;
 
 // Wall time of a program run with its output thrown away; negative when it failed.
 double runMs(const std::vector<std::string>& argv) {

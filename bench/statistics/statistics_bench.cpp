@@ -5,6 +5,7 @@
 //
 // The last line is "quantity: N ms, turnover: M ms", the median opening of each window.
 #include "bench/common/measure.h"
+#include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
 #include "charts/barchart.h"
 #include "charts/barseries.h"
@@ -93,18 +94,7 @@ std::size_t writePositions(const std::string& path) {
     return bytes;
 }
 
-// Counts the paints of the chart's view, so that a measurement can tell it really drew.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
+using bench::PaintCounter;
 
 // Pending events handled, which paints the chart; should the platform not have painted it, it is
 // painted here, inside the measurement.

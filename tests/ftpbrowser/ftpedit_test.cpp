@@ -407,8 +407,8 @@ TEST_F(BrowserTest, ResizingGrowsTheRemotePaneAndTheLocalPaneOnlyInHeight) {
     EXPECT_EQ(form->size(), QSize(672, 339));
     EXPECT_EQ(form->windowTitle(), "FTP - Browser");
     // Its dialogs are its transient children, so they stack above it.
-    EXPECT_EQ(form->Form12->parentWidget(), form.get());
-    EXPECT_EQ(form->Form13->parentWidget(), form.get());
+    EXPECT_EQ(form->PermissionsDialog->parentWidget(), form.get());
+    EXPECT_EQ(form->NewDirDialog->parentWidget(), form.get());
     EXPECT_FALSE(form->Button2->isEnabled() || form->Button5->isEnabled());
 
     auto rightGap = [this](QWidget* w) {
