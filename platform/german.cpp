@@ -336,7 +336,88 @@ int currentYear() {
 
 // --- numbers --------------------------------------------------------------------------------------
 
+namespace {
+
+// Nearly every number in the shop's files is short and has no exponent: "3", "12,50", "-0,75".
+// Such a number is read into one integer without building a digit string; anything else goes
+// the general way, which gives the same results.
+struct PlainNumber {
+    bool negative = false;
+    std::uint64_t digits = 0; // all digits, those after the comma included, as one integer
+    int fraction = 0;         // how many digits follow the comma
+};
+
+constexpr int kPlainDigits = 18; // 10^18 - 1 fits an unsigned 64-bit integer
+
+bool scanPlain(std::string_view text, PlainNumber& n) {
+    const std::string_view s = trimBlanks(text);
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        n.negative = s[i++] == '-';
+    int count = 0;
+    for (; i < s.size() && isDigit(s[i]); ++i, ++count)
+        n.digits = n.digits * 10 + static_cast<std::uint64_t>(s[i] - '0');
+    if (i < s.size() && s[i] == ',') {
+        for (++i; i < s.size() && isDigit(s[i]); ++i, ++count, ++n.fraction)
+            n.digits = n.digits * 10 + static_cast<std::uint64_t>(s[i] - '0');
+    }
+    return count > 0 && count <= kPlainDigits && i == s.size();
+}
+
+constexpr std::uint64_t kPow10[] = {1,
+                                    10,
+                                    100,
+                                    1'000,
+                                    10'000,
+                                    100'000,
+                                    1'000'000,
+                                    10'000'000,
+                                    100'000'000,
+                                    1'000'000'000,
+                                    10'000'000'000,
+                                    100'000'000'000,
+                                    1'000'000'000'000,
+                                    10'000'000'000'000,
+                                    100'000'000'000'000,
+                                    1'000'000'000'000'000,
+                                    10'000'000'000'000'000,
+                                    100'000'000'000'000'000,
+                                    1'000'000'000'000'000'000};
+
+// Digits and the power of ten are both exact doubles below 2^53 and 10^22, so one division rounds
+// the quotient correctly, as reading the whole decimal text would.
+std::optional<double> plainToDouble(const PlainNumber& n) {
+    if (n.digits > (std::uint64_t{1} << 53))
+        return std::nullopt;
+    const double v = static_cast<double>(n.digits) / static_cast<double>(kPow10[n.fraction]);
+    return n.negative ? -v : v;
+}
+
+// Four decimals, the fifth and later rounded half up as the general way does.
+std::optional<Currency> plainToCurr(const PlainNumber& n) {
+    std::uint64_t magnitude;
+    if (n.fraction <= 4) {
+        if (__builtin_mul_overflow(n.digits, kPow10[4 - n.fraction], &magnitude))
+            return std::nullopt;
+    } else {
+        const std::uint64_t unit = kPow10[n.fraction - 4];
+        magnitude = n.digits / unit + (n.digits % unit >= unit / 2 ? 1 : 0);
+    }
+    const auto max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (magnitude > max + (n.negative ? 1 : 0))
+        return std::nullopt;
+    return Currency{static_cast<std::int64_t>(n.negative ? 0 - magnitude : magnitude)};
+}
+
+} // namespace
+
 bool tryStrToFloat(std::string_view text, double& value) {
+    if (PlainNumber n; scanPlain(text, n)) {
+        if (const auto v = plainToDouble(n)) {
+            value = *v;
+            return true;
+        }
+    }
     auto d = scanNumber(text);
     if (!d)
         return false;
@@ -355,6 +436,10 @@ double strToFloat(std::string_view text) {
 }
 
 Currency strToCurr(std::string_view text) {
+    if (PlainNumber n; scanPlain(text, n)) {
+        if (const auto c = plainToCurr(n))
+            return *c;
+    }
     auto d = scanNumber(text);
     std::optional<Currency> c = d ? decimalToCurr(*d) : std::nullopt;
     if (!c)

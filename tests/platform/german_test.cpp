@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -123,6 +126,75 @@ TEST(GermanNumbers, CurrencyRoundsTheDecimalDigits) {
     for (std::string t : {"922337203685477,5808", "1E30", "12.5", ""}) {
         SCOPED_TRACE(t);
         EXPECT_EQ(convertError([&] { strToCurr(t); }), "'" + t + "' ist kein gültiger Gleitkommawert");
+    }
+}
+
+// Short numbers without an exponent are read by a shortcut; it must give what the correctly rounded
+// reading of the whole decimal text gives, for doubles bit for bit and for amounts to the last
+// ten-thousandth, on both sides of where the shortcut hands over (18 digits, 2^53, 22 decimals).
+TEST(GermanNumbers, ShortNumbersReadExactlyAsLongOnes) {
+    std::mt19937_64 rng(20261209);
+    std::uniform_int_distribution<int> length(1, 20);
+    for (int round = 0; round < 20'000; ++round) {
+        const int digits = length(rng);
+        const int fraction = std::uniform_int_distribution<int>(0, digits)(rng);
+        std::string german = round % 3 == 0 ? "-" : "";
+        for (int i = 0; i < digits; ++i) {
+            if (i == digits - fraction)
+                german += ',';
+            german += static_cast<char>('0' + rng() % 10);
+        }
+        std::string dotted = german;
+        std::replace(dotted.begin(), dotted.end(), ',', '.');
+        SCOPED_TRACE(german);
+
+        double expected = 0;
+        std::from_chars(dotted.data(), dotted.data() + dotted.size(), expected);
+        double value = 0;
+        ASSERT_TRUE(tryStrToFloat(german, value));
+        EXPECT_EQ(std::signbit(value), std::signbit(expected));
+        EXPECT_EQ(value, expected);
+
+        // The amount in ten-thousandths, the fifth decimal rounding half away from zero.
+        const bool negative = german[0] == '-';
+        std::string all = german.substr(negative ? 1 : 0);
+        const std::size_t comma = all.find(',');
+        std::string whole = all.substr(0, comma),
+                    decimals = comma == std::string::npos ? "" : all.substr(comma + 1);
+        decimals.resize(std::max<std::size_t>(decimals.size(), 5), '0');
+        unsigned __int128 scaled = 0;
+        for (char c : whole + decimals.substr(0, 4))
+            scaled = scaled * 10 + static_cast<unsigned>(c - '0');
+        scaled += decimals[4] >= '5' ? 1 : 0;
+        const auto max = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
+        if (scaled > max + (negative ? 1 : 0)) {
+            EXPECT_THROW(strToCurr(german), EConvertError);
+        } else {
+            const auto magnitude = static_cast<std::uint64_t>(scaled);
+            EXPECT_EQ(strToCurr(german).scaled,
+                      static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude));
+        }
+    }
+    struct Case {
+        std::string text;
+        double value;
+    };
+    const std::vector<Case> edges = {
+        {"9007199254740992", 9007199254740992.0},
+        {"9007199254740993", 9007199254740992.0},
+        {"9007199254740995", 9007199254740996.0},
+        {"999999999999999999", 1e18},
+        {"0,1", 0.1},
+        {"0,0000000000000000000001", 1e-22},
+        {"1,00000000000000005", 1.0},
+        {"-0", -0.0},
+    };
+    for (const auto& c : edges) {
+        SCOPED_TRACE(c.text);
+        double v = 0;
+        ASSERT_TRUE(tryStrToFloat(c.text, v));
+        EXPECT_EQ(v, c.value);
+        EXPECT_EQ(std::signbit(v), std::signbit(c.value));
     }
 }
 
