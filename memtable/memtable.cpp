@@ -224,12 +224,14 @@ void MemTable::AppendValues(std::span<const std::string_view> values) {
             present[i] = 1;
         }
     }
-    appendPrepared(m_store.makeBlob(parts.data(), present.data()));
-}
-
-void MemTable::appendPrepared(std::unique_ptr<char[]> newBlob) {
-    m_indexes.checkNew(newBlob.get());
-    const RecordId id = m_store.add(std::move(newBlob));
+    char* newBlob = m_store.packBlob(parts.data(), present.data());
+    try {
+        m_indexes.checkNew(newBlob);
+    } catch (...) {
+        m_store.dropPacked(newBlob);
+        throw;
+    }
+    const RecordId id = m_store.addPacked(newBlob);
     m_indexes.appended(id);
     m_cur = id;
     m_curPosIndex = nullptr;

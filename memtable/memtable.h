@@ -209,7 +209,6 @@ private:
     void loadBuffer(RecordId id);
     void clearBuffer();
     void assign(int field, bool present, std::string bytes);
-    void appendPrepared(std::unique_ptr<char[]> blob);
 
     // Cursor and filter.
     Index& current() { return m_indexes.at(m_currentIndex); }

@@ -2,6 +2,8 @@
 
 #include "memtable/values.h"
 
+#include <algorithm>
+
 namespace velmo::detail {
 
 void RecordStore::addField(FieldType type, int size) {
@@ -13,23 +15,72 @@ void RecordStore::addField(FieldType type, int size) {
     m_headerBytes = m_bitmapBytes + static_cast<int>(n * (m_wideOffsets ? 4 : 2));
 }
 
+void RecordStore::dropPacked(char* blob) {
+    m_arena.giveBack(blob, m_packedBytes);
+}
+
+void RecordStore::release(RecordId id) {
+    if (m_own[id])
+        delete[] m_blobs[id];
+    m_blobs[id] = nullptr;
+    m_own[id] = false;
+}
+
+void RecordStore::freeOwnBlobs() {
+    for (RecordId id = 0; id < m_blobs.size(); ++id) {
+        if (m_own[id])
+            delete[] m_blobs[id];
+    }
+}
+
 void RecordStore::replace(RecordId id, std::unique_ptr<char[]> blob) {
-    m_blobs[id] = std::move(blob);
+    release(id);
+    m_blobs[id] = blob.release();
+    m_own[id] = true;
     m_seqs[id] = ++m_seqCounter;
 }
 
 void RecordStore::remove(RecordId id) {
-    m_blobs[id].reset();
+    release(id);
     m_free.push_back(id);
     --m_live;
 }
 
 void RecordStore::clear() {
+    freeOwnBlobs();
     m_blobs.clear();
+    m_own.clear();
+    m_arena.clear();
     m_labels.clear();
     m_seqs.clear();
     m_free.clear();
     m_live = 0;
+}
+
+char* BlobArena::allocate(std::size_t bytes) {
+    if (bytes > m_left) {
+        const std::size_t size = std::max(kBlock, bytes);
+        m_blocks.emplace_back(new char[size]);
+        m_next = m_blocks.back().get();
+        m_left = size;
+    }
+    char* b = m_next;
+    m_next += bytes;
+    m_left -= bytes;
+    return b;
+}
+
+void BlobArena::giveBack(char* blob, std::size_t bytes) {
+    if (blob + bytes == m_next) {
+        m_next = blob;
+        m_left += bytes;
+    }
+}
+
+void BlobArena::clear() {
+    m_blocks.clear();
+    m_next = nullptr;
+    m_left = 0;
 }
 
 } // namespace velmo::detail
