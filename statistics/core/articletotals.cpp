@@ -36,27 +36,10 @@ void defineArticleTotals(MemTable& table, const std::string& chartKey) {
 
 namespace {
 
-// A position's five values packed one after the other, each as a 32-bit length and its bytes.
-constexpr std::size_t kValues = 5;
-
-std::size_t packedSize(const datafiles::PositionView& p) {
-    return kValues * sizeof(std::uint32_t) + p.BestellNr.size() + p.menge.size() + p.ArtikelNr.size() +
-           p.Bezeichnung.size() + p.Preis.size();
-}
-
-char* pack(char* out, std::string_view value) {
-    const auto n = static_cast<std::uint32_t>(value.size());
-    std::memcpy(out, &n, sizeof n);
-    std::memcpy(out + sizeof n, value.data(), n);
-    return out + sizeof n + n;
-}
-
-const char* unpack(const char* in, std::string_view& value) {
-    std::uint32_t n;
-    std::memcpy(&n, in, sizeof n);
-    value = std::string_view(in + sizeof n, n);
-    return in + sizeof n + n;
-}
+// A line staged for the load: its article's rank and its length, 32 bits each, then its bytes.
+constexpr std::size_t kLineHead = 2 * sizeof(std::uint32_t);
+// How many buckets the lines are staged in: few enough to be written as sequential streams.
+constexpr std::size_t kBuckets = 256;
 
 void appendPosition(MemTable& table, const datafiles::PositionView& p, std::string& preis) {
     preis.assign(p.Preis);
@@ -73,17 +56,18 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     const auto numberSize = static_cast<std::size_t>(allPositions.fieldByName(kArtikelNr).size());
 
     // The positions go into the table grouped by article number, in the order of the ArtikelNr
-    // index, and in file order within an article. The index then finds each article's run in one
-    // stretch of memory, which its sort and the walk of the totals read several times faster than
-    // records scattered over the whole table. The table holds what a load in file order gives, and
-    // its index walks it in the same order (among equal numbers the later line first).
+    // index, and in file order within an article. Their records then lie in index order in memory,
+    // which the index build and the walk of the totals read several times faster than records
+    // scattered over the whole table. The table holds what a load in file order gives, and its
+    // index walks it in the same order (among equal numbers the later line first).
     //
     // First pass: cut the lines, number the articles as the table will store their numbers, and
-    // count the bytes of each article's positions.
+    // count the bytes of each article's lines.
     std::unordered_map<std::string_view, std::uint32_t> articleOf;
     std::vector<std::string_view> numbers;
     std::vector<std::size_t> bytesOf;
-    std::vector<std::uint32_t> articleOfLine(lines.size(), ~std::uint32_t{0});
+    constexpr auto kNone = ~std::uint32_t{0};
+    std::vector<std::uint32_t> articleOfLine(lines.size(), kNone);
     std::optional<std::size_t> badQuantity;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         datafiles::PositionView p;
@@ -104,61 +88,88 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
             bytesOf.push_back(0);
         }
         articleOfLine[i] = it->second;
-        bytesOf[it->second] += packedSize(p);
+        bytesOf[it->second] += kLineHead + lines[i].size();
     }
 
-    // Each article's place in the index order, and where its positions start in the packed buffer.
+    // Each article's rank in the index order.
     std::vector<std::uint32_t> byNumber(numbers.size());
     for (std::uint32_t a = 0; a < byNumber.size(); ++a)
         byNumber[a] = a;
     std::stable_sort(byNumber.begin(), byNumber.end(), [&](std::uint32_t a, std::uint32_t b) {
         return collation::compare(numbers[a], numbers[b], false) < 0;
     });
-    std::vector<std::size_t> writeAt(numbers.size());
-    std::size_t total = 0;
-    for (std::uint32_t a : byNumber) {
-        writeAt[a] = total;
-        total += bytesOf[a];
-    }
+    std::vector<std::uint32_t> rankOf(numbers.size());
+    for (std::uint32_t r = 0; r < byNumber.size(); ++r)
+        rankOf[byNumber[r]] = r;
 
-    // Second pass: every position to its article's part of the buffer. The writes go to as many
-    // places as there are articles, few enough to stay in the cache.
-    std::unique_ptr<char[]> packed(new char[std::max<std::size_t>(total, 1)]);
-    constexpr std::size_t kAhead = 16; // the write of a later position is announced to the cache
+    // Second pass: the lines are copied into buckets of neighbouring ranks, in file order within a
+    // bucket. Gathering an article's lines straight from the whole file would touch a new memory
+    // page for nearly every line; a few hundred buckets are written as so many sequential streams,
+    // and each bucket is then small enough to gather from in the cache.
+    const std::size_t articles = numbers.size();
+    const std::size_t buckets = std::min<std::size_t>(kBuckets, std::max<std::size_t>(articles, 1));
+    auto bucketOf = [&](std::uint32_t rank) { return rank * buckets / std::max<std::size_t>(articles, 1); };
+    std::vector<std::size_t> bucketStart(buckets + 1, 0);
+    for (std::uint32_t a = 0; a < articles; ++a)
+        bucketStart[bucketOf(rankOf[a]) + 1] += bytesOf[a];
+    for (std::size_t b = 0; b < buckets; ++b)
+        bucketStart[b + 1] += bucketStart[b];
+    std::unique_ptr<char[]> staged(new char[std::max<std::size_t>(bucketStart[buckets], 1)]);
+    std::vector<std::size_t> writeAt(bucketStart.begin(), bucketStart.end() - 1);
     const std::size_t end = badQuantity.value_or(lines.size());
     for (std::size_t i = 0; i < end; ++i) {
-        if (i + kAhead < end && articleOfLine[i + kAhead] != ~std::uint32_t{0})
-            __builtin_prefetch(packed.get() + writeAt[articleOfLine[i + kAhead]], 1);
-        if (articleOfLine[i] == ~std::uint32_t{0})
+        if (articleOfLine[i] == kNone)
             continue;
-        datafiles::PositionView p;
-        datafiles::viewPositionLine(lines[i], p);
-        char* out = packed.get() + writeAt[articleOfLine[i]];
-        out = pack(out, p.BestellNr);
-        out = pack(out, p.menge);
-        out = pack(out, p.ArtikelNr);
-        out = pack(out, p.Bezeichnung);
-        out = pack(out, p.Preis);
-        writeAt[articleOfLine[i]] = static_cast<std::size_t>(out - packed.get());
+        const std::uint32_t rank = rankOf[articleOfLine[i]];
+        const auto length = static_cast<std::uint32_t>(lines[i].size());
+        char* out = staged.get() + writeAt[bucketOf(rank)];
+        std::memcpy(out, &rank, sizeof rank);
+        std::memcpy(out + sizeof rank, &length, sizeof length);
+        std::memcpy(out + kLineHead, lines[i].data(), length);
+        writeAt[bucketOf(rank)] += kLineHead + length;
     }
-    std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
+    const std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
     articleOf = {};
     numbers = {};
     articleOfLine = {};
     lines = {};
     fileBytes = {};
 
+    // Third pass, bucket by bucket: its lines sorted by rank (stable, so in file order within an
+    // article), then appended.
     std::string preis;
-    for (const char* in = packed.get(); in < packed.get() + total;) {
-        datafiles::PositionView p;
-        in = unpack(in, p.BestellNr);
-        in = unpack(in, p.menge);
-        in = unpack(in, p.ArtikelNr);
-        in = unpack(in, p.Bezeichnung);
-        in = unpack(in, p.Preis);
-        appendPosition(allPositions, p, preis);
+    std::vector<const char*> inBucket;
+    std::vector<std::size_t> countOf;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        const char* const first = staged.get() + bucketStart[b];
+        const char* const last = staged.get() + bucketStart[b + 1];
+        // The bucket's ranks: from the first whose bucketOf is b up to the next bucket's first.
+        const std::size_t lowest = (b * articles + buckets - 1) / buckets;
+        const std::size_t ranks = ((b + 1) * articles + buckets - 1) / buckets - lowest;
+        auto forEachLine = [&](auto&& f) {
+            for (const char* in = first; in < last;) {
+                std::uint32_t rank, length;
+                std::memcpy(&rank, in, sizeof rank);
+                std::memcpy(&length, in + sizeof rank, sizeof length);
+                f(rank - lowest, in);
+                in += kLineHead + length;
+            }
+        };
+        countOf.assign(ranks + 1, 0);
+        forEachLine([&](std::size_t r, const char*) { ++countOf[r + 1]; });
+        for (std::size_t r = 1; r <= ranks; ++r)
+            countOf[r] += countOf[r - 1];
+        inBucket.resize(countOf[ranks]);
+        forEachLine([&](std::size_t r, const char* line) { inBucket[countOf[r]++] = line; });
+        for (const char* line : inBucket) {
+            std::uint32_t length;
+            std::memcpy(&length, line + sizeof(std::uint32_t), sizeof length);
+            datafiles::PositionView p;
+            datafiles::viewPositionLine(std::string_view(line + kLineHead, length), p);
+            appendPosition(allPositions, p, preis);
+        }
     }
-    packed.reset();
+    staged.reset();
     if (badQuantity) {
         datafiles::PositionView p;
         datafiles::viewPositionLine(badLine, p);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <tuple>
 
 using namespace velmo;
@@ -127,32 +128,62 @@ TEST_F(TotalsTest, TablesAreRebuiltEveryTime) {
     EXPECT_EQ(read(), (std::vector<Total>{{"C", "7", "1", "Dose", "1"}}));
 }
 
-// The positions go into the table grouped by article; the table must still hold every position as
-// the file has it, and its index must walk them article by article.
+// The positions go into the table grouped by article, through staging buckets of neighbouring
+// article numbers. The table and its index walk must still be exactly what loading the file line by
+// line gives, and so must the totals: many articles over many buckets, numbers differing in case,
+// numbers cut to the field's 20 characters, lines without an article, one article far more often
+// than the rest.
 TEST_F(TotalsTest, AllPositionsHoldsEveryPosition) {
-    Lines lines;
-    std::vector<std::tuple<std::string, std::string, std::string>> want;
-    for (int i = 0; i < 300; ++i) {
-        const std::string nr = "N" + std::to_string(i * 7 % 23);
-        lines.push_back(
-            line(std::to_string(i), std::to_string(i % 5), nr, "Text " + nr, std::to_string(i) + ".25"));
-        want.emplace_back(std::to_string(i), nr, std::to_string(i) + ",25");
+    std::mt19937 rng(1209);
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 1500; ++i) {
+        std::string nr = "Art-" + std::to_string(rng() % 100000);
+        if (i % 10 == 1)
+            nr = "art-" + nr.substr(4); // another article, by case
+        if (i % 25 == 2)
+            nr += "-mit-sehr-langem-Zusatz-" + std::to_string(i); // cut to 20 characters
+        numbers.push_back(nr);
     }
+    Lines lines;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string nr = i % 97 == 0 ? "" : numbers[i % 3 == 0 ? 7 : rng() % numbers.size()];
+        lines.push_back(line("B" + std::to_string(i), std::to_string(rng() % 5) + (i % 4 ? ",5" : ""), nr,
+                             "Text " + std::to_string(rng() % 1000), std::to_string(i) + ".25"));
+    }
+
+    MemTable byLine;
+    defineAllPositions(byLine);
+    for (const std::string& l : lines) {
+        datafiles::PositionView p;
+        ASSERT_TRUE(datafiles::viewPositionLine(l, p));
+        std::string preis(p.Preis);
+        std::replace(preis.begin(), preis.end(), '.', ',');
+        if (!p.ArtikelNr.empty())
+            byLine.AppendValues({p.BestellNr, p.menge, p.ArtikelNr, p.Bezeichnung, preis});
+    }
+    byLine.setIndexName(kArtikelNr);
     loadAllPositions(positions, joinLines(lines));
     EXPECT_EQ(positions.IndexName(), kArtikelNr);
-    std::vector<std::tuple<std::string, std::string, std::string>> got;
-    std::vector<std::string> walked;
-    for (positions.First(); !positions.eof(); positions.Next()) {
-        got.emplace_back(positions.fieldByName(kBestellNr).asString(),
-                         positions.fieldByName(kArtikelNr).asString(),
-                         positions.fieldByName(kPreis).asString());
-        walked.push_back(positions.fieldByName(kArtikelNr).asString());
-    }
-    std::sort(got.begin(), got.end());
-    std::sort(want.begin(), want.end());
-    EXPECT_EQ(got, want);
-    // Each article is one run.
-    EXPECT_EQ(std::unique(walked.begin(), walked.end()) - walked.begin(), 23);
+
+    auto walk = [](MemTable& t) {
+        std::vector<std::string> rows;
+        for (t.First(); !t.eof(); t.Next()) {
+            std::string row;
+            for (const char* f : {kBestellNr, kMenge, kArtikelNr, kBezeichnung, kPreis})
+                row += t.fieldByName(f).asString() + "|";
+            rows.push_back(row);
+        }
+        return rows;
+    };
+    const std::vector<std::string> want = walk(byLine);
+    ASSERT_EQ(want.size(), 20000u - 207u);
+    EXPECT_EQ(walk(positions), want);
+
+    MemTable byLineTotals;
+    defineArticleTotals(byLineTotals, kMenge);
+    computeArticleTotals(byLine, byLineTotals);
+    computeArticleTotals(positions, totals);
+    EXPECT_EQ(walk(totals), walk(byLineTotals));
 }
 
 TEST_F(TotalsTest, FailuresStopTheWork) {
