@@ -202,19 +202,33 @@ void IndexSet::build(Index& ix) {
     bool useCache = cacheField >= 0;
     std::unordered_map<std::string_view, std::pair<const char*, std::uint32_t>> cache;
 
+    // A table loaded in key order repeats each value in a row: the previous record's key is
+    // checked first.
+    StoredValue previous{};
+
     std::vector<Entry> entries;
     entries.reserve(m_store.liveCount());
+    auto add = [&](const char* key, std::uint32_t length, RecordId id) {
+        entries.push_back({0, key, length, id});
+    };
     for (RecordId id = 0; id < m_store.slotCount(); ++id) {
         const char* blob = m_store.blob(id);
         if (!blob)
             continue;
         StoredValue v{};
-        if (useCache) {
+        if (cacheField >= 0) {
             v = m_store.valueIn(blob, cacheField);
+            if (!entries.empty() && v.present && previous.present && v.bytes == previous.bytes) {
+                add(entries.back().key, entries.back().length, id);
+                continue;
+            }
+            previous = v;
+        }
+        if (useCache) {
             if (v.present) {
                 auto it = cache.find(v.bytes);
                 if (it != cache.end()) {
-                    entries.push_back({0, it->second.first, it->second.second, id});
+                    add(it->second.first, it->second.second, id);
                     continue;
                 }
             }
@@ -222,7 +236,7 @@ void IndexSet::build(Index& ix) {
         scratch.clear();
         appendSortKey(scratch, ix, blob);
         const char* key = store(scratch);
-        entries.push_back({0, key, static_cast<std::uint32_t>(scratch.size()), id});
+        add(key, static_cast<std::uint32_t>(scratch.size()), id);
         if (useCache && v.present) {
             // Mostly distinct values gain nothing from the cache.
             if (cache.size() < 4096)
@@ -237,18 +251,40 @@ void IndexSet::build(Index& ix) {
         for (unsigned char c : head)
             e.head = (e.head << 8) | c;
     }
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    // Keys compare by their bytes; equal keys put the later post first.
+    auto compareKeys = [](const Entry& a, const Entry& b) {
         if (a.head != b.head)
-            return a.head < b.head;
-        if (a.key != b.key) {
-            const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
-            if (c != 0)
-                return c < 0;
-            if (a.length != b.length)
-                return a.length < b.length;
+            return a.head < b.head ? -1 : 1;
+        if (a.key == b.key)
+            return 0;
+        const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
+        if (c != 0)
+            return c;
+        return a.length == b.length ? 0 : a.length < b.length ? -1 : 1;
+    };
+    // A table loaded in key order is in order already but for each run of equal keys, which holds
+    // its records in post order: turning the runs round is all the sorting it needs.
+    bool inKeyOrder = true;
+    std::size_t runStart = 0;
+    for (std::size_t i = 1; i < entries.size() && inKeyOrder; ++i) {
+        const int c = compareKeys(entries[i - 1], entries[i]);
+        if (c == 0) {
+            inKeyOrder = m_store.seq(entries[i - 1].id) < m_store.seq(entries[i].id);
+            continue;
         }
-        return m_store.seq(a.id) > m_store.seq(b.id);
-    });
+        inKeyOrder = c < 0;
+        std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart),
+                     entries.begin() + static_cast<std::ptrdiff_t>(i));
+        runStart = i;
+    }
+    if (inKeyOrder) {
+        std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart), entries.end());
+    } else {
+        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+            const int c = compareKeys(a, b);
+            return c != 0 ? c < 0 : m_store.seq(a.id) > m_store.seq(b.id);
+        });
+    }
     std::vector<RecordId> ids;
     ids.reserve(entries.size());
     for (const Entry& e : entries)

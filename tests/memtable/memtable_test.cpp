@@ -116,6 +116,71 @@ TEST_F(ArticleTable, EqualKeysShowTheRecordPostedLastFirst) {
     EXPECT_EQ(order(), (std::vector<std::string>{"2", "1", "5", "3", "4"}));
 }
 
+// An index over many records loaded in key order is built without sorting; it must come out as a
+// sort would: equal keys newest first, and records merely close to key order sorted properly.
+TEST_F(ArticleTable, IndexOverRecordsLoadedInKeyOrder) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> records; // ArtikelNr, Hersteller ("-": none)
+        const char* index;
+        std::vector<std::string> order;
+        const char* repost = nullptr; // posted again before the index is first used
+    } cases[] = {
+        {"runs of equal keys",
+         {{"1", "AEG"}, {"2", "Bosch"}, {"3", "Bosch"}, {"4", "Miele"}, {"5", "Miele"}},
+         "Hersteller",
+         {"1", "3", "2", "5", "4"}},
+        {"the last record out of order",
+         {{"1", "AEG"}, {"2", "Bosch"}, {"3", "Bosch"}, {"4", "Miele"}, {"5", "Bosch"}},
+         "Hersteller",
+         {"1", "5", "3", "2", "4"}},
+        {"equal without regard to case",
+         {{"1", "bosch"}, {"2", "Bosch"}, {"3", "BOSCH"}, {"4", "Miele"}},
+         "HerstellerCI",
+         {"3", "2", "1", "4"}},
+        {"descending over ascending records",
+         {{"1", "AEG"}, {"2", "Bosch"}, {"3", "Bosch"}},
+         "HerstellerAb",
+         {"3", "2", "1"}},
+        {"records without a value first",
+         {{"1", "-"}, {"2", "-"}, {"3", "AEG"}},
+         "Hersteller",
+         {"2", "1", "3"}},
+        {"a record posted again is the newest of its run",
+         {{"1", "AEG"}, {"2", "Bosch"}, {"3", "Bosch"}, {"4", "Miele"}},
+         "Hersteller",
+         {"1", "2", "3", "4"},
+         "2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        t.emptyTable();
+        t.setIndexName("");
+        // Enough records without a value ahead of the case's that the index is built in one go.
+        for (int i = 0; i < 100; ++i)
+            t.AppendValues({"p" + std::to_string(i)});
+        for (const auto& [nr, hersteller] : c.records) {
+            if (hersteller == "-")
+                t.AppendValues({nr});
+            else
+                add(nr, hersteller);
+        }
+        if (c.repost) {
+            for (t.First(); current() != c.repost; t.Next()) {
+            }
+            t.Edit();
+            t.Post();
+        }
+        t.setIndexName(c.index);
+        std::vector<std::string> order;
+        for (t.First(); !t.eof(); t.Next()) {
+            if (current()[0] != 'p')
+                order.push_back(current());
+        }
+        EXPECT_EQ(order, c.order);
+    }
+}
+
 TEST_F(ArticleTable, KeysWithoutValueComeFirstAndCaseOptionActs) {
     add("1", "bosch");
     add("2", "Bosch");
