@@ -38,8 +38,10 @@ namespace {
 
 // A line staged for the load: its article's rank and its length, 32 bits each, then its bytes.
 constexpr std::size_t kLineHead = 2 * sizeof(std::uint32_t);
-// How many buckets the lines are staged in: few enough to be written as sequential streams.
-constexpr std::size_t kBuckets = 256;
+// The lines are staged in buckets of about this size, small enough to gather from in the cache,
+// and at most this many, few enough to be written as sequential streams.
+constexpr std::size_t kBucketBytes = 128 * 1024;
+constexpr std::size_t kMaxBuckets = 1024;
 
 void appendPosition(MemTable& table, const datafiles::PositionView& p, std::string& preis) {
     preis.assign(p.Preis);
@@ -105,28 +107,45 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     // Second pass: the lines are copied into buckets of neighbouring ranks, in file order within a
     // bucket. Gathering an article's lines straight from the whole file would touch a new memory
     // page for nearly every line; a few hundred buckets are written as so many sequential streams,
-    // and each bucket is then small enough to gather from in the cache.
+    // and each bucket is then small enough to gather from in the cache. A bucket takes ranks until
+    // it holds about kBucketBytes; an article with more lines is a bucket of its own.
     const std::size_t articles = numbers.size();
-    const std::size_t buckets = std::min<std::size_t>(kBuckets, std::max<std::size_t>(articles, 1));
-    auto bucketOf = [&](std::uint32_t rank) { return rank * buckets / std::max<std::size_t>(articles, 1); };
-    std::vector<std::size_t> bucketStart(buckets + 1, 0);
-    for (std::uint32_t a = 0; a < articles; ++a)
-        bucketStart[bucketOf(rankOf[a]) + 1] += bytesOf[a];
-    for (std::size_t b = 0; b < buckets; ++b)
-        bucketStart[b + 1] += bucketStart[b];
-    std::unique_ptr<char[]> staged(new char[std::max<std::size_t>(bucketStart[buckets], 1)]);
+    std::size_t allBytes = 0;
+    for (std::size_t bytes : bytesOf)
+        allBytes += bytes;
+    const std::size_t budget = std::max(kBucketBytes, allBytes / kMaxBuckets);
+    std::vector<std::uint32_t> firstRank{0}; // of each bucket, and of none after the last
+    std::vector<std::size_t> bucketStart{0}; // where each bucket's lines start, and where they end
+    std::vector<std::uint32_t> bucketOf(articles);
+    std::size_t filled = 0;
+    for (std::uint32_t r = 0; r < articles; ++r) {
+        const std::size_t bytes = bytesOf[byNumber[r]];
+        if (filled > 0 && filled + bytes > budget) {
+            firstRank.push_back(r);
+            bucketStart.push_back(bucketStart.back() + filled);
+            filled = 0;
+        }
+        bucketOf[byNumber[r]] = static_cast<std::uint32_t>(firstRank.size() - 1);
+        filled += bytes;
+    }
+    firstRank.push_back(static_cast<std::uint32_t>(articles));
+    bucketStart.push_back(bucketStart.back() + filled);
+    const std::size_t buckets = firstRank.size() - 1;
+
+    std::unique_ptr<char[]> staged(new char[std::max<std::size_t>(allBytes, 1)]);
     std::vector<std::size_t> writeAt(bucketStart.begin(), bucketStart.end() - 1);
     const std::size_t end = badQuantity.value_or(lines.size());
     for (std::size_t i = 0; i < end; ++i) {
-        if (articleOfLine[i] == kNone)
+        const std::uint32_t a = articleOfLine[i];
+        if (a == kNone)
             continue;
-        const std::uint32_t rank = rankOf[articleOfLine[i]];
+        const std::uint32_t rank = rankOf[a];
         const auto length = static_cast<std::uint32_t>(lines[i].size());
-        char* out = staged.get() + writeAt[bucketOf(rank)];
+        char* out = staged.get() + writeAt[bucketOf[a]];
         std::memcpy(out, &rank, sizeof rank);
         std::memcpy(out + sizeof rank, &length, sizeof length);
         std::memcpy(out + kLineHead, lines[i].data(), length);
-        writeAt[bucketOf(rank)] += kLineHead + length;
+        writeAt[bucketOf[a]] += kLineHead + length;
     }
     const std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
     articleOf = {};
@@ -138,34 +157,30 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     // Third pass, bucket by bucket: its lines sorted by rank (stable, so in file order within an
     // article), then appended.
     std::string preis;
-    std::vector<const char*> inBucket;
+    std::vector<std::string_view> inBucket;
     std::vector<std::size_t> countOf;
     for (std::size_t b = 0; b < buckets; ++b) {
-        const char* const first = staged.get() + bucketStart[b];
-        const char* const last = staged.get() + bucketStart[b + 1];
-        // The bucket's ranks: from the first whose bucketOf is b up to the next bucket's first.
-        const std::size_t lowest = (b * articles + buckets - 1) / buckets;
-        const std::size_t ranks = ((b + 1) * articles + buckets - 1) / buckets - lowest;
+        const std::uint32_t lowest = firstRank[b];
+        const std::size_t ranks = firstRank[b + 1] - lowest;
         auto forEachLine = [&](auto&& f) {
-            for (const char* in = first; in < last;) {
+            const char* const last = staged.get() + bucketStart[b + 1];
+            for (const char* in = staged.get() + bucketStart[b]; in < last;) {
                 std::uint32_t rank, length;
                 std::memcpy(&rank, in, sizeof rank);
                 std::memcpy(&length, in + sizeof rank, sizeof length);
-                f(rank - lowest, in);
+                f(rank - lowest, std::string_view(in + kLineHead, length));
                 in += kLineHead + length;
             }
         };
         countOf.assign(ranks + 1, 0);
-        forEachLine([&](std::size_t r, const char*) { ++countOf[r + 1]; });
+        forEachLine([&](std::size_t r, std::string_view) { ++countOf[r + 1]; });
         for (std::size_t r = 1; r <= ranks; ++r)
             countOf[r] += countOf[r - 1];
         inBucket.resize(countOf[ranks]);
-        forEachLine([&](std::size_t r, const char* line) { inBucket[countOf[r]++] = line; });
-        for (const char* line : inBucket) {
-            std::uint32_t length;
-            std::memcpy(&length, line + sizeof(std::uint32_t), sizeof length);
+        forEachLine([&](std::size_t r, std::string_view line) { inBucket[countOf[r]++] = line; });
+        for (std::string_view line : inBucket) {
             datafiles::PositionView p;
-            datafiles::viewPositionLine(std::string_view(line + kLineHead, length), p);
+            datafiles::viewPositionLine(line, p);
             appendPosition(allPositions, p, preis);
         }
     }
