@@ -3,7 +3,9 @@
 #include "platform/errors.h"
 #include "platform/german.h"
 
+#include <charconv>
 #include <cmath>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velmo;
@@ -11,6 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double value = 0;
     if (german::tryStrToFloat(text, value)) {
         fuzz::check(std::isfinite(value), "a parsed number is not finite");
+        // Without an exponent the value is the correctly rounded one, as the C reader finds it.
+        if (text.size() <= 40 && text.find_first_of("eE") == std::string_view::npos) {
+            std::string c;
+            for (char ch : text) {
+                if (ch != ' ' && ch != '\t' && ch != '+')
+                    c += ch == ',' ? '.' : ch;
+            }
+            double expected = 0;
+            std::from_chars(c.data(), c.data() + c.size(), expected);
+            fuzz::check(value == expected && std::signbit(value) == std::signbit(expected),
+                        "a number without exponent reads other than correctly rounded");
+        }
         // The text holds 15 significant digits, so the value read back may differ in the last bits;
         // its text must not.
         const std::string written = german::floatToStr(value);
