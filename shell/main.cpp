@@ -54,6 +54,10 @@ TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
     QMenu* file = bar->addMenu(QStringLiteral("&Datei"));
     m_connectItem = file->addAction(kConnectCaption);
     connect(m_connectItem, &QAction::triggered, this, guard(m_shop.dialogs, [this] { Verbinden1Click(); }));
+    // A server that drops the line clears the flag behind the caption's back; the caption is put
+    // right before anyone reads it.
+    connect(file, &QMenu::aboutToShow, this,
+            [this] { m_connectItem->setText(m_shop.ftpConnected ? kDisconnectCaption : kConnectCaption); });
     file->addSeparator();
     connect(file->addAction(QStringLiteral("&Beenden")), &QAction::triggered, this,
             guard(m_shop.dialogs, [this] { Beenden1Click(); }));

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -248,6 +249,19 @@ TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
     form.Verbinden1Click();
     EXPECT_EQ(connects, 2);
     EXPECT_EQ(item->text(), "&Trennen"); // unchanged when the attempt fails
+
+    // Opening the menu shows the state as it is, whichever way it changed behind the caption.
+    QMenu* menu = nullptr;
+    for (QMenu* m : form.menuBar()->findChildren<QMenu*>()) {
+        if (m->actions().contains(item))
+            menu = m;
+    }
+    ASSERT_NE(menu, nullptr);
+    for (const bool connected : {false, true, false}) {
+        shop.ftpConnected = connected;
+        emit menu->aboutToShow();
+        EXPECT_EQ(item->text(), connected ? "&Trennen" : "&Verbinden");
+    }
 
     // The same failure from "&Verbinden" leaves "&Verbinden".
     item->setText("&Verbinden");
