@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 namespace velmo {
@@ -21,6 +22,9 @@ bool loadQtTranslations(QCoreApplication& app) {
 
 void setUpDesktop(QApplication& app) {
     loadQtTranslations(app);
+    // Qt's own dialogs write dates, sizes and numbers as a German reader expects, whatever the
+    // system's locale.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QApplication::setWindowIcon(shopLogoIcon());
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopName));

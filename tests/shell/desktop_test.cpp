@@ -5,9 +5,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDate>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -45,6 +47,10 @@ TEST_F(DesktopTest, QtsOwnDialogsAndMenusSpeakGerman) {
     for (const char* item : {"Kopieren", "Einfügen", "Ausschneiden", "Alles auswählen"})
         EXPECT_TRUE(items.contains(QString::fromUtf8(item)))
             << item << " not in " << items.join(", ").toStdString();
+
+    // Sizes and dates in Qt's dialogs follow the German conventions, whatever the system says.
+    EXPECT_EQ(QLocale().toString(1234.5, 'f', 1).toStdString(), "1.234,5");
+    EXPECT_EQ(QLocale().toString(QDate(2026, 12, 9), QLocale::ShortFormat).toStdString(), "09.12.26");
 }
 
 TEST_F(DesktopTest, EveryWindowCarriesTheShopLogo) {
