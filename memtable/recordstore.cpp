@@ -48,12 +48,13 @@ void RecordStore::remove(RecordId id) {
 
 void RecordStore::clear() {
     freeOwnBlobs();
-    m_blobs.clear();
-    m_own.clear();
+    // Emptied, a table lets go of its memory.
+    m_blobs = {};
+    m_own = {};
     m_arena.clear();
-    m_labels.clear();
-    m_seqs.clear();
-    m_free.clear();
+    m_labels = {};
+    m_seqs = {};
+    m_free = {};
     m_live = 0;
 }
 

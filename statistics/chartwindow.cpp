@@ -3,6 +3,7 @@
 #include "charts/barchart.h"
 #include "charts/barseries.h"
 #include "datafiles/orderfiles.h"
+#include "platform/memory.h"
 #include "shell/shop.h"
 #include "statistics/core/articletotals.h"
 
@@ -68,6 +69,12 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
 
 void ArticleChartWindow::Button1Click() {
     accept();
+}
+
+void ArticleChartWindow::done(int result) {
+    AllPositions.emptyTable();
+    releaseFreeMemory();
+    ShopWindow::done(result);
 }
 
 void ArticleChartWindow::FormActivate() {

@@ -51,6 +51,9 @@ protected:
     ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* parent);
 
     void opening() override { FormActivate(); }
+    // Closing lets go of the positions, which a large shop counts in hundreds of megabytes; the next
+    // activation reads them again anyway.
+    void done(int result) override;
     // The window's rows from top to bottom, for a subclass that adds one at the bottom.
     QVBoxLayout* rows() const { return m_rows; }
 

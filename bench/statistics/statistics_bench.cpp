@@ -185,6 +185,11 @@ int main(int argc, char** argv) {
 
     std::printf("memory: peak %.0f MB resident, %.0f MB more than before the windows\n",
                 statusKb("VmHWM:") / 1024.0, (statusKb("VmHWM:") - baseKb) / 1024.0);
+    const auto tClose = Clock::now();
+    quantityWindow.accept();
+    turnoverWindow.accept();
+    std::printf("closing both windows: %.0f ms; then %.0f MB resident, %.0f MB before the windows\n",
+                msSince(tClose), statusKb("VmRSS:") / 1024.0, baseKb / 1024.0);
     std::printf("quantity: %.0f ms, turnover: %.0f ms\n", quantity, turnover);
     return silent.problems == 0 ? 0 : 1;
 }

@@ -78,9 +78,13 @@ TEST_F(StatisticsWindowsTest, QuantityChart) {
     EXPECT_EQ(window.AllPositions.RecordCount(), 6);
     EXPECT_EQ(window.ArticleTotals.RecordCount(), 4);
 
+    // Closed, the window lets go of the positions; the totals it charted stay.
     window.Button1->click();
     EXPECT_EQ(window.result(), QDialog::Accepted);
     EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.AllPositions.RecordCount(), 0);
+    EXPECT_EQ(window.ArticleTotals.RecordCount(), 4);
+    EXPECT_EQ(window.Series1->count(), 4);
 }
 
 TEST_F(StatisticsWindowsTest, TurnoverChart) {
