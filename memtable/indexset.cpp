@@ -181,7 +181,7 @@ void IndexSet::build(Index& ix) {
         RecordId id;
     };
     // Keys go into fixed chunks, so growing never copies them and the peak stays near their size.
-    constexpr std::size_t kChunk = 256 * 1024;
+    constexpr std::size_t kChunk = std::size_t{256} * 1024;
     std::vector<std::unique_ptr<char[]>> chunks;
     std::size_t chunkUsed = kChunk;
     std::string scratch;

@@ -168,7 +168,7 @@ void MemTable::sizeBuffer() {
 void MemTable::loadBuffer(RecordId id) {
     for (int f = 0; f < fieldCount(); ++f) {
         Value v = m_store.valueOf(id, f);
-        m_editPresent[static_cast<std::size_t>(f)] = v.present;
+        m_editPresent[static_cast<std::size_t>(f)] = static_cast<char>(v.present);
         m_editValues[static_cast<std::size_t>(f)].assign(v.bytes);
     }
     m_modified = false;
@@ -184,7 +184,7 @@ void MemTable::clearBuffer() {
 
 void MemTable::assign(int field, bool present, std::string bytes) {
     checkEditable();
-    m_editPresent[static_cast<std::size_t>(field)] = present;
+    m_editPresent[static_cast<std::size_t>(field)] = static_cast<char>(present);
     m_editValues[static_cast<std::size_t>(field)] = std::move(bytes);
     m_modified = true;
     notify(NoteRecord, field);

@@ -62,11 +62,11 @@ public:
         auto endOf = [&](int i) -> std::size_t {
             if (m_wideOffsets) {
                 std::uint32_t v;
-                std::memcpy(&v, offsets + 4 * i, 4);
+                std::memcpy(&v, offsets + std::ptrdiff_t{4} * i, 4);
                 return v;
             }
             std::uint16_t v;
-            std::memcpy(&v, offsets + 2 * i, 2);
+            std::memcpy(&v, offsets + std::ptrdiff_t{2} * i, 2);
             return v;
         };
         const std::size_t start = field == 0 ? 0 : endOf(field - 1);

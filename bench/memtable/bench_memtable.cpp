@@ -292,9 +292,9 @@ Result runSqlite(const Data& d) {
     check(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), db);
     for (int ix : kIndexed) {
         const std::string name = kFields[static_cast<std::size_t>(ix)].name;
-        check(sqlite3_exec(db, ("CREATE INDEX ix_" + name + " ON t(" + name + ")").c_str(), nullptr, nullptr,
-                           nullptr),
-              db);
+        std::string sql = "CREATE INDEX ix_";
+        sql.append(name).append(" ON t(").append(name).append(")");
+        check(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), db);
     }
     check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* ins = nullptr;
@@ -314,9 +314,9 @@ Result runSqlite(const Data& d) {
     for (int ix : kIndexed) {
         const std::string name = kFields[static_cast<std::size_t>(ix)].name;
         sqlite3_stmt* s = nullptr;
-        check(sqlite3_prepare_v2(db, ("SELECT rowid," + name + " FROM t ORDER BY " + name).c_str(), -1, &s,
-                                 nullptr),
-              db);
+        std::string sql = "SELECT rowid,";
+        sql.append(name).append(" FROM t ORDER BY ").append(name);
+        check(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), db);
         while (sqlite3_step(s) == SQLITE_ROW)
             r.walkBytes += sqlite3_column_bytes(s, 1);
         sqlite3_finalize(s);
@@ -328,10 +328,9 @@ Result runSqlite(const Data& d) {
     for (int ix : kIndexed) {
         const std::string name = kFields[static_cast<std::size_t>(ix)].name;
         sqlite3_stmt* s = nullptr;
-        check(sqlite3_prepare_v2(
-                  db, ("SELECT rowid FROM t WHERE " + name + " >= ? ORDER BY " + name + " LIMIT 1").c_str(),
-                  -1, &s, nullptr),
-              db);
+        std::string sql = "SELECT rowid FROM t WHERE ";
+        sql.append(name).append(" >= ? ORDER BY ").append(name).append(" LIMIT 1");
+        check(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), db);
         seek.push_back(s);
     }
     for (const auto& s : d.seeks) {
@@ -406,7 +405,7 @@ void print(const char* name, const Result& r) {
     std::printf("%-9s load %7.1f ms  walk %6.1f ms  seek %6.1f ms  edit %6.1f ms  total %7.1f ms  peak %6.1f "
                 "MB  heap %6.1f MB"
                 "  (walked %lld bytes, %d seeks found, %d edited)\n",
-                name, r.load, r.walk, r.seek, r.edit, r.total(), r.peakKb / 1024.0,
+                name, r.load, r.walk, r.seek, r.edit, r.total(), static_cast<double>(r.peakKb) / 1024.0,
                 static_cast<double>(r.heapBytes) / (1024.0 * 1024.0), r.walkBytes, r.found, r.edited);
 }
 
@@ -431,8 +430,8 @@ int main() {
     std::printf("best of %d: memtable %.1f ms, sqlite %.1f ms\n", kRounds, bestOurs.total(),
                 bestPeer.total());
     std::printf("peak memory: memtable %.1f MB (%.2f x raw), sqlite %.1f MB (%.2f x raw)\n",
-                bestOurs.peakKb / 1024.0, static_cast<double>(bestOurs.peakKb) / raw,
-                bestPeer.peakKb / 1024.0, static_cast<double>(bestPeer.peakKb) / raw);
+                static_cast<double>(bestOurs.peakKb) / 1024.0, static_cast<double>(bestOurs.peakKb) / raw,
+                static_cast<double>(bestPeer.peakKb) / 1024.0, static_cast<double>(bestPeer.peakKb) / raw);
     std::printf("heap held after the work: memtable %.2f x raw, sqlite %.2f x raw\n",
                 static_cast<double>(bestOurs.heapBytes) / static_cast<double>(d.rawBytes),
                 static_cast<double>(bestPeer.heapBytes) / static_cast<double>(d.rawBytes));

@@ -40,7 +40,7 @@ namespace {
 constexpr std::size_t kLineHead = 2 * sizeof(std::uint32_t);
 // The lines are staged in buckets of about this size, small enough to gather from in the cache,
 // and at most this many, few enough to be written as sequential streams.
-constexpr std::size_t kBucketBytes = 128 * 1024;
+constexpr std::size_t kBucketBytes = std::size_t{128} * 1024;
 constexpr std::size_t kMaxBuckets = 1024;
 
 void appendPosition(MemTable& table, const datafiles::PositionView& p, std::string& preis) {

@@ -40,7 +40,7 @@ struct ArticleTable : ::testing::Test {
         t.addIndexDef({"HerstellerCI", {"Hersteller"}, ixCaseInsensitive});
         t.setActive(true);
     }
-    void add(std::string nr, std::string hersteller, std::string bez = "") {
+    void add(const std::string& nr, const std::string& hersteller, const std::string& bez = "") {
         t.AppendValues({nr, hersteller, bez});
     }
     std::string current() { return t.fieldByName("ArtikelNr").asString(); }
@@ -652,6 +652,7 @@ TEST(MemTableOrders, MatchAReferenceUnderRandomOperations) {
         }
         std::sort(v.begin(), v.end(), [&](const Rec* x, const Rec* y) { return precedes(&d, *x, *y); });
         std::vector<std::string> ids;
+        ids.reserve(v.size());
         for (const Rec* r : v)
             ids.push_back(std::to_string(r->id));
         return ids;

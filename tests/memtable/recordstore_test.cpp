@@ -44,7 +44,7 @@ TEST(RecordStore, ValuesComeBackInNarrowAndWideLayouts) {
         std::vector<char> present;
         for (std::size_t i = 0; i < c.sizes.size(); ++i) {
             parts.push_back(allBytes(static_cast<std::size_t>(c.sizes[i])));
-            present.push_back(i != 1 || c.sizes.size() == 1);
+            present.push_back(static_cast<char>(i != 1 || c.sizes.size() == 1));
         }
         parts.back().clear();
         const RecordId id = store.add(store.makeBlob(parts.data(), present.data()));
