@@ -36,8 +36,8 @@ void defineArticleTotals(MemTable& table, const std::string& chartKey) {
 
 namespace {
 
-// A line staged for the load: its article's rank and its length, 32 bits each, then its bytes.
-constexpr std::size_t kLineHead = 2 * sizeof(std::uint32_t);
+// A line staged for the load: its article's rank (32 bits) and its length (64 bits), then its bytes.
+constexpr std::size_t kLineHead = sizeof(std::uint32_t) + sizeof(std::uint64_t);
 // The lines are staged in buckets of about this size, small enough to gather from in the cache,
 // and at most this many, few enough to be written as sequential streams.
 constexpr std::size_t kBucketBytes = std::size_t{128} * 1024;
@@ -140,7 +140,7 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
         if (a == kNone)
             continue;
         const std::uint32_t rank = rankOf[a];
-        const auto length = static_cast<std::uint32_t>(lines[i].size());
+        const std::uint64_t length = lines[i].size();
         char* out = staged.get() + writeAt[bucketOf[a]];
         std::memcpy(out, &rank, sizeof rank);
         std::memcpy(out + sizeof rank, &length, sizeof length);
@@ -165,7 +165,8 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
         auto forEachLine = [&](auto&& f) {
             const char* const last = staged.get() + bucketStart[b + 1];
             for (const char* in = staged.get() + bucketStart[b]; in < last;) {
-                std::uint32_t rank, length;
+                std::uint32_t rank;
+                std::uint64_t length;
                 std::memcpy(&rank, in, sizeof rank);
                 std::memcpy(&length, in + sizeof rank, sizeof length);
                 f(rank - lowest, std::string_view(in + kLineHead, length));
