@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,20 +15,29 @@ namespace velmo {
 
 namespace {
 
+// Lines end at CR LF, a lone CR or a lone LF. The ends are found with memchr, which reads many
+// bytes at a time: the next LF once, and a CR only up to that LF.
 template <class F> void forEachLine(std::string_view bytes, F&& take) {
-    std::size_t start = 0;
+    const char* const data = bytes.data();
     const std::size_t n = bytes.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = bytes[i];
-        if (c == '\r' || c == '\n') {
-            take(bytes.substr(start, i - start));
-            if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
-                ++i;
-            start = i + 1;
+    std::size_t start = 0;
+    std::size_t lf = 0; // the next LF at or after start, or n; searched again once start passes it
+    bool lfKnown = false;
+    while (start < n) {
+        if (!lfKnown || lf < start) {
+            const void* found = std::memchr(data + start, '\n', n - start);
+            lf = found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : n;
+            lfKnown = true;
         }
+        const void* cr = std::memchr(data + start, '\r', lf - start);
+        const std::size_t stop = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lf;
+        take(bytes.substr(start, stop - start));
+        if (stop == n)
+            break;
+        start = stop + 1;
+        if (cr && start < n && data[start] == '\n')
+            ++start;
     }
-    if (start < n)
-        take(bytes.substr(start));
 }
 
 } // namespace

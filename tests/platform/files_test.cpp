@@ -36,6 +36,12 @@ TEST(LineFiles, SplitAtEveryKindOfLineEnd) {
         {"\r\n\r\n", {"", ""}},
         {"a\n\rb", {"a", "", "b"}}, // LF CR is two breaks
         {"a\r\r\nb", {"a", "", "b"}},
+        {"a\rb", {"a", "b"}}, // lone CR and no LF anywhere
+        {"\r", {""}},
+        {"\n", {""}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"a\r", {"a"}},
+        {"a\r\rb\r\n\nc", {"a", "", "b", "", "c"}},
         {std::string("x\0y\r\n", 5), {std::string("x\0y", 3)}},
     };
     for (const Case& c : cases)
