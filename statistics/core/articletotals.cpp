@@ -43,6 +43,55 @@ constexpr std::size_t kLineHead = sizeof(std::uint32_t) + sizeof(std::uint64_t);
 constexpr std::size_t kBucketBytes = std::size_t{128} * 1024;
 constexpr std::size_t kMaxBuckets = 1024;
 
+// The article numbers of a file, each numbered on first sight. Open addressing in a table at most
+// half full finds a number in one or two probes of one array, where a node-based map follows a
+// pointer and divides by a prime for each of a million lines.
+class ArticleNumbers {
+public:
+    ArticleNumbers() : m_slots(1024) {}
+
+    // The number of nr, and whether it was seen for the first time.
+    std::pair<std::uint32_t, bool> insert(std::string_view nr) {
+        const std::size_t hash = std::hash<std::string_view>{}(nr);
+        for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+            Slot& slot = m_slots[i];
+            if (slot.id == kEmpty) {
+                slot = {hash, static_cast<std::uint32_t>(m_numbers.size())};
+                m_numbers.push_back(nr);
+                if (m_numbers.size() * 2 > m_slots.size())
+                    grow();
+                return {static_cast<std::uint32_t>(m_numbers.size() - 1), true};
+            }
+            if (slot.hash == hash && m_numbers[slot.id] == nr)
+                return {slot.id, false};
+        }
+    }
+    const std::vector<std::string_view>& numbers() const { return m_numbers; }
+
+private:
+    static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+    struct Slot {
+        std::size_t hash = 0;
+        std::uint32_t id = kEmpty;
+    };
+
+    void grow() {
+        std::vector<Slot> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        for (const Slot& slot : old) {
+            if (slot.id == kEmpty)
+                continue;
+            std::size_t i = slot.hash & (m_slots.size() - 1);
+            while (m_slots[i].id != kEmpty)
+                i = (i + 1) & (m_slots.size() - 1);
+            m_slots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> m_slots; // a power of two of them
+    std::vector<std::string_view> m_numbers;
+};
+
 void appendPosition(MemTable& table, const datafiles::PositionView& p, std::string& preis) {
     preis.assign(p.Preis);
     if (const std::size_t dot = preis.find('.'); dot != std::string::npos)
@@ -65,8 +114,7 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     //
     // First pass: cut the lines, number the articles as the table will store their numbers, and
     // count the bytes of each article's lines.
-    std::unordered_map<std::string_view, std::uint32_t> articleOf;
-    std::vector<std::string_view> numbers;
+    ArticleNumbers articleOf;
     std::vector<std::size_t> bytesOf;
     constexpr auto kNone = ~std::uint32_t{0};
     std::vector<std::uint32_t> articleOfLine(lines.size(), kNone);
@@ -84,14 +132,13 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
             break;
         }
         const std::string_view nr = p.ArtikelNr.substr(0, std::min(p.ArtikelNr.find('\0'), numberSize));
-        const auto [it, added] = articleOf.try_emplace(nr, static_cast<std::uint32_t>(numbers.size()));
-        if (added) {
-            numbers.push_back(nr);
+        const auto [article, added] = articleOf.insert(nr);
+        if (added)
             bytesOf.push_back(0);
-        }
-        articleOfLine[i] = it->second;
-        bytesOf[it->second] += kLineHead + lines[i].size();
+        articleOfLine[i] = article;
+        bytesOf[article] += kLineHead + lines[i].size();
     }
+    const std::vector<std::string_view>& numbers = articleOf.numbers();
 
     // Each article's rank in the index order.
     std::vector<std::uint32_t> byNumber(numbers.size());
@@ -148,8 +195,6 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
         writeAt[bucketOf[a]] += kLineHead + length;
     }
     const std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
-    articleOf = {};
-    numbers = {};
     articleOfLine = {};
     lines = {};
     fileBytes = {};
