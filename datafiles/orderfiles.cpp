@@ -82,14 +82,21 @@ std::optional<OrderRecord> parseOrderLine(std::string_view line) {
 }
 
 bool viewPositionLine(std::string_view line, PositionView& out) {
+    // One walk over the line: its fields are a few bytes each, too short for a search per field
+    // to pay off. Each separator is the first ";;" after the one before.
     std::string_view fields[kPositionCuts];
-    for (std::string_view& field : fields) {
-        const std::size_t at = line.find(kSeparator);
-        if (at == std::string_view::npos)
-            return false;
-        field = line.substr(0, at);
-        line.remove_prefix(at + kSeparator.size());
+    std::size_t found = 0;
+    std::size_t start = 0;
+    const char* const bytes = line.data();
+    for (std::size_t i = 0; i + 1 < line.size() && found < kPositionCuts; ++i) {
+        if (bytes[i] == ';' && bytes[i + 1] == ';') {
+            fields[found++] = line.substr(start, i - start);
+            ++i; // the second ';'
+            start = i + 1;
+        }
     }
+    if (found < kPositionCuts)
+        return false;
     out = {fields[0], fields[2], fields[3], fields[4], fields[5]};
     return true;
 }

@@ -1,5 +1,6 @@
 // Order lines: cut fields joined again are the line; an order read, written and read again keeps every
-// field; a position never has an empty article number when it counts.
+// field; a position never has an empty article number when it counts; the quick view of a
+// position line agrees with the general cut.
 #include "datafiles/orderfiles.h"
 #include "fuzz/fuzz.h"
 
@@ -23,6 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzz::check(fields->size() == k + 1, "wrong number of fields");
             fuzz::check(join(*fields) == line, "cut fields do not join back to the line");
         }
+    }
+    // The quick view of a position line finds the fields the general cut finds.
+    PositionView view;
+    const auto cut = cutFields(line, kPositionCuts);
+    fuzz::check(viewPositionLine(line, view) == cut.has_value(), "the position view and the cut disagree");
+    if (cut) {
+        const std::string_view got[] = {view.BestellNr, view.menge, view.ArtikelNr, view.Bezeichnung,
+                                        view.Preis};
+        const std::size_t from[] = {0, 2, 3, 4, 5};
+        for (std::size_t i = 0; i < 5; ++i)
+            fuzz::check(got[i] == (*cut)[from[i]], "a field of the position view differs from the cut");
     }
     try {
         if (const std::optional<OrderRecord> order = parseOrderLine(line)) {
