@@ -145,6 +145,8 @@ void TForm1::FormActivate() {
     m_activated = true;
     LoadSettings();
     LoadPendingLists();
+    if (actions.settingsLoaded)
+        actions.settingsLoaded();
 }
 
 void TForm1::LoadSettings() {

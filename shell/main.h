@@ -40,6 +40,8 @@ public:
         std::function<void()> statisticsTurnover;
         std::function<void()> directories;
         std::function<void()> about;
+        // Once the first activation has loaded the settings, before any other window opens.
+        std::function<void()> settingsLoaded;
     };
     Actions actions;
 

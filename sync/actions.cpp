@@ -80,6 +80,12 @@ void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& conne
     a.articleDownload = once([&shop, &status] { articleDownloadAction(shop, status); });
     a.articleUpload = once([&shop, &status] { articleUploadAction(shop, status); });
     a.ordersDownload = once([&shop, &status] { ordersDownloadAction(shop, status); });
+    // A fetch killed while appending left part of its orders in the local files; they are cut
+    // back before the order and statistics windows read them, and the next fetch merges them again.
+    a.settingsLoaded = [&shop] {
+        if (!shop.ShopSettings.localDat.isEmpty())
+            OrderFetch::rollBackInterruptedMerge(toUtf8(shop.ShopSettings.localDat));
+    };
 }
 
 } // namespace velmo::sync

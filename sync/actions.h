@@ -21,7 +21,7 @@ void ordersDownloadAction(Shop& shop, StatusLine& status);
 
 // Plugs the connect dialog and the transfers into the main window's menu. A second action started
 // from the menu while one is waiting for the server is ignored: both would talk over the one
-// control connection.
+// control connection. Once the settings are loaded, an order merge left half-way is cut back.
 void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& connectDialog);
 
 } // namespace sync

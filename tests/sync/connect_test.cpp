@@ -6,9 +6,11 @@
 #include "platform/settings_store.h"
 #include "shell/currency.h"
 #include "shell/main.h"
+#include "shell/settings.h"
 #include "shell/shop.h"
 #include "sync/actions.h"
 #include "sync/connect.h"
+#include "sync/core/orderfetch.h"
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
@@ -259,6 +261,40 @@ TEST_F(ConnectDialog, ATransferShowsItsProgressAndTheCommandTexts) {
 struct NoCurrency : CurrencyPrompt {
     QString askCurrency() override { return "EUR"; }
 };
+
+// A fetch killed while appending left half an order in the local files. The program's first
+// activation cuts them back to where the journal says the merge began, before any window reads
+// them; the claim stays in the journal for the next fetch to merge again.
+TEST(StartUp, AMergeCutOffHalfWayIsCutBack) {
+    velmo::test::TempDir dir;
+    {
+        const auto store = SettingsStore::openOrThrow();
+        store->writeString(settingnames::Currency, "EUR");
+        for (const char* name :
+             {settingnames::localProg, settingnames::localDat, settingnames::localBg, settingnames::localBk})
+            store->writeString(name, dir.path());
+        store->writeString(settingnames::docRoot, "/");
+    }
+    const std::string orders = "01.12.2026;;1;;Alt\r\n", positions = "1;;x;;1;;A;;Tasse;;1.00;;0\r\n";
+    velmo::test::writeBytes(dir.file("kunden.db"), orders + "08.12.2026;;10");
+    velmo::test::writeBytes(dir.file("bestellungen.db"), positions + "10;;x;;2");
+    velmo::test::writeBytes(dir.file(sync::OrderFetch::kJournalName),
+                            "claim K\r\nmerging " + std::to_string(orders.size()) + " " +
+                                std::to_string(positions.size()) + "\r\n");
+
+    ScriptedDialogs seam;
+    Shop shop(seam);
+    NoCurrency currency;
+    TForm1 main(shop, currency);
+    auto* form = new TForm6(shop, main, &main);
+    sync::plugSyncActions(main, shop, main, *form);
+    ASSERT_TRUE(guarded(seam, [&] { main.FormActivate(); }));
+    EXPECT_EQ(velmo::test::readBytes(dir.file("kunden.db")), orders);
+    EXPECT_EQ(velmo::test::readBytes(dir.file("bestellungen.db")), positions);
+    const std::string journal = velmo::test::readBytes(dir.file(sync::OrderFetch::kJournalName));
+    EXPECT_NE(journal.find("claim K"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find("merging"), std::string::npos) << journal;
+}
 
 TEST(ConnectMenu, TheMenuItemReadsTrennenWhileConnected) {
     velmo::test::TempDir dir;
