@@ -262,11 +262,23 @@ struct NoCurrency : CurrencyPrompt {
     QString askCurrency() override { return "EUR"; }
 };
 
+// The main window with the connect dialog and the transfers plugged in, as the program starts it.
+class PluggedMainWindow : public ::testing::Test {
+protected:
+    void SetUp() override { sync::plugSyncActions(main, shop, main, *form); }
+
+    velmo::test::TempDir dir;
+    ScriptedDialogs seam;
+    Shop shop{seam};
+    NoCurrency currency;
+    TForm1 main{shop, currency};
+    TForm6* form = new TForm6(shop, main, &main);
+};
+
 // A fetch killed while appending left half an order in the local files. The program's first
 // activation cuts them back to where the journal says the merge began, before any window reads
 // them; the claim stays in the journal for the next fetch to merge again.
-TEST(StartUp, AMergeCutOffHalfWayIsCutBack) {
-    velmo::test::TempDir dir;
+TEST_F(PluggedMainWindow, StartUpCutsBackAMergeCutOffHalfWay) {
     {
         const auto store = SettingsStore::openOrThrow();
         store->writeString(settingnames::Currency, "EUR");
@@ -281,13 +293,6 @@ TEST(StartUp, AMergeCutOffHalfWayIsCutBack) {
     velmo::test::writeBytes(dir.file(sync::OrderFetch::kJournalName),
                             "claim K\r\nmerging " + std::to_string(orders.size()) + " " +
                                 std::to_string(positions.size()) + "\r\n");
-
-    ScriptedDialogs seam;
-    Shop shop(seam);
-    NoCurrency currency;
-    TForm1 main(shop, currency);
-    auto* form = new TForm6(shop, main, &main);
-    sync::plugSyncActions(main, shop, main, *form);
     ASSERT_TRUE(guarded(seam, [&] { main.FormActivate(); }));
     EXPECT_EQ(velmo::test::readBytes(dir.file("kunden.db")), orders);
     EXPECT_EQ(velmo::test::readBytes(dir.file("bestellungen.db")), positions);
@@ -296,15 +301,8 @@ TEST(StartUp, AMergeCutOffHalfWayIsCutBack) {
     EXPECT_EQ(journal.find("merging"), std::string::npos) << journal;
 }
 
-TEST(ConnectMenu, TheMenuItemReadsTrennenWhileConnected) {
-    velmo::test::TempDir dir;
-    ScriptedDialogs seam;
+TEST_F(PluggedMainWindow, TheMenuItemReadsTrennenWhileConnected) {
     ScriptedFtpServer server;
-    Shop shop(seam);
-    NoCurrency currency;
-    TForm1 main(shop, currency);
-    auto* form = new TForm6(shop, main, &main);
-    sync::plugSyncActions(main, shop, main, *form);
 
     auto connectWith = [&](int port) {
         seam.answerConfirm(true);
