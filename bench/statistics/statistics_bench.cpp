@@ -3,7 +3,9 @@
 // show (which runs the activation: reading, totals, chart) until the chart has painted, on the
 // offscreen platform. Also shown: the scroll height, and scrolling the chart page by page.
 //
-// The last line is "quantity: N ms, turnover: M ms", the median opening of each window.
+// The peer, measured in the same run: SQLite reading the same file into a table in memory, indexing
+// it by article number and totalling it with one GROUP BY, without any chart. The last line is
+// "quantity: N ms, turnover: M ms", the median opening of each window.
 #include "bench/common/measure.h"
 #include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
@@ -22,9 +24,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <sqlite3.h>
 #include <time.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -158,6 +162,64 @@ double measure(const char* name, ArticleChartWindow& window) {
     return opens[opens.size() / 2];
 }
 
+void sqliteCheck(int rc, sqlite3* db) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+}
+
+double number(std::string_view text) {
+    double v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return v;
+}
+
+// One run of the peer: the positions read, stored, indexed and totalled per article. Returns the
+// milliseconds it took; articles counts the totals.
+double sqlitePeer(const std::string& path, int& articles) {
+    const auto t0 = Clock::now();
+    sqlite3* db = nullptr;
+    sqliteCheck(sqlite3_open(":memory:", &db), db);
+    sqliteCheck(sqlite3_exec(db,
+                             "CREATE TABLE pos(BestellNr TEXT, menge REAL, ArtikelNr TEXT, Bezeichnung TEXT, "
+                             "Preis REAL); BEGIN",
+                             nullptr, nullptr, nullptr),
+                db);
+    sqlite3_stmt* insert = nullptr;
+    sqliteCheck(sqlite3_prepare_v2(db, "INSERT INTO pos VALUES(?,?,?,?,?)", -1, &insert, nullptr), db);
+    const std::string bytes = readFileBytes(path);
+    for (std::string_view line : splitLineViews(bytes)) {
+        datafiles::PositionView p;
+        if (!datafiles::viewPositionLine(line, p) || p.ArtikelNr.empty())
+            continue;
+        auto text = [&](int column, std::string_view value) {
+            sqlite3_bind_text(insert, column, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+        };
+        text(1, p.BestellNr);
+        sqlite3_bind_double(insert, 2, number(p.menge));
+        text(3, p.ArtikelNr);
+        text(4, p.Bezeichnung);
+        sqlite3_bind_double(insert, 5, number(p.Preis));
+        sqliteCheck(sqlite3_step(insert), db);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqliteCheck(sqlite3_exec(db, "COMMIT; CREATE INDEX ix ON pos(ArtikelNr)", nullptr, nullptr, nullptr), db);
+    sqlite3_stmt* totals = nullptr;
+    sqliteCheck(sqlite3_prepare_v2(db,
+                                   "SELECT ArtikelNr, SUM(menge), SUM(Preis), MIN(Bezeichnung) FROM pos "
+                                   "GROUP BY ArtikelNr ORDER BY 2",
+                                   -1, &totals, nullptr),
+                db);
+    articles = 0;
+    while (sqlite3_step(totals) == SQLITE_ROW)
+        ++articles;
+    sqlite3_finalize(totals);
+    sqlite3_close(db);
+    return msSince(t0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -190,6 +252,18 @@ int main(int argc, char** argv) {
     turnoverWindow.accept();
     std::printf("closing both windows: %.0f ms; then %.0f MB resident, %.0f MB before the windows\n",
                 msSince(tClose), statusKb("VmRSS:") / 1024.0, baseKb / 1024.0);
+
+    std::vector<double> peerRuns;
+    int peerArticles = 0;
+    for (int round = 0; round < kOpenings; ++round)
+        peerRuns.push_back(
+            sqlitePeer(dir.path().toStdString() + "/" + datafiles::kPositionFile, peerArticles));
+    std::sort(peerRuns.begin(), peerRuns.end());
+    const double peer = peerRuns[peerRuns.size() / 2];
+    std::printf("peer: SQLite in memory reads, indexes and totals the file in %.0f ms (median of %d, %d "
+                "articles; no chart)\n",
+                peer, kOpenings, peerArticles);
+    std::printf("ratio vs sqlite: quantity %.3f, turnover %.3f\n", quantity / peer, turnover / peer);
     std::printf("quantity: %.0f ms, turnover: %.0f ms\n", quantity, turnover);
     return silent.problems == 0 ? 0 : 1;
 }
