@@ -1,13 +1,16 @@
 // Article list benchmark: a catalog of 100,000 articles (about 25 MB) opened in the article list
 // window, on the window's own code path (choosing the catalog in the catalog box) and on the
 // offscreen platform, until the grid has painted it; then search keystrokes in the search field,
-// each until the grid has painted the found row. Also shown: switching the index, and saving.
+// each until the grid has painted the found row. Also shown: switching the index, and saving. The
+// peer, measured in the same run: SQLite reading the catalog into a table in memory, indexing it by
+// article number and reading its first screen in that order.
 //
 // The last line is "open: N ms, keystroke: M ms": the median of the openings, and the slowest of the
 // keystrokes typed in the article-number order right after opening.
 #include "bench/common/measure.h"
 #include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
+#include "bench/common/sqlite_peer.h"
 #include "catalog/artedit.h"
 #include "catalog/artikel.h"
 #include "datafiles/articlefile.h"
@@ -179,8 +182,8 @@ int main(int argc, char** argv) {
     const auto tGen = Clock::now();
     const std::size_t bytes = writeCatalog(catalog);
     writeLines(dir.path().toStdString() + "/db_sys.db", {"Artikel;;Tassen;Kannen;;artikel.db"});
-    std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles, bytes / 1e6,
-                msSince(tGen));
+    std::printf("catalog: %d articles, %.1f MB (written in %.0f ms)\n", kArticles,
+                static_cast<double>(bytes) / 1e6, msSince(tGen));
 
     TForm9 currency(shop.dialogs);
     TForm1 main(shop, currency);
@@ -205,7 +208,7 @@ int main(int argc, char** argv) {
                     loaded, list.DBGrid1->model()->rowCount(), list.DBGrid1->currentIndex().row());
     }
     std::printf("memory: %.0f MB more resident with the catalog loaded\n",
-                (statusKb("VmRSS:") - baseKb) / 1024.0);
+                static_cast<double>(statusKb("VmRSS:") - baseKb) / 1024.0);
 
     const double firstKeys = typeSearch(list, "Artikel-Nr.", "A-05123");
 
@@ -227,6 +230,14 @@ int main(int argc, char** argv) {
 
     std::sort(opens.begin(), opens.end());
     const double open = opens[opens.size() / 2];
+    // The peer: the catalog into SQLite, indexed by article number, its first screen in that order.
+    const bench::PeerRun peer = bench::medianPeer(
+        kOpenings, {{catalog, "artikel", static_cast<int>(datafiles::kArticleFieldCount), "c0"}},
+        "SELECT * FROM artikel ORDER BY c0 LIMIT 40");
+    std::printf("peer: SQLite in memory reads the catalog, indexes it by article number and reads its first "
+                "%ld rows in %.0f ms\n",
+                peer.rows, peer.ms);
+    std::printf("ratio vs sqlite: open %.3f\n", open / peer.ms);
     std::printf("open: %.0f ms, keystroke: %.1f ms\n", open, firstKeys);
     return silent.problems == 0 ? 0 : 1;
 }

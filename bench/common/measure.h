@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <time.h>
 
 namespace velmo::bench {
 
@@ -25,6 +26,17 @@ inline long statusKb(const char* key) {
             return std::strtol(line.c_str() + std::strlen(key), nullptr, 10);
     }
     return 0;
+}
+inline double statusMb(const char* key) {
+    return static_cast<double>(statusKb(key)) / 1024.0;
+}
+
+// Processor time in ms of this process, or with CLOCK_THREAD_CPUTIME_ID of this thread: on a machine
+// shared with other work it tells the work apart from the waiting.
+inline double processorMs(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
+    timespec t{};
+    ::clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 } // namespace velmo::bench

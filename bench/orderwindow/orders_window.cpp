@@ -3,10 +3,12 @@
 // clicks on orders in the list, each until the positions have painted; and an invoice of 1,000
 // positions rendered to PDF.
 //
-// The last line is "activate: N ms, click: M ms, invoice: K ms": the median of the activations, of
-// the clicks and of the invoice runs.
+// The peer, measured in the same run: SQLite reading both files into tables in memory, indexing the
+// positions by order and finding the first order's. The last line is "activate: N ms, click: M ms,
+// invoice: K ms": the median of the activations, of the clicks and of the invoice runs.
 #include "bench/common/measure.h"
 #include "bench/common/silent_dialogs.h"
+#include "bench/common/sqlite_peer.h"
 #include "memtable/qt/tablegrid.h"
 #include "orders/bestell.h"
 #include "orders/print.h"
@@ -26,7 +28,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,14 +48,6 @@ constexpr int kClicks = 60;
 constexpr int kInvoiceRuns = 3;
 
 using bench::SilentDialogs;
-
-// Processor time of this process, in ms: on a machine shared with other work it shows what the
-// wall-clock figures would be without the waiting.
-double cpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -149,7 +142,7 @@ int main(int argc, char** argv) {
     const auto tGen = Clock::now();
     const std::size_t bytes = writeShop(dir.path().toStdString());
     std::printf("shop: %d orders, %d positions, %.1f MB (written in %.0f ms)\n", kOrders, kPositions,
-                bytes / 1e6, msSince(tGen));
+                static_cast<double>(bytes) / 1e6, msSince(tGen));
 
     SilentDialogs silent{false};
     Shop shop(silent);
@@ -167,16 +160,16 @@ int main(int argc, char** argv) {
         window.hide();
         QApplication::processEvents();
         const auto t0 = Clock::now();
-        const double c0 = cpuMs();
+        const double c0 = bench::processorMs();
         window.show();
         untilPainted(window);
         activations.push_back(msSince(t0));
         std::printf("activate %d: %.0f ms, %.0f ms processor time (%d orders listed, %s)\n", round + 1,
-                    activations.back(), cpuMs() - c0, window.DBGrid1->model()->rowCount(),
+                    activations.back(), bench::processorMs() - c0, window.DBGrid1->model()->rowCount(),
                     window.Label12->text().toUtf8().constData());
     }
     std::printf("memory: %.0f MB more resident with both files loaded\n",
-                (statusKb("VmRSS:") - baseKb) / 1024.0);
+                static_cast<double>(statusKb("VmRSS:") - baseKb) / 1024.0);
 
     // Clicks on orders visible in the list, spread over it by scrolling there first.
     std::mt19937 rng(99);
@@ -208,7 +201,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < kInvoiceRuns; ++round) {
         const QString pdf = dir.path() + "/invoice.pdf";
         const auto t0 = Clock::now();
-        const double c0 = cpuMs();
+        const double c0 = bench::processorMs();
         {
             QPdfWriter writer(pdf);
             if (!invoice.renderTo(sources, writer))
@@ -216,10 +209,20 @@ int main(int argc, char** argv) {
         }
         invoices.push_back(msSince(t0));
         std::printf("invoice %d: %.0f ms, %.0f ms processor time, %lld bytes of PDF\n", round + 1,
-                    invoices.back(), cpuMs() - c0, static_cast<long long>(QFileInfo(pdf).size()));
+                    invoices.back(), bench::processorMs() - c0,
+                    static_cast<long long>(QFileInfo(pdf).size()));
     }
     if (silent.problems)
         std::printf("%d messages were shown\n", silent.problems);
+    // The peer: both files into SQLite, the positions indexed by order, the first order's positions.
+    const std::string d = dir.path().toStdString();
+    const bench::PeerRun peer = bench::medianPeer(
+        kActivations, {{d + "/kunden.db", "kunden", 13, ""}, {d + "/bestellungen.db", "pos", 7, "c0"}},
+        "SELECT * FROM pos WHERE c0 = (SELECT c1 FROM kunden ORDER BY rowid LIMIT 1)");
+    std::printf("peer: SQLite in memory reads both files, indexes the positions by order and finds the first "
+                "order's %ld positions in %.0f ms\n",
+                peer.rows, peer.ms);
+    std::printf("ratio vs sqlite: activate %.3f\n", median(activations) / peer.ms);
     std::printf("activate: %.0f ms, click: %.1f ms, invoice: %.0f ms\n", median(activations), median(clicks),
                 median(invoices));
     return silent.problems ? 1 : 0;

@@ -9,6 +9,7 @@
 #include "bench/common/measure.h"
 #include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
+#include "bench/common/sqlite_peer.h"
 #include "charts/barchart.h"
 #include "charts/barseries.h"
 #include "datafiles/orderfiles.h"
@@ -24,11 +25,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-#include <time.h>
-
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -109,13 +106,6 @@ void untilPainted(charts::BarChart& chart, PaintCounter& counter, int before) {
         view->viewport()->repaint();
 }
 
-// The processor time of this thread, which on a busy machine tells the work apart from the waiting.
-double cpuMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 struct Opening {
     double ms, cpu;
 };
@@ -125,10 +115,10 @@ Opening openOnce(ArticleChartWindow& window, PaintCounter& counter) {
     QApplication::processEvents();
     const int before = counter.paints;
     const auto t0 = Clock::now();
-    const double c0 = cpuMs();
+    const double c0 = bench::processorMs(CLOCK_THREAD_CPUTIME_ID);
     window.show(); // the activation runs here
     untilPainted(*window.chartView(), counter, before);
-    return {msSince(t0), cpuMs() - c0};
+    return {msSince(t0), bench::processorMs(CLOCK_THREAD_CPUTIME_ID) - c0};
 }
 
 double measure(const char* name, ArticleChartWindow& window) {
@@ -162,64 +152,6 @@ double measure(const char* name, ArticleChartWindow& window) {
     return opens[opens.size() / 2];
 }
 
-void sqliteCheck(int rc, sqlite3* db) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
-
-double number(std::string_view text) {
-    double v = 0;
-    std::from_chars(text.data(), text.data() + text.size(), v);
-    return v;
-}
-
-// One run of the peer: the positions read, stored, indexed and totalled per article. Returns the
-// milliseconds it took; articles counts the totals.
-double sqlitePeer(const std::string& path, int& articles) {
-    const auto t0 = Clock::now();
-    sqlite3* db = nullptr;
-    sqliteCheck(sqlite3_open(":memory:", &db), db);
-    sqliteCheck(sqlite3_exec(db,
-                             "CREATE TABLE pos(BestellNr TEXT, menge REAL, ArtikelNr TEXT, Bezeichnung TEXT, "
-                             "Preis REAL); BEGIN",
-                             nullptr, nullptr, nullptr),
-                db);
-    sqlite3_stmt* insert = nullptr;
-    sqliteCheck(sqlite3_prepare_v2(db, "INSERT INTO pos VALUES(?,?,?,?,?)", -1, &insert, nullptr), db);
-    const std::string bytes = readFileBytes(path);
-    for (std::string_view line : splitLineViews(bytes)) {
-        datafiles::PositionView p;
-        if (!datafiles::viewPositionLine(line, p) || p.ArtikelNr.empty())
-            continue;
-        auto text = [&](int column, std::string_view value) {
-            sqlite3_bind_text(insert, column, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
-        };
-        text(1, p.BestellNr);
-        sqlite3_bind_double(insert, 2, number(p.menge));
-        text(3, p.ArtikelNr);
-        text(4, p.Bezeichnung);
-        sqlite3_bind_double(insert, 5, number(p.Preis));
-        sqliteCheck(sqlite3_step(insert), db);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqliteCheck(sqlite3_exec(db, "COMMIT; CREATE INDEX ix ON pos(ArtikelNr)", nullptr, nullptr, nullptr), db);
-    sqlite3_stmt* totals = nullptr;
-    sqliteCheck(sqlite3_prepare_v2(db,
-                                   "SELECT ArtikelNr, SUM(menge), SUM(Preis), MIN(Bezeichnung) FROM pos "
-                                   "GROUP BY ArtikelNr ORDER BY 2",
-                                   -1, &totals, nullptr),
-                db);
-    articles = 0;
-    while (sqlite3_step(totals) == SQLITE_ROW)
-        ++articles;
-    sqlite3_finalize(totals);
-    sqlite3_close(db);
-    return msSince(t0);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -235,7 +167,7 @@ int main(int argc, char** argv) {
     const auto tGen = Clock::now();
     const std::size_t bytes = writePositions(dir.path().toStdString() + "/" + datafiles::kPositionFile);
     std::printf("bestellungen.db: %d positions over %d articles, %.1f MB (written in %.0f ms)\n", kPositions,
-                kArticles, bytes / 1e6, msSince(tGen));
+                kArticles, static_cast<double>(bytes) / 1e6, msSince(tGen));
     const long baseKb = statusKb("VmRSS:");
 
     Shop shop(silent);
@@ -246,24 +178,21 @@ int main(int argc, char** argv) {
     const double turnover = measure("turnover", turnoverWindow);
 
     std::printf("memory: peak %.0f MB resident, %.0f MB more than before the windows\n",
-                statusKb("VmHWM:") / 1024.0, (statusKb("VmHWM:") - baseKb) / 1024.0);
+                bench::statusMb("VmHWM:"), static_cast<double>(statusKb("VmHWM:") - baseKb) / 1024.0);
     const auto tClose = Clock::now();
     quantityWindow.accept();
     turnoverWindow.accept();
     std::printf("closing both windows: %.0f ms; then %.0f MB resident, %.0f MB before the windows\n",
-                msSince(tClose), statusKb("VmRSS:") / 1024.0, baseKb / 1024.0);
+                msSince(tClose), bench::statusMb("VmRSS:"), static_cast<double>(baseKb) / 1024.0);
 
-    std::vector<double> peerRuns;
-    int peerArticles = 0;
-    for (int round = 0; round < kOpenings; ++round)
-        peerRuns.push_back(
-            sqlitePeer(dir.path().toStdString() + "/" + datafiles::kPositionFile, peerArticles));
-    std::sort(peerRuns.begin(), peerRuns.end());
-    const double peer = peerRuns[peerRuns.size() / 2];
-    std::printf("peer: SQLite in memory reads, indexes and totals the file in %.0f ms (median of %d, %d "
+    const bench::PeerRun peer = bench::medianPeer(
+        kOpenings, {{dir.path().toStdString() + "/" + datafiles::kPositionFile, "pos", 7, "c3"}},
+        "SELECT c3, SUM(CAST(c2 AS REAL)), SUM(CAST(c5 AS REAL)), MIN(c4) FROM pos WHERE c3 <> '' "
+        "GROUP BY c3 ORDER BY 2");
+    std::printf("peer: SQLite in memory reads, indexes and totals the file in %.0f ms (median of %d, %ld "
                 "articles; no chart)\n",
-                peer, kOpenings, peerArticles);
-    std::printf("ratio vs sqlite: quantity %.3f, turnover %.3f\n", quantity / peer, turnover / peer);
+                peer.ms, kOpenings, peer.rows);
+    std::printf("ratio vs sqlite: quantity %.3f, turnover %.3f\n", quantity / peer.ms, turnover / peer.ms);
     std::printf("quantity: %.0f ms, turnover: %.0f ms\n", quantity, turnover);
     return silent.problems == 0 ? 0 : 1;
 }
