@@ -89,7 +89,11 @@ public:
     std::size_t liveCount() const { return m_live; }
 
     // Stores a new record as the one posted last.
-    RecordId add(std::unique_ptr<char[]> blob) { return place(blob.release(), true); }
+    RecordId add(std::unique_ptr<char[]> blob) {
+        const RecordId id = place(blob.get(), true);
+        (void)blob.release(); // the store owns it now
+        return id;
+    }
     RecordId addPacked(char* blob) { return place(blob, false); }
     // Gives a record new values; it becomes the one posted last.
     void replace(RecordId id, std::unique_ptr<char[]> blob);
