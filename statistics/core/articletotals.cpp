@@ -36,13 +36,6 @@ void defineArticleTotals(MemTable& table, const std::string& chartKey) {
 
 namespace {
 
-// A line staged for the load: its article's rank (32 bits) and its length (64 bits), then its bytes.
-constexpr std::size_t kLineHead = sizeof(std::uint32_t) + sizeof(std::uint64_t);
-// The lines are staged in buckets of about this size, small enough to gather from in the cache,
-// and at most this many, few enough to be written as sequential streams.
-constexpr std::size_t kBucketBytes = std::size_t{128} * 1024;
-constexpr std::size_t kMaxBuckets = 1024;
-
 // The article numbers of a file, each numbered on first sight. Open addressing in a table at most
 // half full finds a number in one or two probes of one array, where a node-based map follows a
 // pointer and divides by a prime for each of a million lines.
@@ -92,6 +85,92 @@ private:
     std::vector<std::string_view> m_numbers;
 };
 
+// Lines sorted by a rank (an article's place in the index order), stably, so in the order they
+// were added within a rank. Gathering each rank's lines straight from the whole file would touch a
+// new memory page for nearly every line. Instead the lines are copied into buckets of neighbouring
+// ranks, a few hundred sequential streams, and each bucket, small enough for the cache, is then
+// sorted on its own.
+class RankedLines {
+public:
+    // bytesOfRank: what the lines of each rank take, kLineHead and the line's bytes for each line.
+    explicit RankedLines(const std::vector<std::size_t>& bytesOfRank) : m_bucketOf(bytesOfRank.size()) {
+        std::size_t all = 0;
+        for (std::size_t bytes : bytesOfRank)
+            all += bytes;
+        // A bucket takes ranks until it holds about kBucketBytes, or more in a file so large that
+        // there would be more than kMaxBuckets; a rank with more is a bucket of its own.
+        const std::size_t budget = std::max(kBucketBytes, all / kMaxBuckets);
+        std::size_t filled = 0;
+        for (std::uint32_t r = 0; r < bytesOfRank.size(); ++r) {
+            if (filled > 0 && filled + bytesOfRank[r] > budget) {
+                m_firstRank.push_back(r);
+                m_start.push_back(m_start.back() + filled);
+                filled = 0;
+            }
+            m_bucketOf[r] = static_cast<std::uint32_t>(m_firstRank.size() - 1);
+            filled += bytesOfRank[r];
+        }
+        m_firstRank.push_back(static_cast<std::uint32_t>(bytesOfRank.size()));
+        m_start.push_back(m_start.back() + filled);
+        m_bytes.reset(new char[std::max<std::size_t>(all, 1)]);
+        m_writeAt.assign(m_start.begin(), m_start.end() - 1);
+    }
+
+    static constexpr std::size_t kLineHead = sizeof(std::uint32_t) + sizeof(std::uint64_t);
+
+    void add(std::uint32_t rank, std::string_view line) {
+        const std::uint64_t length = line.size();
+        char* out = m_bytes.get() + m_writeAt[m_bucketOf[rank]];
+        std::memcpy(out, &rank, sizeof rank);
+        std::memcpy(out + sizeof rank, &length, sizeof length);
+        std::memcpy(out + kLineHead, line.data(), line.size());
+        m_writeAt[m_bucketOf[rank]] += kLineHead + line.size();
+    }
+
+    // Every line in rank order.
+    template <class F> void forEach(F&& take) const {
+        std::vector<std::string_view> sorted;
+        std::vector<std::size_t> countOf;
+        for (std::size_t b = 0; b + 1 < m_firstRank.size(); ++b) {
+            const std::uint32_t lowest = m_firstRank[b];
+            const std::size_t ranks = m_firstRank[b + 1] - lowest;
+            countOf.assign(ranks + 1, 0);
+            forEachInBucket(b, [&](std::uint32_t rank, std::string_view) { ++countOf[rank - lowest + 1]; });
+            for (std::size_t r = 1; r <= ranks; ++r)
+                countOf[r] += countOf[r - 1];
+            sorted.resize(countOf[ranks]);
+            forEachInBucket(b, [&](std::uint32_t rank, std::string_view line) {
+                sorted[countOf[rank - lowest]++] = line;
+            });
+            for (std::string_view line : sorted)
+                take(line);
+        }
+    }
+
+private:
+    // A line is staged as its rank (32 bits) and its length (64 bits), then its bytes.
+    template <class F> void forEachInBucket(std::size_t b, F&& f) const {
+        const char* const last = m_bytes.get() + m_start[b + 1];
+        for (const char* in = m_bytes.get() + m_start[b]; in < last;) {
+            std::uint32_t rank;
+            std::uint64_t length;
+            std::memcpy(&rank, in, sizeof rank);
+            std::memcpy(&length, in + sizeof rank, sizeof length);
+            f(rank, std::string_view(in + kLineHead, length));
+            in += kLineHead + length;
+        }
+    }
+
+    static constexpr std::size_t kBucketBytes = std::size_t{128} * 1024;
+    static constexpr std::size_t kMaxBuckets = 1024;
+
+    std::vector<std::uint32_t> m_bucketOf;     // of each rank
+    std::vector<std::uint32_t> m_firstRank{0}; // of each bucket, and of none after the last
+    std::vector<std::size_t> m_start{0};       // where each bucket's lines start, and where they end
+    std::vector<std::size_t> m_writeAt;        // where each bucket's next line goes
+    std::unique_ptr<char[]> m_bytes;
+};
+
 void appendPosition(MemTable& table, const datafiles::PositionView& p, std::string& preis) {
     preis.assign(p.Preis);
     if (const std::size_t dot = preis.find('.'); dot != std::string::npos)
@@ -136,7 +215,7 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
         if (added)
             bytesOf.push_back(0);
         articleOfLine[i] = article;
-        bytesOf[article] += kLineHead + lines[i].size();
+        bytesOf[article] += RankedLines::kLineHead + lines[i].size();
     }
     const std::vector<std::string_view>& numbers = articleOf.numbers();
 
@@ -148,89 +227,30 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
         return collation::compare(numbers[a], numbers[b], false) < 0;
     });
     std::vector<std::uint32_t> rankOf(numbers.size());
-    for (std::uint32_t r = 0; r < byNumber.size(); ++r)
+    std::vector<std::size_t> bytesOfRank(numbers.size());
+    for (std::uint32_t r = 0; r < byNumber.size(); ++r) {
         rankOf[byNumber[r]] = r;
-
-    // Second pass: the lines are copied into buckets of neighbouring ranks, in file order within a
-    // bucket. Gathering an article's lines straight from the whole file would touch a new memory
-    // page for nearly every line; a few hundred buckets are written as so many sequential streams,
-    // and each bucket is then small enough to gather from in the cache. A bucket takes ranks until
-    // it holds about kBucketBytes; an article with more lines is a bucket of its own.
-    const std::size_t articles = numbers.size();
-    std::size_t allBytes = 0;
-    for (std::size_t bytes : bytesOf)
-        allBytes += bytes;
-    const std::size_t budget = std::max(kBucketBytes, allBytes / kMaxBuckets);
-    std::vector<std::uint32_t> firstRank{0}; // of each bucket, and of none after the last
-    std::vector<std::size_t> bucketStart{0}; // where each bucket's lines start, and where they end
-    std::vector<std::uint32_t> bucketOf(articles);
-    std::size_t filled = 0;
-    for (std::uint32_t r = 0; r < articles; ++r) {
-        const std::size_t bytes = bytesOf[byNumber[r]];
-        if (filled > 0 && filled + bytes > budget) {
-            firstRank.push_back(r);
-            bucketStart.push_back(bucketStart.back() + filled);
-            filled = 0;
-        }
-        bucketOf[byNumber[r]] = static_cast<std::uint32_t>(firstRank.size() - 1);
-        filled += bytes;
+        bytesOfRank[r] = bytesOf[byNumber[r]];
     }
-    firstRank.push_back(static_cast<std::uint32_t>(articles));
-    bucketStart.push_back(bucketStart.back() + filled);
-    const std::size_t buckets = firstRank.size() - 1;
 
-    std::unique_ptr<char[]> staged(new char[std::max<std::size_t>(allBytes, 1)]);
-    std::vector<std::size_t> writeAt(bucketStart.begin(), bucketStart.end() - 1);
-    const std::size_t end = badQuantity.value_or(lines.size());
-    for (std::size_t i = 0; i < end; ++i) {
-        const std::uint32_t a = articleOfLine[i];
-        if (a == kNone)
-            continue;
-        const std::uint32_t rank = rankOf[a];
-        const std::uint64_t length = lines[i].size();
-        char* out = staged.get() + writeAt[bucketOf[a]];
-        std::memcpy(out, &rank, sizeof rank);
-        std::memcpy(out + sizeof rank, &length, sizeof length);
-        std::memcpy(out + kLineHead, lines[i].data(), length);
-        writeAt[bucketOf[a]] += kLineHead + length;
+    // Second pass: the lines sorted by rank.
+    RankedLines ranked(bytesOfRank);
+    for (std::size_t i = 0; i < badQuantity.value_or(lines.size()); ++i) {
+        if (articleOfLine[i] != kNone)
+            ranked.add(rankOf[articleOfLine[i]], lines[i]);
     }
     const std::string badLine = badQuantity ? std::string(lines[*badQuantity]) : std::string();
     articleOfLine = {};
     lines = {};
     fileBytes = {};
 
-    // Third pass, bucket by bucket: its lines sorted by rank (stable, so in file order within an
-    // article), then appended.
+    // Third pass: the records, in rank order.
     std::string preis;
-    std::vector<std::string_view> inBucket;
-    std::vector<std::size_t> countOf;
-    for (std::size_t b = 0; b < buckets; ++b) {
-        const std::uint32_t lowest = firstRank[b];
-        const std::size_t ranks = firstRank[b + 1] - lowest;
-        auto forEachLine = [&](auto&& f) {
-            const char* const last = staged.get() + bucketStart[b + 1];
-            for (const char* in = staged.get() + bucketStart[b]; in < last;) {
-                std::uint32_t rank;
-                std::uint64_t length;
-                std::memcpy(&rank, in, sizeof rank);
-                std::memcpy(&length, in + sizeof rank, sizeof length);
-                f(rank - lowest, std::string_view(in + kLineHead, length));
-                in += kLineHead + length;
-            }
-        };
-        countOf.assign(ranks + 1, 0);
-        forEachLine([&](std::size_t r, std::string_view) { ++countOf[r + 1]; });
-        for (std::size_t r = 1; r <= ranks; ++r)
-            countOf[r] += countOf[r - 1];
-        inBucket.resize(countOf[ranks]);
-        forEachLine([&](std::size_t r, std::string_view line) { inBucket[countOf[r]++] = line; });
-        for (std::string_view line : inBucket) {
-            datafiles::PositionView p;
-            datafiles::viewPositionLine(line, p);
-            appendPosition(allPositions, p, preis);
-        }
-    }
-    staged.reset();
+    ranked.forEach([&](std::string_view line) {
+        datafiles::PositionView p;
+        datafiles::viewPositionLine(line, p);
+        appendPosition(allPositions, p, preis);
+    });
     if (badQuantity) {
         datafiles::PositionView p;
         datafiles::viewPositionLine(badLine, p);
