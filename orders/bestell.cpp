@@ -44,7 +44,6 @@ constexpr std::array<const char*, 4> kIndexTitles = {"Datum", "Bestell-Nr.", "Na
 
 constexpr std::array<const char*, 5> kPositionFields = {"BestellNr", "menge", "ArtikelNr", "Bezeichnung",
                                                         "Preis"};
-constexpr int kPreisField = 4;
 
 // The list selector's entries.
 enum ListChoice { AllOrders = 0, PrintedOrders = 1, NewOrders = 2 };

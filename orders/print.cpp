@@ -8,6 +8,8 @@
 #include "shell/shop.h"
 #include "shell/windows.h"
 
+#include <utility>
+
 namespace velmo {
 
 namespace {
@@ -35,7 +37,7 @@ Element text(double left, double top, const char* content, report::Font font = a
     e.left = left;
     e.top = top;
     e.text = QString::fromUtf8(content);
-    e.font = font;
+    e.font = std::move(font);
     return e;
 }
 
@@ -47,7 +49,7 @@ Element field(double left, double top, const char* name, const report::DataSourc
     e.top = top;
     e.field = QString::fromLatin1(name);
     e.source = source;
-    e.font = font;
+    e.font = std::move(font);
     return e;
 }
 

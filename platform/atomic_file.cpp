@@ -36,7 +36,10 @@ bool followLinks(const std::string& path, std::string& target) {
         if (n < 0)
             return false;
         const std::string link(buf, static_cast<std::size_t>(n));
-        target = link.front() == '/' ? link : directoryOf(target) + "/" + link;
+        if (link.front() == '/')
+            target = link;
+        else
+            target = directoryOf(target).append("/").append(link);
     }
     return false;
 }
@@ -57,7 +60,12 @@ int createTemporary(const std::string& target, std::string& temp) {
     const auto slash = target.rfind('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = dir + "/." + name + "." + std::to_string(random() % 1000000000ULL) + ".tmp";
+        temp = dir;
+        temp.append("/.")
+            .append(name)
+            .append(".")
+            .append(std::to_string(random() % 1000000000ULL))
+            .append(".tmp");
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 class QDialog;
 class QPrinter;
@@ -56,17 +57,32 @@ void showException(DialogSeam& dialogs, const std::exception& e);
 // escapes to Qt. Returns false when f threw.
 bool guarded(DialogSeam& dialogs, const std::function<void()>& f) noexcept;
 
-// Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
-// not take are dropped.
-template <class F> auto guard(DialogSeam& dialogs, F f) {
-    return [&dialogs, f = std::move(f)](auto&&... args) {
-        guarded(dialogs, [&] {
-            if constexpr (std::is_invocable_v<F&, decltype(args)...>)
-                f(args...);
+namespace detail {
+
+template <class F> struct GuardedSlot {
+    DialogSeam* dialogs;
+    F f;
+
+    // Callable exactly where the handler is, with the signal's arguments or with none, so that Qt's
+    // look for how many arguments a slot takes never reaches into the body.
+    template <class... A,
+              std::enable_if_t<std::is_invocable_v<const F&, A...> || std::is_invocable_v<const F&>, int> = 0>
+    void operator()(A&&... args) const {
+        guarded(*dialogs, [&] {
+            if constexpr (std::is_invocable_v<const F&, A...>)
+                f(std::forward<A>(args)...);
             else
                 f();
         });
-    };
+    }
+};
+
+} // namespace detail
+
+// Wraps a handler for connect(): the slot runs inside the guard. Signal arguments the handler does
+// not take are dropped.
+template <class F> auto guard(DialogSeam& dialogs, F f) {
+    return detail::GuardedSlot<F>{&dialogs, std::move(f)};
 }
 
 } // namespace velmo

@@ -30,7 +30,7 @@ void fillDirectoryTree(QListWidget& tree, const QString& drive, const QString& d
     int depth = 0;
     QListWidgetItem* current = nullptr;
     auto add = [&tree](const QString& path, const QString& text, int indent) {
-        auto* item = new QListWidgetItem(QString(indent * 2, QLatin1Char(' ')) + text, &tree);
+        auto* item = new QListWidgetItem(QString(qsizetype{2} * indent, QLatin1Char(' ')) + text, &tree);
         item->setData(Qt::UserRole, path);
         return item;
     };
