@@ -155,7 +155,7 @@ void setUncaughtErrorHandler(UncaughtErrorHandler handler) {
     state().uncaught = std::move(handler);
 }
 
-void reportUncaughtError(std::exception_ptr error) {
+void reportUncaughtError(const std::exception_ptr& error) {
     auto& s = state();
     if (s.uncaught) {
         try {

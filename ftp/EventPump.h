@@ -50,6 +50,6 @@ void wakeEventPump();
 // default writes the message to stderr.
 using UncaughtErrorHandler = std::function<void(std::exception_ptr)>;
 void setUncaughtErrorHandler(UncaughtErrorHandler handler);
-void reportUncaughtError(std::exception_ptr error);
+void reportUncaughtError(const std::exception_ptr& error);
 
 } // namespace velmo

@@ -30,7 +30,7 @@ const char* const kShortTransfer = "Übertragung unvollständig: %s von %s Byte 
 const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windows-1252 darstellen";
 
 // A listing line may be long (a name with a long path), but not unbounded.
-constexpr std::size_t kMaxListingLine = 1024 * 1024;
+constexpr std::size_t kMaxListingLine = std::size_t{1024} * 1024;
 
 std::string withoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))

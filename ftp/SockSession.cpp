@@ -282,7 +282,9 @@ TSockSession::TSockSession()
     pump_detail::listenerAdded(&m_pumpNotice);
 }
 
-TSockSession::~TSockSession() {
+// Handlers are not called once the destroying flag is set, and ReportStatus swallows what they
+// throw; only running out of memory for a status text could escape, and that ends the program.
+TSockSession::~TSockSession() { // NOLINT(bugprone-exception-escape)
     // Handlers must not see an object that is half gone, so the destroying flag comes first.
     m_destroying = true;
     ReportStatus(8, "Löschen");
@@ -785,12 +787,12 @@ std::int16_t TSockSession::replyNumberOf(std::string_view line) {
             return 0;
         ++digits;
     }
-    return digits == 0 ? 0 : static_cast<std::int16_t>(value);
+    return digits == 0 ? std::int16_t{0} : static_cast<std::int16_t>(value);
 }
 
 void TSockSession::setLastReply(std::string line) {
     m_lastReply = std::move(line);
-    m_replyNumber = m_lastReply.empty() ? 0 : replyNumberOf(m_lastReply);
+    m_replyNumber = m_lastReply.empty() ? std::int16_t{0} : replyNumberOf(m_lastReply);
 }
 
 std::string TSockSession::Transaction(const std::string& command) {

@@ -74,7 +74,7 @@ using TOnErrorEvent =
 class TSockSession {
 public:
     TSockSession();
-    virtual ~TSockSession();
+    virtual ~TSockSession(); // NOLINT(bugprone-exception-escape): see its definition
     TSockSession(const TSockSession&) = delete;
     TSockSession& operator=(const TSockSession&) = delete;
 

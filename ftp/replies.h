@@ -23,7 +23,7 @@ public:
     enum class Next { More, Done, TooLong };
 
     static constexpr std::size_t DefaultMaxLines = 10000;
-    static constexpr std::size_t DefaultMaxBytes = 1024 * 1024;
+    static constexpr std::size_t DefaultMaxBytes = std::size_t{1024} * 1024;
 
     explicit ReplyLines(std::size_t maxLines = DefaultMaxLines, std::size_t maxBytes = DefaultMaxBytes)
         : m_maxLines(maxLines), m_maxBytes(maxBytes) {}

@@ -4,13 +4,11 @@
 //
 //   ftp_bench [--server vsftpd|pyftpdlib] [--rounds N] [--size-mib N]
 
+#include "bench/common/child.h"
 #include "tests/ftp/support/real_servers.h"
 #include "tests/ftp/support/scripted_server.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,39 +25,6 @@ using namespace velmo::test;
 
 namespace {
 
-struct Result {
-    bool ok = false;
-    double seconds = 0;
-    double cpu = 0;
-};
-
-// Runs a program with its output thrown away; wall time and the child's processor time.
-Result runProgram(const std::vector<std::string>& argv) {
-    Result r;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 0);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return r;
-}
-
 long long fileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
@@ -73,8 +38,8 @@ void makeFile(const std::string& path, long long size) {
         // Each mebibyte differs a little, so a misplaced block would show.
         for (std::size_t i = 0; i < block.size(); i += 4096)
             block[i] = static_cast<char>(random());
-        out.write(block.data(),
-                  static_cast<std::streamsize>(std::min<long long>(block.size(), size - written)));
+        out.write(block.data(), static_cast<std::streamsize>(
+                                    std::min(static_cast<long long>(block.size()), size - written)));
     }
 }
 
@@ -170,7 +135,7 @@ int main(int argc, char** argv) {
         std::printf("round %d:", round);
         for (auto& s : steps) {
             ::unlink(s.result.c_str());
-            const Result r = runProgram(s.argv);
+            const velmo::bench::ChildRun r = velmo::bench::runChild(s.argv);
             if (!r.ok || fileSize(s.result) != size) {
                 std::printf("\n%s failed\n", s.label);
                 return 1;
@@ -203,9 +168,9 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(3));
         s.send("200 finally\r\n");
     });
-    const Result wait =
-        runProgram({VELMO_FTP_TOOL, "--host", "127.0.0.1", "--port", std::to_string(slow.port()), "--user",
-                    "u", "--report-level", "0", "quote", "NOOP", "quit"});
+    const velmo::bench::ChildRun wait =
+        velmo::bench::runChild({VELMO_FTP_TOOL, "--host", "127.0.0.1", "--port", std::to_string(slow.port()),
+                                "--user", "u", "--report-level", "0", "quote", "NOOP", "quit"});
     std::printf("velmo-ftp processor time while the server takes 3 s to answer: %.3f s over %.1f s (target "
                 "<= 0.05 s)\n",
                 wait.cpu, wait.seconds);

@@ -1,10 +1,11 @@
 // The FTP browser's RefreshRemote of a directory of 100,000 entries on a local server, on the
 // offscreen platform, until the grid has painted: PWD, the listing over the data connection, the
 // sort and the grid rows. The peer is curl listing the same directory in the same run, which shows
-// what the server itself needs. The last line is the median refresh.
+// what the server itself needs, and the ratio of the two. The last line is the median refresh.
 //
 //   ftpbrowser_bench [--server vsftpd|pyftpdlib] [--entries N] [--rounds N]
 
+#include "bench/common/child.h"
 #include "bench/common/measure.h"
 #include "bench/common/paint_counter.h"
 #include "bench/common/silent_dialogs.h"
@@ -18,9 +19,6 @@
 #include <QEvent>
 #include <QTableView>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,31 +39,8 @@ using bench::PaintCounter;
 
 // Wall time of a program run with its output thrown away; negative when it failed.
 double runMs(const std::vector<std::string>& argv) {
-    const auto t0 = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 0);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const double ms = msSince(t0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
-}
-
-// Processor time of this process so far.
-double cpuMs() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    const ChildRun r = runChild(argv);
+    return r.ok ? r.seconds * 1e3 : -1;
 }
 
 double median(std::vector<double> v) {
@@ -138,7 +113,7 @@ int main(int argc, char** argv) {
     std::vector<double> curls, refreshes;
     for (int round = 0; round < rounds; ++round) {
         curls.push_back(runMs({"curl", "-s", "--user", account, "-o", "/dev/null", url}));
-        const double cpu0 = cpuMs();
+        const double cpu0 = processorMs();
         const auto t0 = Clock::now();
         form.RefreshRemote();
         const double grid = msSince(t0);
@@ -147,7 +122,7 @@ int main(int argc, char** argv) {
         if (counter.paints == before)
             form.StringGrid1->viewport()->repaint();
         refreshes.push_back(msSince(t0));
-        const double cpu = cpuMs() - cpu0;
+        const double cpu = processorMs() - cpu0;
         std::printf(
             "round %d: refresh %.0f ms (listing %.0f ms, sort and grid %.0f ms, paint %.0f ms), "
             "%d rows, %.0f ms processor time; curl listing %.0f ms\n",
@@ -160,8 +135,10 @@ int main(int argc, char** argv) {
             refreshes.back() - grid, form.RowCount(), cpu, curls.back());
     }
     std::printf("memory: %.0f MB more resident with the grid filled\n",
-                (statusKb("VmRSS:") - baseKb) / 1024.0);
+                static_cast<double>(statusKb("VmRSS:") - baseKb) / 1024.0);
     std::printf("curl listing: %.0f ms (median)\n", median(curls));
+    std::printf("ratio vs curl: %.3f (the whole refresh against curl's listing alone)\n",
+                median(refreshes) / median(curls));
     ftp.Disconnect();
     std::printf("refresh: %.0f ms\n", median(refreshes));
     return silent.problems == 0 && form.RowCount() == entries + 2 ? 0 : 1;

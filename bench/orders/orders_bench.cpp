@@ -91,7 +91,7 @@ int main() {
     const auto historyBytes =
         datafiles::fileLength(dir + "/kunden.db") + datafiles::fileLength(dir + "/bestellungen.db");
     std::printf("history: %d orders, %d positions, %.0f MB; new: %d orders, %d positions\n", kHistoryOrders,
-                kHistoryOrders * kPositionsPerOrder, historyBytes / 1e6, kNewOrders,
+                kHistoryOrders * kPositionsPerOrder, static_cast<double>(historyBytes) / 1e6, kNewOrders,
                 kNewOrders * kPositionsPerOrder);
 
     // The merge, each run on the history as it was: the appended part is cut off again between runs.

@@ -70,9 +70,7 @@ struct Command {
     std::exit(2);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     std::vector<std::string> a(argv + 1, argv + argc);
     TFtpClient client;
     client.TimeOut = 5000;
@@ -242,4 +240,19 @@ int main(int argc, char** argv) {
         });
     }
     return raised ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // What the commands' own guard does not catch (out of memory while setting up, say) ends the
+    // tool with a message instead of an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velmo-ftp: %s\n", e.what());
+    } catch (...) {
+        std::fputs("velmo-ftp: unknown error\n", stderr);
+    }
+    return 1;
 }
