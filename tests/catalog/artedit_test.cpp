@@ -20,8 +20,8 @@ protected:
         choose(0);
     }
     // "&Bearbeiten" on the current article with this script in the edit window.
-    void editCurrent(std::function<void(TForm5&)> script) {
-        onEdit(std::move(script));
+    void editCurrent(const std::function<void(TForm5&)>& script) {
+        onEdit(script);
         list.Button2Click();
     }
     std::string savedLine(int article) {

@@ -64,7 +64,7 @@ protected:
         guarded(seam, [&] { list.ComboBox2Change(); });
     }
     // The next edit window: script gets it while it is up.
-    void onEdit(std::function<void(TForm5&)> script) {
+    void onEdit(const std::function<void(TForm5&)>& script) {
         seam.onModal([script](QDialog& d) {
             script(static_cast<TForm5&>(d));
             return d.result();

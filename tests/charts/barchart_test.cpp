@@ -115,6 +115,7 @@ TEST_F(BarChartTest, ViewHoldsTheBarsInSight) {
 
     auto inView = [&] {
         std::vector<double> values;
+        values.reserve(static_cast<std::size_t>(chart.barsInView()->count()));
         for (int i = 0; i < chart.barsInView()->count(); ++i)
             values.push_back(chart.barsInView()->at(i));
         return values;

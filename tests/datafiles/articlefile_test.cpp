@@ -32,6 +32,7 @@ ArticleValues values(std::initializer_list<std::string> v) {
 TEST(ArticleFormat, HeaderAndFieldLengths) {
     EXPECT_EQ(articleHeaderLine(), kHeader);
     std::vector<int> lengths;
+    lengths.reserve(kArticleFields.size());
     for (const auto& f : kArticleFields)
         lengths.push_back(f.maxLength);
     EXPECT_EQ(lengths, (std::vector<int>{20, 40, 50, 50, 40, 100, 20, 20, 12, 512, 20, 20, 20, 100}));

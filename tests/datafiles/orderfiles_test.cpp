@@ -12,8 +12,8 @@ using namespace velmo::datafiles;
 namespace {
 
 // A local kunden.db line as the fetch leaves it: the server's 12 fields and ";;0".
-std::string localOrder(std::string date, std::string nr, std::string versand = "4.50",
-                       std::string status = "0") {
+std::string localOrder(const std::string& date, const std::string& nr, const std::string& versand = "4.50",
+                       const std::string& status = "0") {
     return date + ";;" + nr + ";;Anna Müller;;Firma;;Weg 1;;12345 Ort;;D;;0123;;;;a@b.de;;Nachnahme;;" +
            versand + ";;" + status;
 }

@@ -162,7 +162,7 @@ TEST(WriteFaults, EveryWriterKeepsTheOldFileWhole) {
         plant(target, kOld);
         {
             test::FileSizeLimit limit(4096);
-            EXPECT_THROW(w.write(target, 64 * 1024), EFCreateError);
+            EXPECT_THROW(w.write(target, std::size_t{64} * 1024), EFCreateError);
         }
         EXPECT_EQ(readFileBytes(target), kOld);
         EXPECT_EQ(dir.entries(), std::set<std::string>{"ziel.db"});
@@ -190,10 +190,10 @@ TEST(WriteFaults, EveryWriterKeepsTheOldFileWhole) {
             ::signal(SIGXFSZ, [](int) { ::raise(SIGSTOP); });
             rlimit limit{};
             ::getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = 32 * 1024;
+            limit.rlim_cur = rlim_t{32} * 1024;
             ::setrlimit(RLIMIT_FSIZE, &limit);
             try {
-                w.write(target, 1024 * 1024);
+                w.write(target, std::size_t{1024} * 1024);
             } catch (...) {
             }
             ::_exit(3);
@@ -228,7 +228,7 @@ TEST(WriteFaults, TargetsThatAreNoPlainFile) {
         ASSERT_EQ(::symlink("echt.db", dir.file("link.db").c_str()), 0);
         {
             test::FileSizeLimit limit(4096);
-            EXPECT_THROW(w.write(dir.file("link.db"), 64 * 1024), EFCreateError);
+            EXPECT_THROW(w.write(dir.file("link.db"), std::size_t{64} * 1024), EFCreateError);
         }
         EXPECT_EQ(readFileBytes(dir.file("echt.db")), kOld);
         w.write(dir.file("link.db"), 100);
@@ -255,7 +255,7 @@ TEST(WriteFaults, TargetsThatAreNoPlainFile) {
             ::unlink(device.c_str());
             ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
         }
-        w.write(device, 64 * 1024);
+        w.write(device, std::size_t{64} * 1024);
         EXPECT_TRUE(fs::is_character_file(device));
 
         const std::string fifo = dir.file("fifo.db");
@@ -271,7 +271,7 @@ TEST(WriteFaults, TargetsThatAreNoPlainFile) {
             for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;)
                 received.append(buf, static_cast<std::size_t>(n));
         });
-        EXPECT_NO_THROW(w.write(fifo, 64 * 1024));
+        EXPECT_NO_THROW(w.write(fifo, std::size_t{64} * 1024));
         ::close(keepOpen);
         drain.join();
         ::close(reader);

@@ -142,7 +142,8 @@ TEST_P(RealServer, TransfersAreByteExact) {
     struct File {
         std::string name;
         std::string bytes;
-    } files[] = {{prefix + "alle_bytes.bin", all}, {prefix + "zufall.bin", randomBytes(10 * 1024 * 1024)}};
+    } files[] = {{prefix + "alle_bytes.bin", all},
+                 {prefix + "zufall.bin", randomBytes(std::size_t{10} * 1024 * 1024)}};
     client.DoCommand("TYPE I");
     for (const auto& f : files) {
         writeBytes(local.file("up"), f.bytes);

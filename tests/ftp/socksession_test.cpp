@@ -28,7 +28,8 @@ using Clock = std::chrono::steady_clock;
 double threadCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 long long msSince(Clock::time_point start) {
@@ -353,7 +354,7 @@ TEST(Connect, OnlyNamesAreLookedUp) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ::listen(listener, 4);
     socklen_t size = sizeof a;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);

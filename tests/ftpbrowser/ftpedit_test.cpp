@@ -378,7 +378,8 @@ TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhat
     fs::create_directory(localPath("dir"));
     loginOnConnect = false;
     form->show();
-    form->FileListBox1->setCurrentRow(localFiles().indexOf("b.db"), QItemSelectionModel::NoUpdate);
+    form->FileListBox1->setCurrentRow(static_cast<int>(localFiles().indexOf("b.db")),
+                                      QItemSelectionModel::NoUpdate);
     form->Button3Click();
     EXPECT_EQ(localFiles(), (QStringList{"dir", "a.db", "c.db", "d.db"}));
     form->selectFiles({"dir", "c.db", "d.db"});

@@ -61,6 +61,7 @@ TEST(GridRows, ParentRowFirstThenLinesSortedWithoutRegardToCase) {
                            "-rw 1 a b 1 Dec 9 12:30 \xE4pfel"};
     const std::vector<GridRow> rows = gridRows(listing);
     std::vector<std::string> names;
+    names.reserve(rows.size());
     for (const GridRow& r : rows)
         names.push_back(r[ColName]);
     // Whole lines compare, so the permissions decide first; equal lines keep their listing order.

@@ -318,7 +318,7 @@ protected:
         scripted.printToPdf(QString::fromStdString(dir.file("invoice.pdf")));
     }
     // Runs script inside the preview's loop, then closes the preview.
-    void withPreview(std::function<void(report::PreviewWindow&)> script) {
+    void withPreview(const std::function<void(report::PreviewWindow&)>& script) {
         QTimer::singleShot(0, &realWindow, [this, script] {
             report::PreviewWindow* preview = form8.preview();
             ASSERT_NE(preview, nullptr);

@@ -78,6 +78,7 @@ protected:
     // The order numbers the list shows, top to bottom.
     std::vector<std::string> listed() {
         std::vector<std::string> nrs;
+        nrs.reserve(static_cast<std::size_t>(window.OrderTable.visibleCount()));
         for (int row = 0; row < window.OrderTable.visibleCount(); ++row)
             nrs.push_back(window.OrderTable.textAt(window.OrderTable.visibleAt(row), 1));
         return nrs;

@@ -41,7 +41,7 @@ protected:
     }
 
     QString renderPdf() {
-        const QString path = QString::fromStdString(dir.file("invoice.pdf"));
+        QString path = QString::fromStdString(dir.file("invoice.pdf"));
         QPdfWriter writer(path);
         InvoiceSources sources{window.OrderTable, window.PositionTable,
                                [this] { return window.Label13->text(); }};

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace velmo;
 using namespace velmo::report;
 using velmo::test::PdfWord;
@@ -41,7 +43,7 @@ Element textAt(double left, double top, const QString& text, Font font = {}) {
     e.left = left;
     e.top = top;
     e.text = text;
-    e.font = font;
+    e.font = std::move(font);
     return e;
 }
 

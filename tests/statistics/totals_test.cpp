@@ -15,8 +15,8 @@ namespace {
 
 // A local position line: order, the storefront's unused field, quantity, article, description,
 // amount, and the status the fetch appends.
-std::string line(std::string order, std::string menge, std::string nr, std::string text, std::string preis,
-                 std::string rest = "0") {
+std::string line(const std::string& order, const std::string& menge, const std::string& nr,
+                 const std::string& text, const std::string& preis, const std::string& rest = "0") {
     return order + ";;x;;" + menge + ";;" + nr + ";;" + text + ";;" + preis + ";;" + rest;
 }
 

@@ -23,7 +23,8 @@ using velmo::test::writeBytes;
 
 namespace {
 
-std::string line(std::string order, std::string menge, std::string nr, std::string text, std::string preis) {
+std::string line(const std::string& order, const std::string& menge, const std::string& nr,
+                 const std::string& text, const std::string& preis) {
     return order + ";;x;;" + menge + ";;" + nr + ";;" + text + ";;" + preis + ";;0\r\n";
 }
 
