@@ -24,6 +24,10 @@ namespace velmo {
 namespace {
 
 constexpr std::size_t kBufferSize = 65536;
+// How much a line read looks ahead for the line's end. Each look copies what it sees, so a listing
+// of short lines read with a look at the whole buffer would copy it over and over; a longer line
+// is taken in several steps.
+constexpr std::size_t kLinePeek = 1024;
 constexpr int kWouldBlock = 10035;
 constexpr int kNotConnected = 10057;
 constexpr const char* kReplyTimedOut =
@@ -718,7 +722,7 @@ std::string TSockSession::readLine(bool keepRest) {
     TimerOn();
     try {
         for (;;) {
-            const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
+            const ssize_t k = ::recv(m_fd, buf, kLinePeek, MSG_PEEK | MSG_DONTWAIT);
             if (k == 0) {
                 // The peer closed; a part of a line read so far is lost unless the caller wants it.
                 TimerOff();

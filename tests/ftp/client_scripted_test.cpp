@@ -304,9 +304,13 @@ TEST_F(Scripted, SystDecidesTheServerSystemOncePerSession) {
 }
 
 TEST_F(Scripted, ListingLinesLoseTheirLineEndOnlyWhenLongerThanTwo) {
-    server.setListing("total 2\r\n-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt\r\nlf only\n\r\na\nxy\r\nab\r\r\n");
-    const Lines expected = {"total 2", "-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt", "lf only", "\r\n", "a\n", "xy",
-                            "ab\r"};
+    // A line much longer than one look ahead for its end comes whole, and so does the next.
+    const std::string longLine = "lang " + std::string(5000, 'y');
+    server.setListing("total 2\r\n-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt\r\nlf only\n\r\na\nxy\r\nab\r\r\n" +
+                      longLine + "\r\nz\r\n");
+    const Lines expected = {
+        "total 2", "-rw-r--r-- 1 o g 5 Jan 1 2024 a.txt", "lf only", "\r\n", "a\n", "xy", "ab\r", longLine,
+        "z"};
     client.ParseList = true;
     for (bool passive : {false, true}) {
         client.Passive = passive;
