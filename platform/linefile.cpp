@@ -20,15 +20,17 @@ namespace {
 template <class F> void forEachLine(std::string_view bytes, F&& take) {
     const char* const data = bytes.data();
     const std::size_t n = bytes.size();
+    auto nextLf = [&](std::size_t from) {
+        if (from >= n)
+            return n;
+        const void* found = std::memchr(data + from, '\n', n - from);
+        return found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : n;
+    };
     std::size_t start = 0;
-    std::size_t lf = 0; // the next LF at or after start, or n; searched again once start passes it
-    bool lfKnown = false;
+    std::size_t lf = nextLf(0); // the next LF at or after start, or n
     while (start < n) {
-        if (!lfKnown || lf < start) {
-            const void* found = std::memchr(data + start, '\n', n - start);
-            lf = found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : n;
-            lfKnown = true;
-        }
+        if (lf < start)
+            lf = nextLf(start);
         const void* cr = std::memchr(data + start, '\r', lf - start);
         const std::size_t stop = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lf;
         take(bytes.substr(start, stop - start));

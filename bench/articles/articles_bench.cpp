@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,10 +118,7 @@ std::size_t writeCatalog(const std::string& path) {
         lines.push_back(datafiles::joinArticleLine(v));
     }
     writeLines(path, lines);
-    std::size_t bytes = 0;
-    for (const auto& l : lines)
-        bytes += l.size() + 2;
-    return bytes;
+    return std::filesystem::file_size(path);
 }
 
 using bench::PaintCounter;

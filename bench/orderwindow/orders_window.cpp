@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -95,12 +96,8 @@ std::size_t writeShop(const std::string& dir) {
     std::shuffle(positions.begin(), positions.end(), rng);
     writeLines(dir + "/kunden.db", orders);
     writeLines(dir + "/bestellungen.db", positions);
-    std::size_t bytes = 0;
-    for (const auto& l : orders)
-        bytes += l.size() + 2;
-    for (const auto& l : positions)
-        bytes += l.size() + 2;
-    return bytes;
+    return std::filesystem::file_size(dir + "/kunden.db") +
+           std::filesystem::file_size(dir + "/bestellungen.db");
 }
 
 class NoInvoice : public InvoicePrinting {

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -89,10 +90,7 @@ std::size_t writePositions(const std::string& path) {
             lines[static_cast<std::size_t>(a) * (kPositions / kArticles)].find("A-"), 7, nr);
     }
     writeLines(path, lines);
-    std::size_t bytes = 0;
-    for (const auto& l : lines)
-        bytes += l.size() + 2;
-    return bytes;
+    return std::filesystem::file_size(path);
 }
 
 using bench::PaintCounter;

@@ -47,6 +47,18 @@ Element textAt(double left, double top, const QString& text, Font font = {}) {
     return e;
 }
 
+// A detail band of 6.35 mm with the field "Nr" at (2.1, 1.9).
+Band numberDetail() {
+    Band detail{BandKind::Detail, 6.35, false, false, {}};
+    Element nr;
+    nr.kind = Element::Kind::Field;
+    nr.left = 2.1;
+    nr.top = 1.9;
+    nr.field = QStringLiteral("Nr");
+    detail.elements.push_back(nr);
+    return detail;
+}
+
 const PdfWord* find(const std::vector<PdfWord>& words, const QString& text, int page = -1) {
     for (const PdfWord& w : words) {
         if (w.text == text && (page < 0 || w.page == page))
@@ -82,14 +94,7 @@ TEST(Render, ElementsLandAtTheirMillimetrePositions) {
     bound.source = &rows;
     title.elements.push_back(bound);
     r.setBand(title);
-    Band detail{BandKind::Detail, 6.35, false, false, {}};
-    Element nr;
-    nr.kind = Element::Kind::Field;
-    nr.left = 2.1;
-    nr.top = 1.9;
-    nr.field = QStringLiteral("Nr");
-    detail.elements.push_back(nr);
-    r.setBand(detail);
+    r.setBand(numberDetail());
 
     const QString pdf = QString::fromStdString(dir.file("elements.pdf"));
     {
@@ -191,14 +196,7 @@ struct PreviewFixture : ::testing::Test {
     void SetUp() override {
         report.page = {210, 297, 30, 30, 30, 30};
         report.data = &rows;
-        Band detail{BandKind::Detail, 6.35, false, false, {}};
-        Element nr;
-        nr.kind = Element::Kind::Field;
-        nr.left = 2.1;
-        nr.top = 1.9;
-        nr.field = QStringLiteral("Nr");
-        detail.elements.push_back(nr);
-        report.setBand(detail);
+        report.setBand(numberDetail());
         report.beforeRun = [this](Report&) { ++runs; };
         report.afterPrint = [this] { ++printed; };
         output = QString::fromStdString(dir.file("print.pdf"));
