@@ -56,6 +56,10 @@ std::array<const std::string*, 12> textFields(const OrderRecord& o) {
             &o.Tel,       &o.Fax,  &o.mail,  &o.Paytype, &o.Versand, &o.status};
 }
 
+bool isBlankLine(std::string_view line) {
+    return line.find_first_not_of(" \t\v\f") == std::string_view::npos;
+}
+
 std::optional<std::vector<std::string>> orderFields(std::string_view line) {
     std::optional<std::vector<std::string>> fields = cutFields(line, kOrderCuts);
     if (!fields)
@@ -113,6 +117,8 @@ std::vector<OrderRecord> parseOrders(const Lines& lines, std::string_view fileNa
     std::vector<OrderRecord> orders;
     orders.reserve(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (isBlankLine(lines[i]))
+            continue;
         std::optional<OrderRecord> order = parseOrderLine(lines[i]);
         if (!order)
             throwShortLine(fileName, i + 1, kOrderCuts);
@@ -127,7 +133,7 @@ std::vector<Position> parsePositions(const Lines& lines, std::optional<std::stri
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         // Lines of other orders are passed over without cutting them up.
-        if (bestellNr && orderKey(line) != *bestellNr)
+        if ((bestellNr && orderKey(line) != *bestellNr) || isBlankLine(line))
             continue;
         std::optional<Position> p = parsePositionLine(line);
         if (!p)
@@ -162,6 +168,8 @@ std::vector<Position> indexedPositions(const Lines& lines, const PositionIndex& 
                                        std::string_view bestellNr, std::string_view fileName) {
     std::vector<Position> positions;
     for (const std::uint32_t n : index.linesOf(bestellNr)) {
+        if (isBlankLine(lines[n]))
+            continue;
         std::optional<Position> p = parsePositionLine(lines[n]);
         if (!p)
             throwShortLine(fileName, n + 1, kPositionCuts);

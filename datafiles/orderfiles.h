@@ -34,6 +34,10 @@ public:
     using Exception::Exception;
 };
 
+// A line with nothing but blanks and tabs (or nothing at all): no order and no position. Every reader
+// of the order files passes over it.
+bool isBlankLine(std::string_view line);
+
 // Cuts k fields off line, each the text before the next ";;", and returns them followed by what
 // remains (k + 1 fields; the last may hold ";;"). No value when the line has fewer than k ";;".
 std::optional<std::vector<std::string>> cutFields(std::string_view line, std::size_t k);

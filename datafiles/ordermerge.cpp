@@ -1,5 +1,6 @@
 #include "datafiles/ordermerge.h"
 
+#include "datafiles/orderfiles.h"
 #include "platform/errors.h"
 #include "platform/linefile.h"
 
@@ -54,7 +55,8 @@ std::string mergedLines(std::string_view serverBytes, bool skipFirst) {
     while (pos < serverBytes.size()) {
         const std::size_t end = serverBytes.find_first_of("\r\n", pos);
         const std::size_t stop = end == std::string_view::npos ? serverBytes.size() : end;
-        if (!(first && skipFirst)) {
+        // Blank lines are no orders; taken over they would be lines no reader can cut.
+        if (!(first && skipFirst) && !isBlankLine(serverBytes.substr(pos, stop - pos))) {
             out.append(serverBytes.substr(pos, stop - pos));
             out.append(";;0\r\n");
         }

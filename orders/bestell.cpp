@@ -319,6 +319,8 @@ void TForm7::loadOrders(const Lines& lines) {
     std::size_t n = 0;
     try {
         for (; n < lines.size(); ++n) {
+            if (datafiles::isBlankLine(lines[n]))
+                continue;
             std::optional<std::vector<std::string>> fields = datafiles::orderFields(lines[n]);
             if (!fields)
                 datafiles::throwShortLine(datafiles::kOrderFile, n + 1, datafiles::kOrderCuts);

@@ -200,6 +200,8 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     std::optional<std::size_t> badQuantity;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         datafiles::PositionView p;
+        if (datafiles::isBlankLine(lines[i]))
+            continue;
         if (!datafiles::viewPositionLine(lines[i], p))
             datafiles::throwShortLine(datafiles::kPositionFile, i + 1, datafiles::kPositionCuts);
         if (p.ArtikelNr.empty())

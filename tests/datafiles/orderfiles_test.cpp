@@ -149,15 +149,16 @@ TEST(OrderFiles, ShortLinesAreReportedWithTheirNumber) {
         bool positions;
         std::string message;
     } cases[] = {
-        {{good, "", good},
+        // Blank lines are passed over, but still count.
+        {{good, "", " \t", "1;;2;;3"},
          false,
-         "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
+         "Zeile 4 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
         {{good, good, "1;;2;;3"},
          false,
          "Zeile 3 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
-        {{"1;;x;;1;;A;;B;;2;;0", "1;;x;;1;;A;;B"},
+        {{"1;;x;;1;;A;;B;;2;;0", "", "1;;x;;1;;A;;B"},
          true,
-         "Zeile 2 in bestellungen.db ist unvollständig: sie hat weniger als 6 Trennzeichen \";;\""},
+         "Zeile 3 in bestellungen.db ist unvollständig: sie hat weniger als 6 Trennzeichen \";;\""},
     };
     for (const Case& c : cases) {
         try {

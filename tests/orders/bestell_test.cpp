@@ -221,10 +221,24 @@ INSTANTIATE_TEST_SUITE_P(
         BadLineCase{"date", order("31.02.2024", "2", "B", "2 B", "1", "0"),
                     "'31.02.2024' ist keine gültige Datums- und Uhrzeitangabe."},
         BadLineCase{"short", "02.01.2024;;2;;B",
-                    "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""},
-        BadLineCase{"empty", "",
                     "Zeile 2 in kunden.db ist unvollständig: sie hat weniger als 12 Trennzeichen \";;\""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Blank lines are no orders: the list and the totals pass over them, and the next write leaves
+// them out.
+TEST_F(OrderWindow, BlankLinesInTheOrderFilesArePassedOver) {
+    const std::string first = order("01.01.2024", "1", "A", "1 A", "1", "0");
+    const std::string third = order("03.01.2024", "3", "C", "3 C", "1", "0");
+    writeOrders({first, "", " \t", third});
+    writePositions({position("1", "1", "A", "a", "2,50"), "", "  ", position("1", "2", "B", "b", "1,00")});
+    open();
+    EXPECT_EQ(scripted.texts("error"), QStringList{});
+    EXPECT_EQ(window.OrderTable.RecordCount(), 2);
+    click("1");
+    EXPECT_EQ(window.PositionTable.RecordCount(), 2);
+    window.Button1Click();
+    EXPECT_EQ(ordersFile(), joinLines({first, third}));
+}
 
 TEST_F(OrderWindow, BadAmountsStopTheTotalsWithTheirMessage) {
     writePositions({position("1001", "1", "A", "a", "12,5"), position("1001", "1", "B", "b", "zw\xF6lf"),
