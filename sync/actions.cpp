@@ -82,9 +82,10 @@ void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& conne
     a.ordersDownload = once([&shop, &status] { ordersDownloadAction(shop, status); });
     // A fetch killed while appending left part of its orders in the local files; they are cut
     // back before the order and statistics windows read them, and the next fetch merges them again.
+    // While another program run is fetching into the same folder, that run does it.
     a.settingsLoaded = [&shop] {
         if (!shop.ShopSettings.localDat.isEmpty())
-            OrderFetch::rollBackInterruptedMerge(toUtf8(shop.ShopSettings.localDat));
+            datafiles::OrderStore::recoverIfIdle(toUtf8(shop.ShopSettings.localDat));
     };
 }
 

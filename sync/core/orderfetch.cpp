@@ -1,30 +1,35 @@
 // The new orders download as a transaction. The storefront may append to the server's kunden.db and
-// bestellungen.db at any moment, and the fetch may be cut off at any step (a refused command, a lost
-// connection, a full disk, the program killed), so the order of the steps and a small journal in the
-// data directory make sure every order ends up in the local files exactly once or is still on the
-// server.
+// bestellungen.db at any moment, and a run may be cut off at any step (a refused command, a lost
+// connection, a full disk, the program killed), so every order must end up in the local files
+// exactly once or still be on the server, whatever happens in between. What a run does:
 //
-// States, as the journal records them:
+//   Locked     the data folder's fetch lock is taken (a second program run is refused and changes
+//              nothing); an earlier run's interrupted merge is cut back and its temporary files
+//              removed (datafiles/orderstore.h).
+//   Listed     NLST of the server's db directory. This listing is the only thing that says a file
+//              is not there: a refused or broken download never does. Claims an earlier run left
+//              behind ("kunden-<run>.claim", "bestellungen-<run>.claim") are taken up from it,
+//              whether or not this workstation made them.
+//   Claimed    kunden.db, then bestellungen.db, are renamed to this run's claim names, so that the
+//              storefront starts fresh files for new orders. Orders and their positions go
+//              together: once kunden.db is claimed, a bestellungen.db that cannot be claimed ends
+//              the run before anything is merged, and the next run claims it. A server that refuses
+//              the first rename is fetched directly: its kunden.db and bestellungen.db are
+//              downloaded under their own names.
+//   Downloaded every file is downloaded whole into the run's temporary folder: the transfer must
+//              succeed, end with a line end and, where the server answers SIZE, have the size the
+//              server reports. Any failure ends the run with nothing merged and nothing deleted.
+//   Merged     what the local files do not yet hold of each file (the ledger says how much of it was
+//              merged before) is appended in one transaction, blank lines left out, and the ledger
+//              records each file's merged length and hash. A file is merged at most once, whatever
+//              was lost of the run that merged it.
+//   Deleted    each file is looked at once more (SIZE, or a second download where the server has
+//              no SIZE) and deleted only when it holds nothing beyond what was merged; a file that
+//              grew stays for the next run, which merges only what is new. Deleted files leave the
+//              ledger.
 //
-//   Idle       no journal. A run first claims the server files by renaming them to unique names
-//              (RNFR/RNTO); the storefront then writes new orders into fresh files, fetched next time.
-//   Claimed    "claim <id>" is written before the first rename. The claimed files are downloaded
-//              into temporary local files; nothing local has changed yet. A run cut off here leaves
-//              the claims on the server, and the next run fetches them before anything else.
-//   Merging    "merging <orders length> <positions length>": the local files' lengths before the
-//              new lines are appended in place. A merge cut off half-way is cut back to these
-//              lengths, at the start of the next run at the latest, and then runs again.
-//   Merged     "merged ...": the claimed lines are in the local files. Only now are the claims deleted
-//              on the server ("deleted kunden", "deleted bestellungen" as each goes). A run cut off
-//              here never merges the claims again; the next one only deletes what is left of them.
-//   Done       the journal is removed.
-//
-// A server that refuses RNFR gets the direct fetch: the files are downloaded under their own names,
-// merged, and deleted after that. Its journal line "direct" and "merged <length> <hash> ..." record
-// the server bytes already merged, so a fetch whose deletion did not happen skips those bytes the next
-// time and takes only what the storefront wrote since. Before deleting, the direct fetch downloads
-// the files once more and takes over any order appended meanwhile; what the storefront writes
-// between that last look and the deletion is the one loss this mode cannot rule out.
+// The one loss this cannot rule out is a directly fetched file that the storefront appends to
+// between its last look and its deletion, on a server that cannot rename.
 #include "sync/core/orderfetch.h"
 
 #include "datafiles/orderfiles.h"
@@ -33,24 +38,89 @@
 
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <random>
-#include <sstream>
+#include <set>
 
 namespace velmo::sync {
 
 using datafiles::kOrderFile;
 using datafiles::kPositionFile;
+using datafiles::MergedPrefix;
 
 namespace {
 
 constexpr const char* kNoNewOrders = "Es sind keine neuen Bestellungen vorhanden";
-// How often the direct fetch looks again for orders appended while it merged.
-constexpr int kDirectRounds = 3;
+constexpr const char* kClaimSuffix = ".claim";
 
-std::string newClaimId() {
+std::string stemOf(const std::string& file) {
+    return file.substr(0, file.find('.'));
+}
+
+// The run id of a claim name made by claimName for file; empty for any other name. Only ids of the
+// form this program makes are taken, so a strange name on the server never reaches the ledger.
+std::string claimIdOf(std::string_view name, const std::string& file) {
+    const std::string prefix = stemOf(file) + "-";
+    const std::string_view suffix = kClaimSuffix;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return {};
+    const std::string_view id = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const bool plain =
+        id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
+        });
+    return plain ? std::string(id) : std::string();
+}
+
+OrderFetch::Source sourceFor(std::string name, bool positions) {
+    OrderFetch::Source s;
+    s.name = std::move(name);
+    s.positions = positions;
+    return s;
+}
+
+bool endsWithLineEnd(std::string_view bytes) {
+    return bytes.empty() || bytes.back() == '\n' || bytes.back() == '\r';
+}
+
+// What the local files do not hold yet of a downloaded file. `fresh` tells whether the file is
+// new to the ledger (then a positions file's first line is its header and no position).
+std::string_view unmergedPart(const OrderFetch::Source& s, const std::optional<MergedPrefix>& before,
+                              bool& fresh) {
+    fresh = true;
+    if (!before)
+        return s.bytes;
+    const std::string_view bytes = s.bytes;
+    if (bytes.size() >= before->length &&
+        datafiles::contentHash(bytes.substr(0, before->length)) == before->hash) {
+        fresh = false;
+        return bytes.substr(before->length);
+    }
+    // Not the file merged before: the storefront started it anew after a deletion whose reply was
+    // lost. A shorter file is taken for a new one only when the server said it was shorter; else it
+    // could be a transfer cut short, whose lines are merged already.
+    if (bytes.size() < before->length && !(s.sizeBefore && *s.sizeBefore < before->length))
+        throw Exception(formatMessage("Die Datei %s auf dem Server ist kürzer als beim letzten Abholen. Sie "
+                                      "bleibt auf dem Server; bitte später noch einmal versuchen",
+                                      s.name));
+    return bytes;
+}
+
+} // namespace
+
+OrderFetch::OrderFetch(const TransferContext& ctx) : m_ctx(ctx) {}
+
+std::string OrderFetch::claimName(const std::string& file, const std::string& id) {
+    // No ".db" in the name, so the article download never takes a claim for a data file.
+    return stemOf(file) + "-" + id + kClaimSuffix;
+}
+
+std::string OrderFetch::newRunId() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     ::gmtime_r(&now, &tm);
@@ -62,323 +132,38 @@ std::string newClaimId() {
     return std::string(stamp) + rest;
 }
 
-// The part of a downloaded file that is new: all of it, or what follows the bytes merged before
-// when the file still starts with them.
-std::string_view unmerged(std::string_view bytes, std::uint64_t mergedLength, std::uint64_t mergedHash,
-                          bool& continued) {
-    continued = mergedLength > 0 && bytes.size() >= mergedLength &&
-                datafiles::contentHash(bytes.substr(0, mergedLength)) == mergedHash;
-    return continued ? bytes.substr(mergedLength) : bytes;
-}
-
-} // namespace
-
-struct OrderFetch::Journal {
-    std::string path;
-    std::string mode; // "", "claim" or "direct"
-    std::string id;
-    bool merging = false;
-    std::uint64_t oldOrders = 0, oldPositions = 0;
-    bool merged = false;
-    std::uint64_t ordersLength = 0, ordersHash = 0, positionsLength = 0, positionsHash = 0;
-    bool ordersDeleted = false, positionsDeleted = false;
-
-    explicit Journal(std::string p) : path(std::move(p)) {
-        if (!fileExists(path))
-            return;
-        for (const std::string& line : readLines(path)) {
-            std::istringstream in(line);
-            std::string word;
-            in >> word;
-            if (word == "claim")
-                in >> id, mode = "claim";
-            else if (word == "direct")
-                mode = "direct";
-            else if (word == "merging")
-                merging = bool(in >> oldOrders >> oldPositions);
-            else if (word == "merged") {
-                merged = true;
-                in >> ordersLength >> ordersHash >> positionsLength >> positionsHash;
-            } else if (word == "deleted") {
-                in >> word;
-                (word == kOrderFile ? ordersDeleted : positionsDeleted) = true;
-            }
-        }
-    }
-
-    void save() const {
-        Lines lines;
-        lines.push_back(mode == "claim" ? "claim " + id : mode);
-        if (merged)
-            lines.push_back("merged " + std::to_string(ordersLength) + " " + std::to_string(ordersHash) +
-                            " " + std::to_string(positionsLength) + " " + std::to_string(positionsHash));
-        if (merging)
-            lines.push_back("merging " + std::to_string(oldOrders) + " " + std::to_string(oldPositions));
-        if (ordersDeleted)
-            lines.push_back(std::string("deleted ") + kOrderFile);
-        if (positionsDeleted)
-            lines.push_back(std::string("deleted ") + kPositionFile);
-        writeLines(path, lines);
-    }
-
-    void clear() {
-        ::unlink(path.c_str());
-        *this = Journal(path);
-    }
-};
-
-OrderFetch::OrderFetch(const TransferContext& ctx) : m_ctx(ctx) {}
-
-std::string OrderFetch::claimName(const std::string& file, const std::string& id) {
-    // No ".db" in the name, so the article download never takes a claim for a data file.
-    const std::string stem = file.substr(0, file.find('.'));
-    return stem + "-" + id + ".claim";
-}
-
-std::string OrderFetch::orderFile() const {
-    return joinPath(m_ctx.localDat, kOrderFile);
-}
-
-std::string OrderFetch::positionFile() const {
-    return joinPath(m_ctx.localDat, kPositionFile);
-}
-
-std::string OrderFetch::tempFile(const char* name) const {
-    return joinPath(m_ctx.localDat, std::string(name) + ".fetch");
-}
-
-void OrderFetch::reach(FetchPoint point) {
-    if (checkpoint)
-        checkpoint(point);
-}
-
-void OrderFetch::rollBackInterruptedMerge(const std::string& localDat) {
-    Journal journal(joinPath(localDat, kJournalName));
-    if (!journal.merging)
-        return;
-    datafiles::truncateFile(joinPath(localDat, kOrderFile), journal.oldOrders);
-    datafiles::truncateFile(joinPath(localDat, kPositionFile), journal.oldPositions);
-    journal.merging = false;
-    journal.save();
-}
-
 void OrderFetch::run() {
-    rollBackInterruptedMerge(m_ctx.localDat);
-    Journal journal(joinPath(m_ctx.localDat, kJournalName));
+    const std::string id = runId.empty() ? newRunId() : runId;
+    datafiles::OrderStore store(m_ctx.localDat, id, localStep);
     m_ctx.enterServerDir("db");
-
-    bool fetched = false;
-    if (journal.mode == "claim")
-        fetched = resume(journal);
-    if (journal.mode == "direct")
-        fetched = fetchDirectly(journal) || fetched;
+    // Binary, so that the bytes and SIZE agree with the file on the server.
+    m_ctx.ftp.DoCommand("TYPE I");
+    std::vector<Source> sources = plan(store, listNames(), id);
+    bool newOrders = false;
+    if (!sources.empty()) {
+        download(store, sources);
+        newOrders = merge(store, sources);
+        removeFromServer(store, sources);
+    }
+    m_ctx.ftp.DoCommand("TYPE A");
+    if (newOrders)
+        m_ctx.status("Connected");
     else
-        fetched = claimAndFetch(journal) || fetched;
-    if (!fetched)
         m_ctx.information(kNoNewOrders);
 }
 
 void OrderFetch::mergeDownloaded(std::string_view serverOrders, std::string_view serverPositions) {
-    rollBackInterruptedMerge(m_ctx.localDat);
-    Journal journal(joinPath(m_ctx.localDat, kJournalName));
-    journal.mode = "claim";
-    journal.id = claimId.empty() ? newClaimId() : claimId;
-    merge(journal, datafiles::mergedLines(serverOrders, false),
-          datafiles::mergedLines(serverPositions, true));
-    journal.clear();
+    datafiles::OrderStore store(m_ctx.localDat, runId.empty() ? newRunId() : runId, localStep);
+    store.merge(datafiles::mergedLines(serverOrders, false), datafiles::mergedLines(serverPositions, true),
+                {});
 }
 
-bool OrderFetch::downloadTo(const std::string& remote, const std::string& local, bool& refused) {
-    refused = false;
-    try {
-        m_ctx.ftp.Download(remote, local);
-        return true;
-    } catch (const FTPException&) {
-        // The server has no such file (or will not give it). A lost connection or a local file that
-        // cannot be written is no refusal and ends the fetch.
-        refused = true;
-        return false;
-    }
-}
-
-bool OrderFetch::resume(Journal& journal) {
-    bool fetched = false;
-    if (!journal.merged) {
-        const std::string tmpOrders = tempFile(kOrderFile), tmpPositions = tempFile(kPositionFile);
-        bool refused = false;
-        const bool haveOrders = downloadTo(claimName(kOrderFile, journal.id), tmpOrders, refused);
-        const bool havePositions = downloadTo(claimName(kPositionFile, journal.id), tmpPositions, refused);
-        if (haveOrders || havePositions) {
-            merge(journal,
-                  haveOrders ? datafiles::mergedLines(readFileBytes(tmpOrders), false) : std::string(),
-                  havePositions ? datafiles::mergedLines(readFileBytes(tmpPositions), true) : std::string());
-            fetched = true;
-        } else {
-            journal.merged = true; // nothing was claimed: nothing to merge, nothing to delete
-            journal.ordersDeleted = journal.positionsDeleted = true;
-        }
-        ::unlink(tmpOrders.c_str());
-        ::unlink(tmpPositions.c_str());
-    }
-    removeClaims(journal);
-    journal.clear();
-    return fetched;
-}
-
-bool OrderFetch::claimAndFetch(Journal& journal) {
-    journal.mode = "claim";
-    journal.id = claimId.empty() ? newClaimId() : claimId;
-    journal.save();
-    const std::string orderClaim = claimName(kOrderFile, journal.id);
-    const std::string positionClaim = claimName(kPositionFile, journal.id);
-    try {
-        m_ctx.ftp.DoCommand(std::string("RNFR ") + kOrderFile);
-        m_ctx.ftp.DoCommand("RNTO " + orderClaim);
-    } catch (const FTPException&) {
-        // No kunden.db, or a server that cannot rename: the direct fetch finds out which.
-        journal.clear();
-        return fetchDirectly(journal);
-    }
-    reach(FetchPoint::Claimed);
-    bool positionsClaimed = true;
-    try {
-        m_ctx.ftp.DoCommand(std::string("RNFR ") + kPositionFile);
-        m_ctx.ftp.DoCommand("RNTO " + positionClaim);
-    } catch (const FTPException&) {
-        positionsClaimed = false; // no positions waiting
-        journal.positionsDeleted = true;
-    }
-
-    // Errors of the claimed files' downloads end the fetch: the claims stay and the next run takes
-    // them first.
-    const std::string tmpOrders = tempFile(kOrderFile), tmpPositions = tempFile(kPositionFile);
-    m_ctx.ftp.Download(orderClaim, tmpOrders);
-    if (positionsClaimed)
-        m_ctx.ftp.Download(positionClaim, tmpPositions);
-    reach(FetchPoint::Downloaded);
-
-    merge(journal, datafiles::mergedLines(readFileBytes(tmpOrders), false),
-          positionsClaimed ? datafiles::mergedLines(readFileBytes(tmpPositions), true) : std::string());
-    ::unlink(tmpOrders.c_str());
-    ::unlink(tmpPositions.c_str());
-    reach(FetchPoint::Merged);
-
-    removeClaims(journal);
-    reach(FetchPoint::Deleted);
-    journal.clear();
-    m_ctx.status("Connected");
-    return true;
-}
-
-bool OrderFetch::fetchDirectly(Journal& journal) {
-    const std::string tmpOrders = tempFile(kOrderFile), tmpPositions = tempFile(kPositionFile);
-    bool refused = false;
-    if (!downloadTo(kOrderFile, tmpOrders, refused)) {
-        // kunden.db is gone: whatever an earlier direct fetch merged of it was deleted since. Its
-        // positions file may still be there, merged but not deleted; it goes only while it holds
-        // nothing else, so that it is never merged twice.
-        if (journal.mode == "direct" && !journal.positionsDeleted && journal.positionsLength > 0 &&
-            downloadTo(kPositionFile, tmpPositions, refused)) {
-            const std::string positions = readFileBytes(tmpPositions);
-            ::unlink(tmpPositions.c_str());
-            if (positions.size() != journal.positionsLength ||
-                datafiles::contentHash(positions) != journal.positionsHash)
-                return false; // newer positions: their orders come with the next kunden.db
-            m_ctx.ftp.Delete(kPositionFile);
-        }
-        if (journal.mode == "direct")
-            journal.clear();
-        return false;
-    }
-    bool havePositions = downloadTo(kPositionFile, tmpPositions, refused);
-
-    journal.mode = "direct";
-    std::string orders = readFileBytes(tmpOrders);
-    std::string positions = havePositions ? readFileBytes(tmpPositions) : std::string();
-    reach(FetchPoint::Downloaded);
-    for (int round = 0;; ++round) {
-        bool ordersContinued = false, positionsContinued = false;
-        const auto newOrders = unmerged(orders, journal.ordersLength, journal.ordersHash, ordersContinued);
-        const auto newPositions =
-            unmerged(positions, journal.positionsLength, journal.positionsHash, positionsContinued);
-        const std::string orderTail = datafiles::mergedLines(newOrders, false);
-        // The first line of a positions file is not a position; a continued file's first line was
-        // skipped when the file was first merged.
-        const std::string positionTail = datafiles::mergedLines(newPositions, !positionsContinued);
-        merge(journal, orderTail, positionTail, [&orders, &positions](Journal& j) {
-            j.ordersLength = orders.size();
-            j.ordersHash = datafiles::contentHash(orders);
-            j.positionsLength = positions.size();
-            j.positionsHash = datafiles::contentHash(positions);
-        });
-        if (round == 0)
-            reach(FetchPoint::Merged);
-        if (round + 1 == kDirectRounds)
-            break;
-        // Another look for orders the storefront appended while this one downloaded and merged.
-        if (!downloadTo(kOrderFile, tmpOrders, refused))
-            break;
-        const bool positionsNow = downloadTo(kPositionFile, tmpPositions, refused);
-        std::string ordersNow = readFileBytes(tmpOrders);
-        std::string positionsNowBytes = positionsNow ? readFileBytes(tmpPositions) : std::string();
-        if (ordersNow == orders && positionsNowBytes == positions)
-            break;
-        orders = std::move(ordersNow);
-        positions = std::move(positionsNowBytes);
-        havePositions = havePositions || positionsNow;
-    }
-    ::unlink(tmpOrders.c_str());
-    ::unlink(tmpPositions.c_str());
-
-    m_ctx.ftp.Delete(kOrderFile);
-    journal.ordersDeleted = true;
-    journal.save();
-    if (havePositions)
-        m_ctx.ftp.Delete(kPositionFile);
-    reach(FetchPoint::Deleted);
-    journal.clear();
-    m_ctx.status("Connected");
-    return true;
-}
-
-void OrderFetch::merge(Journal& journal, const std::string& orderTail, const std::string& positionTail,
-                       const std::function<void(Journal&)>& recordMerged) {
-    if (!orderTail.empty() || !positionTail.empty()) {
-        const std::string orders = orderFile(), positions = positionFile();
-        datafiles::normaliseLineFile(orders);
-        datafiles::normaliseLineFile(positions);
-        journal.merging = true;
-        journal.oldOrders = datafiles::fileLength(orders);
-        journal.oldPositions = datafiles::fileLength(positions);
-        journal.save();
-        try {
-            datafiles::appendToFile(positions, positionTail);
-            datafiles::appendToFile(orders, orderTail);
-        } catch (...) {
-            try {
-                datafiles::truncateFile(positions, journal.oldPositions);
-                datafiles::truncateFile(orders, journal.oldOrders);
-                journal.merging = false;
-                journal.save();
-            } catch (const std::exception&) {
-                // The journal still says "merging": the next run cuts the files back.
-            }
-            throw;
-        }
-        journal.merging = false;
-    }
-    // What was merged is recorded together with the end of the merge, never before it: a merge
-    // rolled back must not count as done.
-    journal.merged = true;
-    if (recordMerged)
-        recordMerged(journal);
-    journal.save();
-}
-
-bool OrderFetch::serverHas(const std::string& name) {
-    Lines names;
+std::vector<std::string> OrderFetch::listNames() {
+    std::vector<std::string> names;
     auto saved = m_ctx.ftp.OnListItem;
-    m_ctx.ftp.OnListItem = [&names](TSockSession&, const std::string& line) { names.push_back(line); };
+    m_ctx.ftp.OnListItem = [&names](TSockSession&, const std::string& line) {
+        names.emplace_back(baseName(line));
+    };
     try {
         m_ctx.ftp.Nlist();
     } catch (...) {
@@ -386,34 +171,151 @@ bool OrderFetch::serverHas(const std::string& name) {
         throw;
     }
     m_ctx.ftp.OnListItem = saved;
-    for (const std::string& n : names)
-        if (baseName(n) == name)
-            return true;
-    return false;
+    return names;
 }
 
-void OrderFetch::removeClaims(Journal& journal) {
-    const std::pair<bool*, const char*> files[] = {{&journal.ordersDeleted, kOrderFile},
-                                                   {&journal.positionsDeleted, kPositionFile}};
-    for (const auto& [deleted, file] : files) {
-        if (*deleted)
-            continue;
-        const std::string claim = claimName(file, journal.id);
-        try {
-            m_ctx.ftp.Delete(claim);
-        } catch (const FTPException&) {
-            // Refused, or already gone (a run stopped between the deletion and the journal).
-            bool present = true;
-            try {
-                present = serverHas(claim);
-            } catch (const std::exception&) {
-            }
-            if (present)
-                throw;
-        }
-        *deleted = true;
-        journal.save();
+bool OrderFetch::claim(datafiles::OrderStore& store, const char* file, const std::string& id) {
+    // What was merged of a directly fetched file goes with it to its claim name, before the rename:
+    // the claim must not count as new.
+    store.inherit(file, claimName(file, id));
+    try {
+        m_ctx.ftp.DoCommand(std::string("RNFR ") + file);
+        m_ctx.ftp.DoCommand("RNTO " + claimName(file, id));
+        return true;
+    } catch (const FTPException&) {
+        return false; // refused; a lost connection is no refusal and ends the run
     }
+}
+
+std::vector<OrderFetch::Source>
+OrderFetch::plan(datafiles::OrderStore& store, const std::vector<std::string>& names, const std::string& id) {
+    // Claims left on the server, by run id: the ids begin with the time, so they sort in the
+    // order the claims were made.
+    std::map<std::string, std::pair<bool, bool>> claims;
+    bool ordersWaiting = false, positionsWaiting = false;
+    for (const std::string& name : names) {
+        ordersWaiting = ordersWaiting || name == kOrderFile;
+        positionsWaiting = positionsWaiting || name == kPositionFile;
+        if (std::string c = claimIdOf(name, kOrderFile); !c.empty())
+            claims[c].first = true;
+        if (std::string c = claimIdOf(name, kPositionFile); !c.empty())
+            claims[c].second = true;
+    }
+    const bool claimedOrders =
+        std::any_of(claims.begin(), claims.end(), [](const auto& c) { return c.second.first; });
+
+    // The storefront's own files: claimed when the server can rename, else fetched directly. The
+    // positions are taken whenever there are orders they may belong to.
+    std::vector<Source> direct;
+    bool renamed = false;
+    if (ordersWaiting) {
+        renamed = claim(store, kOrderFile, id);
+        if (renamed)
+            claims[id].first = true;
+        else
+            direct.push_back(sourceFor(kOrderFile, false));
+    }
+    if (positionsWaiting && (ordersWaiting || claimedOrders)) {
+        if (direct.empty() && claim(store, kPositionFile, id))
+            claims[id].second = true;
+        else if (renamed)
+            throw FTPException(m_ctx.ftp.LastReply()); // its orders are claimed: they wait for it
+        else
+            direct.push_back(sourceFor(kPositionFile, true));
+    }
+
+    std::vector<Source> sources;
+    for (const auto& [claimId, files] : claims) {
+        if (files.first)
+            sources.push_back(sourceFor(claimName(kOrderFile, claimId), false));
+        if (files.second)
+            sources.push_back(sourceFor(claimName(kPositionFile, claimId), true));
+    }
+    sources.insert(sources.end(), direct.begin(), direct.end());
+    return sources;
+}
+
+std::string OrderFetch::fetchBytes(const std::string& name, const std::string& path) {
+    m_ctx.ftp.Download(name, path);
+    // An error handler that took the failure leaves no file: that is a failed download too.
+    if (!fileExists(path))
+        throw Exception(formatMessage("Die Datei %s konnte nicht vom Server geladen werden", name));
+    return readFileBytes(path);
+}
+
+std::optional<std::uint64_t> OrderFetch::serverSize(const std::string& name) {
+    try {
+        m_ctx.ftp.DoCommand("SIZE " + name);
+    } catch (const FTPException&) {
+        return std::nullopt; // no SIZE here, or not for this file
+    }
+    const std::string& reply = m_ctx.ftp.LastReply();
+    std::uint64_t size = 0;
+    if (m_ctx.ftp.ReplyNumber() != 213 || reply.size() < 5 ||
+        std::from_chars(reply.data() + 4, reply.data() + reply.size(), size).ec != std::errc())
+        return std::nullopt;
+    return size;
+}
+
+void OrderFetch::download(datafiles::OrderStore& store, std::vector<Source>& sources) {
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        Source& s = sources[i];
+        // The storefront only ever appends: a download shorter than the size the server gave just
+        // before it was cut short.
+        s.sizeBefore = serverSize(s.name);
+        s.bytes = fetchBytes(s.name, store.tempFile(i));
+        if (s.sizeBefore && s.bytes.size() < *s.sizeBefore)
+            throw Exception(
+                formatMessage("Die Datei %s wurde nicht vollständig übertragen (%s von %s Byte). "
+                              "Die Bestellungen bleiben auf dem Server",
+                              {s.name, std::to_string(s.bytes.size()), std::to_string(*s.sizeBefore)}));
+        // Cut short, or still being written: the rest of the line is still to come.
+        if (!endsWithLineEnd(s.bytes))
+            throw Exception(formatMessage("Die Datei %s auf dem Server endet mitten in einer Zeile. Die "
+                                          "Bestellungen bleiben auf dem Server, bis sie vollständig ist",
+                                          s.name));
+    }
+}
+
+bool OrderFetch::merge(datafiles::OrderStore& store, const std::vector<Source>& sources) {
+    std::string orderTail, positionTail;
+    std::map<std::string, MergedPrefix> prefixes;
+    for (const Source& s : sources) {
+        bool fresh = true;
+        const std::string_view part = unmergedPart(s, store.merged(s.name), fresh);
+        (s.positions ? positionTail : orderTail) += datafiles::mergedLines(part, s.positions && fresh);
+        prefixes[s.name] = {s.bytes.size(), datafiles::contentHash(s.bytes)};
+    }
+    store.merge(orderTail, positionTail, prefixes);
+    return !orderTail.empty();
+}
+
+bool OrderFetch::unchangedOnServer(datafiles::OrderStore& store, const Source& source, std::size_t spare) {
+    if (const std::optional<std::uint64_t> size = serverSize(source.name))
+        return *size == source.bytes.size();
+    return fetchBytes(source.name, store.tempFile(spare)) == source.bytes;
+}
+
+void OrderFetch::removeFromServer(datafiles::OrderStore& store, const std::vector<Source>& sources) {
+    std::vector<std::string> gone;
+    std::optional<FTPException> refused;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const Source& s = sources[i];
+        // What the storefront wrote since the download stays for the next run.
+        if (!unchangedOnServer(store, s, sources.size() + i))
+            continue;
+        try {
+            m_ctx.ftp.Delete(s.name);
+            gone.push_back(s.name);
+        } catch (const FTPException& e) {
+            // Merged already: the ledger keeps it from being merged again, and the next run deletes it.
+            if (!refused)
+                refused = e;
+        }
+    }
+    store.forget(gone);
+    if (refused)
+        throw *refused;
 }
 
 } // namespace velmo::sync

@@ -1,61 +1,61 @@
 #pragma once
 
+#include "datafiles/orderstore.h"
 #include "sync/core/transfer.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The new orders download of the "Bestellungen" menu, run as a transaction that never loses and
 // never doubles an order; the states are described in orderfetch.cpp.
 namespace velmo::sync {
 
-// Where the fetch has got to, for a test that stops the program there.
-enum class FetchPoint { Claimed, Downloaded, Merged, Deleted };
-
 class OrderFetch {
 public:
     explicit OrderFetch(const TransferContext& ctx);
 
-    // Called at each point; a test throws from here to stop the fetch as a killed program would.
-    std::function<void(FetchPoint)> checkpoint;
-    // The unique part of the claim names; a fresh one per run unless a test sets it.
-    std::string claimId;
+    // Each local step, before it is taken (a test stops the program there or lets it fail).
+    datafiles::StoreStepHook localStep;
+    // The unique part of this run's names (claims, temporary folder); a fresh one per run unless
+    // a test sets it.
+    std::string runId;
 
-    // Fetches, merges and removes the new orders on the server. Finishes an earlier run's work
-    // first. Errors end the action; the local files are then as before or hold every order of the
-    // claims fetched, and what was not merged stays on the server.
+    // Fetches, merges and removes the new orders on the server, together with whatever an earlier
+    // run left there. Errors end the action; the local files then hold every order of the files
+    // merged so far exactly once, and nothing that was not merged has been deleted.
     void run();
 
-    // The merge step alone, for server files already downloaded (the benchmark measures it): the
-    // lines are appended to the local files under the journal's protection.
+    // The merge step alone, for server files already downloaded (the benchmark measures it).
     void mergeDownloaded(std::string_view serverOrders, std::string_view serverPositions);
 
-    // The local journal of an unfinished fetch, in the data directory.
-    static constexpr const char* kJournalName = "orderfetch.journal";
-    // The server names a claim gives the two files.
+    // The server name a claim gives to kunden.db or bestellungen.db.
     static std::string claimName(const std::string& file, const std::string& id);
+    // A fresh run id: the time (so that claims sort in the order they were made), the process and
+    // a random part.
+    static std::string newRunId();
 
-    // Cuts the local order files back after a merge that was cut off half-way. Runs by itself at
-    // the start of every fetch; the program may call it at start-up too.
-    static void rollBackInterruptedMerge(const std::string& localDat);
+    // One server file the run fetches.
+    struct Source {
+        std::string name;
+        bool positions = false; // a bestellungen file, whose first line is no position
+        std::string bytes;
+        std::optional<std::uint64_t> sizeBefore; // the server's SIZE just before the download
+    };
 
 private:
-    struct Journal;
-
-    bool resume(Journal& journal);
-    bool claimAndFetch(Journal& journal);
-    bool fetchDirectly(Journal& journal);
-    bool downloadTo(const std::string& remote, const std::string& local, bool& refused);
-    void merge(Journal& journal, const std::string& orderTail, const std::string& positionTail,
-               const std::function<void(Journal&)>& recordMerged = {});
-    void removeClaims(Journal& journal);
-    bool serverHas(const std::string& name);
-    void reach(FetchPoint point);
-    std::string orderFile() const;
-    std::string positionFile() const;
-    std::string tempFile(const char* name) const;
+    std::vector<std::string> listNames();
+    std::vector<Source> plan(datafiles::OrderStore& store, const std::vector<std::string>& names,
+                             const std::string& id);
+    bool claim(datafiles::OrderStore& store, const char* file, const std::string& id);
+    void download(datafiles::OrderStore& store, std::vector<Source>& sources);
+    bool merge(datafiles::OrderStore& store, const std::vector<Source>& sources);
+    void removeFromServer(datafiles::OrderStore& store, const std::vector<Source>& sources);
+    bool unchangedOnServer(datafiles::OrderStore& store, const Source& source, std::size_t spare);
+    std::optional<std::uint64_t> serverSize(const std::string& name);
+    std::string fetchBytes(const std::string& name, const std::string& path);
 
     TransferContext m_ctx;
 };

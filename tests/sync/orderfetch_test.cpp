@@ -1,355 +1,329 @@
-// The order fetch against a scripted storefront: the exact commands of a clean fetch, and every step
-// failing in turn. Whatever fails, afterwards each order is in the local files exactly once or still
-// on the server, and a clean run after it leaves every order in the local files exactly once.
+// The order fetch against a scripted storefront: the exact commands of a clean fetch, and each of
+// the roads on which orders were once lost or doubled. The schedules of faults in
+// orderfetch_schedules_test.cpp explore the combinations.
 
 #include "datafiles/ordermerge.h"
-#include "sync/core/orderfetch.h"
-#include "tests/sync/shop_server.h"
-#include "tests/sync/transfer_fixture.h"
+#include "platform/filelock.h"
+#include "tests/sync/fetch_world.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <functional>
-#include <memory>
+#include <filesystem>
 
 using namespace velmo;
 using namespace velmo::test;
-using sync::FetchPoint;
+using datafiles::OrderStore;
+using datafiles::StoreStep;
 using sync::OrderFetch;
+using Fault = ShopServer::Fault;
 
 namespace {
 
-const std::string kOldOrders =
-    "01.12.2026;;1001;;Alt;;;;Weg 1;;11111 Ort;;D;;;;;;a@x.de;;Vorkasse;;4,90;;1\r\n";
-const std::string kOldPositions = "1001;;x;;2;;A-1;;Kerze;;9,80;;0\r\n";
+constexpr const char* kNoNewOrders = "Es sind keine neuen Bestellungen vorhanden";
 
-std::string order(int nr) {
-    return "08.12.2026-10:00;;" + std::to_string(nr) + ";;Kunde " + std::to_string(nr) +
-           ";;;;Weg;;12345 Ort;;D;;;;;;k@x.de;;Vorkasse;;4.90";
-}
-std::string position(int nr, int i) {
-    return std::to_string(nr) + ";;x;;1;;P-" + std::to_string(i) + ";;Stern;;3.50";
-}
-
-struct Killed {};
-
-class OrderFetchTest : public ::testing::Test {
+class OrderFetchTest : public ::testing::Test, protected FetchWorld {
 protected:
-    void SetUp() override {
-        h.ftp.Port = server.port();
-        h.ftp.UserID = "shop";
-        h.ftp.Password = "pw";
-        h.ftp.Connect();
-        h.writeLocal("kunden.db", kOldOrders);
-        h.writeLocal("bestellungen.db", kOldPositions);
-    }
-
-    // The storefront takes an order: a header line, two positions (a new positions file starts with
-    // a line that is no position).
-    void placeOrder(int nr) {
-        server.append("/db/kunden.db", order(nr) + "\r\n");
-        if (!server.has("/db/bestellungen.db"))
-            server.put("/db/bestellungen.db", "Bestellungen\r\n");
-        server.append("/db/bestellungen.db", position(nr, 1) + "\r\n" + position(nr, 2) + "\r\n");
-        placed.push_back(nr);
-    }
-
-    void fetch(std::function<void(FetchPoint)> checkpoint = {}) {
-        auto ctx = h.context();
-        OrderFetch f(ctx);
-        f.checkpoint = std::move(checkpoint);
-        f.run();
-    }
-
-    // A fresh start of the program: a new connection.
-    void restart() {
-        h.ftp.Disconnect();
-        h.ftp.Connect();
-    }
-
-    static int count(const std::string& hay, const std::string& needle) {
-        int n = 0;
-        for (auto p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1))
-            ++n;
-        return n;
-    }
-
-    std::string serverText() const {
-        std::string all;
-        for (const auto& path : server.filesIn("/db/"))
-            all += server.get(path);
-        return all;
-    }
-
-    // No order lost, none doubled: locally at most once, and where not locally, on the server.
-    void expectNothingLostOrDoubled() {
-        const std::string orders = h.localFile("kunden.db");
-        const std::string positions = h.localFile("bestellungen.db");
-        const std::string onServer = serverText();
-        EXPECT_EQ(orders.rfind(kOldOrders, 0), 0u) << "earlier orders changed";
-        EXPECT_EQ(positions.rfind(kOldPositions, 0), 0u) << "earlier positions changed";
-        for (int nr : placed) {
-            const int local = count(orders, order(nr) + ";;0\r\n");
-            EXPECT_LE(local, 1) << "order " << nr << " doubled";
-            if (local == 0) {
-                EXPECT_EQ(count(onServer, order(nr) + "\r\n"), 1) << "order " << nr << " lost";
-            }
-            for (int i : {1, 2}) {
-                const int localPos = count(positions, position(nr, i) + ";;0\r\n");
-                EXPECT_LE(localPos, 1) << "position " << nr << "/" << i << " doubled";
-                if (localPos == 0) {
-                    EXPECT_GE(count(onServer, position(nr, i) + "\r\n"), 1)
-                        << "position " << nr << "/" << i << " lost";
-                }
-            }
-        }
-    }
-
-    // After clean runs: every order fetched exactly once, in the order placed, and nothing left.
-    void expectAllFetched() {
-        std::string orders = kOldOrders, positions = kOldPositions;
-        for (int nr : placed) {
-            orders += order(nr) + ";;0\r\n";
-            positions += position(nr, 1) + ";;0\r\n" + position(nr, 2) + ";;0\r\n";
-        }
-        EXPECT_EQ(h.localFile("kunden.db"), orders);
-        EXPECT_EQ(h.localFile("bestellungen.db"), positions);
-        EXPECT_EQ(server.filesIn("/db/"), std::vector<std::string>{});
-        EXPECT_FALSE(fileExists(h.local.file(OrderFetch::kJournalName)));
-    }
-
+    // Clean runs until one finds nothing new; then everything must be fetched.
     void finishCleanly() {
         server.clearFaults();
         server.afterRetr({});
-        ::chmod(h.local.file("kunden.db").c_str(), 0644);
-        if (!h.ftp.Connected())
-            h.ftp.Connect();
-        h.informations.clear();
-        for (int i = 0; i < 3 && h.informations.empty(); ++i)
-            fetch();
-        EXPECT_EQ(h.informations, std::vector<std::string>{"Es sind keine neuen Bestellungen vorhanden"});
+        RunEnd end;
+        for (int i = 0; i < 3 && end.kind != RunEnd::NothingNew; ++i)
+            end = runHere();
+        EXPECT_EQ(end.kind, RunEnd::NothingNew) << end.message;
+        EXPECT_EQ(allFetched(), "");
     }
-
-    ShopServer server;
-    TransferHarness h;
-    std::vector<int> placed;
+    std::vector<std::string> verbs() const {
+        std::vector<std::string> out;
+        for (const auto& line : server.transcript())
+            if (line.rfind("PORT", 0) != 0 && line.rfind("USER", 0) != 0 && line.rfind("PASS", 0) != 0)
+                out.push_back(line);
+        return out;
+    }
+    std::string localBytes() const { return h.localFile("kunden.db") + "|" + h.localFile("bestellungen.db"); }
 };
 
 TEST_F(OrderFetchTest, ClaimsDownloadsMergesThenDeletesWithExactCommands) {
     placeOrder(1002);
     placeOrder(1003);
+    h.ftp.Connect();
     server.scripted().clearTranscript();
-    auto ctx = h.context();
-    OrderFetch f(ctx);
-    f.claimId = "T1";
+    OrderFetch f(h.context());
+    f.runId = "T1";
     f.run();
-
-    std::vector<std::string> verbs;
-    for (const auto& line : server.transcript())
-        if (line.rfind("PORT", 0) != 0)
-            verbs.push_back(line);
-    EXPECT_EQ(verbs, (std::vector<std::string>{"CWD /", "CWD /db", "RNFR kunden.db", "RNTO kunden-T1.claim",
-                                               "RNFR bestellungen.db", "RNTO bestellungen-T1.claim",
-                                               "RETR kunden-T1.claim", "RETR bestellungen-T1.claim",
-                                               "DELE kunden-T1.claim", "DELE bestellungen-T1.claim"}));
-    expectAllFetched();
+    EXPECT_EQ(verbs(), (std::vector<std::string>{
+                           "CWD /", "CWD /db", "TYPE I", "NLST", "RNFR kunden.db", "RNTO kunden-T1.claim",
+                           "RNFR bestellungen.db", "RNTO bestellungen-T1.claim", "SIZE kunden-T1.claim",
+                           "RETR kunden-T1.claim", "SIZE bestellungen-T1.claim", "RETR bestellungen-T1.claim",
+                           "SIZE kunden-T1.claim", "DELE kunden-T1.claim", "SIZE bestellungen-T1.claim",
+                           "DELE bestellungen-T1.claim", "TYPE A"}));
+    EXPECT_EQ(allFetched(), "");
     EXPECT_EQ(h.statuses.back(), "Connected");
     EXPECT_TRUE(h.informations.empty());
-
-    // Nothing new: the second run only says so and changes nothing.
-    fetch();
-    EXPECT_EQ(h.informations, std::vector<std::string>{"Es sind keine neuen Bestellungen vorhanden"});
-    expectAllFetched();
+    // Nothing new: the second run only says so.
+    EXPECT_EQ(runHere().kind, RunEnd::NothingNew);
+    EXPECT_EQ(h.informations, std::vector<std::string>{kNoNewOrders});
+    EXPECT_EQ(allFetched(), "");
 }
 
 TEST_F(OrderFetchTest, FirstFetchCreatesTheLocalFilesAndAnOddLocalFileIsNormalisedFirst) {
     ::unlink(h.local.file("kunden.db").c_str());
     // No final line break and a lone LF: the merged file is what rewriting its lines would give.
     h.writeLocal("bestellungen.db", "1001;;x;;2;;A-1;;Kerze;;9,80;;0\n1001;;x;;1;;A-2;;Band;;1;;1");
-    server.put("/db/kunden.db", order(7) + "\r\n");
-    server.put("/db/bestellungen.db", "only a first line");
-    fetch();
-    EXPECT_EQ(h.localFile("kunden.db"), order(7) + ";;0\r\n");
+    server.put("/db/kunden.db", orderText(7) + "\r\n");
+    server.put("/db/bestellungen.db", "only a first line\r\n");
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_EQ(h.localFile("kunden.db"), orderText(7) + ";;0\r\n");
     EXPECT_EQ(h.localFile("bestellungen.db"),
               "1001;;x;;2;;A-1;;Kerze;;9,80;;0\r\n1001;;x;;1;;A-2;;Band;;1;;1\r\n");
 }
 
 TEST_F(OrderFetchTest, OrdersWithoutPositionsFileAreFetchedAlone) {
-    server.put("/db/kunden.db", order(5) + "\r\n");
-    fetch();
-    EXPECT_EQ(h.localFile("kunden.db"), kOldOrders + order(5) + ";;0\r\n");
-    EXPECT_EQ(h.localFile("bestellungen.db"), kOldPositions);
+    server.put("/db/kunden.db", orderText(5) + "\r\n");
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_EQ(h.localFile("kunden.db"), oldOrders + orderText(5) + ";;0\r\n");
+    EXPECT_EQ(h.localFile("bestellungen.db"), oldPositions);
     EXPECT_EQ(server.filesIn("/db/"), std::vector<std::string>{});
 }
 
 TEST_F(OrderFetchTest, ANotConnectedClientLeavesEverythingAsItWas) {
     placeOrder(1002);
-    h.ftp.Disconnect();
-    EXPECT_ANY_THROW(fetch());
-    EXPECT_EQ(h.localFile("kunden.db"), kOldOrders);
-    EXPECT_EQ(h.localFile("bestellungen.db"), kOldPositions);
+    EXPECT_ANY_THROW(OrderFetch(h.context()).run());
+    EXPECT_EQ(localBytes(), oldOrders + "|" + oldPositions);
 }
 
-struct FaultCase {
+TEST_F(OrderFetchTest, BlankLinesFromTheStorefrontAreLeftOut) {
+    server.put("/db/kunden.db", "\r\n" + orderText(5) + "\r\n \t\r\n\r\n");
+    server.put("/db/bestellungen.db", "Bestellungen\r\n\r\n" + positionText(5, 1) + "\r\n   \r\n");
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_EQ(h.localFile("kunden.db"), oldOrders + orderText(5) + ";;0\r\n");
+    EXPECT_EQ(h.localFile("bestellungen.db"), oldPositions + positionText(5, 1) + ";;0\r\n");
+}
+
+// A download that fails in any way fails the run: it never reads as "no such file". Twice in a
+// row, then normal service; the third fetch has every order, once.
+struct DownloadFault {
     const char* name;
-    std::function<void(OrderFetchTest&, ShopServer&, TransferHarness&)> inject;
-    std::optional<FetchPoint> killAt; // the program stops there
-    bool firstRunFails;
+    Fault fault;
+    const char* file;
 };
+class FailedDownloads : public OrderFetchTest, public ::testing::WithParamInterface<DownloadFault> {};
 
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class OrderFetchFaults : public OrderFetchTest, public ::testing::WithParamInterface<FaultCase> {
-public:
-    void place(int nr) { placeOrder(nr); }
-};
-
-TEST_P(OrderFetchFaults, NoOrderIsLostOrDoubled) {
-    const FaultCase& c = GetParam();
+TEST_P(FailedDownloads, FailTheRunAndLoseNothing) {
     placeOrder(1002);
     placeOrder(1003);
-    const std::string ordersBefore = h.localFile("kunden.db");
-    c.inject(*this, server, h);
-
-    bool failed = false;
-    try {
-        fetch([&c](FetchPoint p) {
-            if (c.killAt && *c.killAt == p)
-                throw Killed{};
-        });
-    } catch (const Killed&) {
-        failed = true;
-        restart();
-    } catch (const std::exception&) {
-        failed = true;
+    h.ftp.ReplyTimeOut = 200;
+    h.ftp.TimeOut = 200;
+    server.fault("RETR", GetParam().file, GetParam().fault, 2);
+    for (int run = 0; run < 2; ++run) {
+        const RunEnd end = runHere();
+        EXPECT_EQ(end.kind, RunEnd::Failed) << "run " << run;
+        EXPECT_EQ(localBytes(), oldOrders + "|" + oldPositions) << "run " << run;
+        EXPECT_EQ(nothingLostOrDoubled(), "");
     }
-    EXPECT_EQ(failed, c.firstRunFails);
-    expectNothingLostOrDoubled();
-    // The next start, before any new order, finishes what it can.
-    try {
-        fetch();
-    } catch (const std::exception&) {
-    }
-    expectNothingLostOrDoubled();
-
-    // The storefront keeps taking orders; the next runs take them and finish the interrupted one.
     placeOrder(1004);
     finishCleanly();
-    expectAllFetched();
 }
 
-using S = ShopServer;
-const FaultCase kFaults[] = {
-    {"rnfr_unsupported_fetches_directly",
-     [](auto&, S& s, auto&) { s.fault("RNFR", "", S::Fault::Unsupported, 99); },
-     {},
-     false},
-    {"rnfr_refused", [](auto&, S& s, auto&) { s.fault("RNFR", "kunden", S::Fault::Refuse, 99); }, {}, false},
-    {"retr_of_claimed_orders_refused",
-     [](auto&, S& s, auto&) { s.fault("RETR", "kunden-", S::Fault::Refuse); },
-     {},
-     true},
-    {"retr_of_claimed_positions_refused",
-     [](auto&, S& s, auto&) { s.fault("RETR", "bestellungen-", S::Fault::Refuse); },
-     {},
-     true},
-    {"connection_cut_during_orders",
-     [](auto&, S& s, auto&) { s.fault("RETR", "kunden-", S::Fault::CutTransfer); },
-     {},
-     true},
-    {"connection_cut_during_positions",
-     [](auto&, S& s, auto&) { s.fault("RETR", "bestellungen-", S::Fault::CutTransfer); },
-     {},
-     true},
-    {"connection_cut_in_direct_fetch",
-     [](auto&, S& s, auto&) {
-         s.fault("RNFR", "", S::Fault::Unsupported, 99);
-         s.fault("RETR", "bestellungen.db", S::Fault::CutTransfer);
-     },
-     {},
-     true},
-    {"local_write_refused",
-     [](auto&, auto&, TransferHarness& h) { ::chmod(h.local.file("kunden.db").c_str(), 0444); },
-     {},
-     true},
-    {"dele_of_claim_refused",
-     [](auto&, S& s, auto&) { s.fault("DELE", "kunden-", S::Fault::Refuse); },
-     {},
-     true},
-    {"dele_refused_in_direct_fetch",
-     [](auto&, S& s, auto&) {
-         s.fault("RNFR", "", S::Fault::Unsupported, 99);
-         s.fault("DELE", "kunden.db", S::Fault::Refuse);
-     },
-     {},
-     true},
-    {"dele_of_positions_refused_in_direct_fetch",
-     [](auto&, S& s, auto&) {
-         s.fault("RNFR", "", S::Fault::Unsupported, 99);
-         s.fault("DELE", "bestellungen.db", S::Fault::Refuse);
-     },
-     {},
-     true},
-    {"stopped_after_claim", [](auto&, auto&, auto&) {}, FetchPoint::Claimed, true},
-    {"stopped_after_download", [](auto&, auto&, auto&) {}, FetchPoint::Downloaded, true},
-    {"stopped_after_merge", [](auto&, auto&, auto&) {}, FetchPoint::Merged, true},
-    {"stopped_after_delete", [](auto&, auto&, auto&) {}, FetchPoint::Deleted, true},
-    {"stopped_after_merge_in_direct_fetch",
-     [](auto&, S& s, auto&) { s.fault("RNFR", "", S::Fault::Unsupported, 99); }, FetchPoint::Merged, true},
-    {"storefront_appends_between_download_and_delete",
-     [](OrderFetchTest& t, S& s, auto&) {
-         s.afterRetr([&t, done = std::make_shared<bool>()](const std::string& path) {
-             if (!*done && path.find("bestellungen") != std::string::npos) {
-                 *done = true;
-                 static_cast<OrderFetchFaults&>(t).place(1010);
-             }
-         });
-     },
-     {},
-     false},
-    {"storefront_appends_during_direct_fetch",
-     [](OrderFetchTest& t, S& s, auto&) {
-         s.fault("RNFR", "", S::Fault::Unsupported, 99);
-         s.afterRetr([&t, done = std::make_shared<bool>()](const std::string& path) {
-             if (!*done && path.find("bestellungen") != std::string::npos) {
-                 *done = true;
-                 static_cast<OrderFetchFaults&>(t).place(1010);
-             }
-         });
-     },
-     {},
-     false},
-};
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, FailedDownloads,
+    ::testing::Values(DownloadFault{"orders_425", Fault::DataFails, "kunden-"},
+                      DownloadFault{"orders_550", Fault::Refuse, "kunden-"},
+                      DownloadFault{"orders_450", Fault::Busy, "kunden-"},
+                      DownloadFault{"positions_425", Fault::DataFails, "bestellungen-"},
+                      DownloadFault{"orders_cut", Fault::CutTransfer, "kunden-"},
+                      DownloadFault{"orders_half_then_226", Fault::ShortTransfer, "kunden-"},
+                      DownloadFault{"positions_half_then_226", Fault::ShortTransfer, "bestellungen-"},
+                      DownloadFault{"orders_no_reply", Fault::Silent, "kunden-"},
+                      DownloadFault{"every_download_refused", Fault::Refuse, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(EachStep, OrderFetchFaults, ::testing::ValuesIn(kFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+// Half a file with 226 from a server without SIZE: the cut line ends the run, and one that ends
+// at a line end is merged but not deleted, since the second look finds more.
+TEST_F(OrderFetchTest, HalfAFileFromAServerWithoutSizeIsNeverDeleted) {
+    for (int nr = 1002; nr < 1012; ++nr)
+        placeOrder(nr);
+    server.fault("SIZE", "", Fault::Unsupported, 1000);
+    server.fault("RETR", "kunden-", Fault::ShortTransfer);
+    runHere();
+    EXPECT_EQ(nothingLostOrDoubled(), "");
+    finishCleanly();
+}
 
-TEST_F(OrderFetchTest, AMergeCutOffHalfWayIsRolledBackAndRedone) {
-    placeOrder(1002);
-    // A run that was killed while appending: the claims are on the server, the journal says
-    // merging, and half a line stands at the end of the local orders.
-    for (const char* name : {"kunden", "bestellungen"}) {
-        const std::string from = std::string("/db/") + name + ".db";
-        server.put(std::string("/db/") + name + "-K.claim", server.get(from));
-        server.remove(from);
+// Orders and positions go together: a positions file that cannot be claimed holds its orders back.
+TEST_F(OrderFetchTest, ARefusedOrLostRenameOfThePositionsMergesNothing) {
+    for (Fault fault : {Fault::Refuse, Fault::DropAfter, Fault::DropBefore}) {
+        placeOrder(int(fault) + 2000);
+        server.fault(fault == Fault::Refuse ? "RNFR" : "RNTO", "bestellungen", fault);
+        EXPECT_EQ(runHere().kind, RunEnd::Failed);
+        EXPECT_EQ(localBytes(), oldOrders + "|" + oldPositions);
+        EXPECT_EQ(nothingLostOrDoubled(), "");
     }
-    const std::string journal = "claim K\r\nmerging " + std::to_string(kOldOrders.size()) + " " +
-                                std::to_string(kOldPositions.size()) + "\r\n";
-    h.writeLocal(OrderFetch::kJournalName, journal);
-    h.writeLocal("kunden.db", kOldOrders + "08.12.2026;;10");
-    OrderFetch::rollBackInterruptedMerge(h.local.path());
-    EXPECT_EQ(h.localFile("kunden.db"), kOldOrders);
+    finishCleanly();
+}
 
-    h.writeLocal(OrderFetch::kJournalName, journal);
-    h.writeLocal("kunden.db", kOldOrders + "08.12.2026;;10");
-    fetch();
-    EXPECT_TRUE(h.informations.empty());
-    expectAllFetched();
+// A run killed between the two renames left a claimed kunden file beside bestellungen.db, and no
+// journal: the next run claims the positions and merges both.
+TEST_F(OrderFetchTest, ARunKilledBetweenTheTwoRenamesIsFinished) {
+    placeOrder(1002);
+    server.put("/db/kunden-20261201000000-1-00000000.claim", server.get("/db/kunden.db"));
+    server.remove("/db/kunden.db");
+    placeOrder(1003);
+    finishCleanly();
+    const std::string orders = h.localFile("kunden.db");
+    EXPECT_LT(orders.find(orderText(1002)), orders.find(orderText(1003)))
+        << "claims merged in the order made";
+}
+
+// A claim whose journal is gone (another workstation, a deleted journal) is taken up from the
+// listing; one the ledger knows as merged is only deleted.
+TEST_F(OrderFetchTest, StrandedClaimsAreFetchedOnceWithoutTheJournal) {
+    placeOrder(1002);
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    // As if the deletion of the claims had been lost: they are back on the server, merged already.
+    const std::string orders = orderText(1002) + "\r\n";
+    const std::string positions =
+        "Bestellungen\r\n" + positionText(1002, 1) + "\r\n" + positionText(1002, 2) + "\r\n";
+    server.put("/db/kunden-20261210000000-7-0000000a.claim", orders);
+    server.put("/db/bestellungen-20261210000000-7-0000000a.claim", positions);
+    OrderStore(h.local.path(), "X")
+        .merge("", "",
+               {{"kunden-20261210000000-7-0000000a.claim", {orders.size(), datafiles::contentHash(orders)}},
+                {"bestellungen-20261210000000-7-0000000a.claim",
+                 {positions.size(), datafiles::contentHash(positions)}}});
+    // And claims another workstation made and never fetched.
+    placeOrder(1003);
+    server.put("/db/kunden-20261211000000-8-0000000b.claim", server.get("/db/kunden.db"));
+    server.put("/db/bestellungen-20261211000000-8-0000000b.claim", server.get("/db/bestellungen.db"));
+    server.remove("/db/kunden.db");
+    server.remove("/db/bestellungen.db");
+    finishCleanly();
+}
+
+// With a server that cannot rename: the storefront takes an order after every download; the
+// fetch deletes only after a last look that found nothing new.
+TEST_F(OrderFetchTest, TheDirectFetchLeavesFilesThatGrewSinceItsDownload) {
+    placeOrder(1002);
+    server.fault("RNFR", "", Fault::Unsupported, 1000);
+    auto next = std::make_shared<int>(1100);
+    server.afterRetr([this, next](const std::string& path) {
+        if (path == "/db/kunden.db" && *next < 1103)
+            placeOnServer((*next)++);
+    });
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    for (int nr = 1100; nr < *next; ++nr)
+        placed.push_back(nr);
+    EXPECT_EQ(nothingLostOrDoubled(), "");
+    EXPECT_TRUE(server.has("/db/kunden.db")) << "deleted although it held new orders";
+    server.afterRetr({});
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_EQ(runHere().kind, RunEnd::NothingNew);
+    EXPECT_EQ(allFetched(), "");
+}
+
+// A directly fetched file whose deletion was carried out but not answered: the storefront's next
+// file is new, whatever its length.
+TEST_F(OrderFetchTest, ANewFileAfterADeletionWhoseReplyWasLostIsMergedWhole) {
+    for (int nr = 1002; nr < 1006; ++nr)
+        placeOrder(nr);
+    server.fault("RNFR", "", Fault::Unsupported, 1000);
+    server.fault("DELE", "kunden.db", Fault::DropAfter);
+    EXPECT_EQ(runHere().kind, RunEnd::Failed);
+    placeOrder(1006); // a shorter file than the one merged
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_EQ(nothingLostOrDoubled(), "");
+    // The positions merged directly, and then claimed by a server that renames again.
+    placeOrder(1007);
+    finishCleanly();
+}
+
+TEST_F(OrderFetchTest, ASecondRunOnTheSameFolderIsRefusedAndChangesNothing) {
+    placeOrder(1002);
+    // Another program run holds the folder.
+    std::optional<FileLock> other = FileLock::tryLock(h.local.file(OrderStore::kLockName));
+    ASSERT_TRUE(other);
+    h.ftp.Connect();
+    server.scripted().clearTranscript();
+    EXPECT_EQ(runHere().message, OrderStore::kBusy);
+    EXPECT_EQ(verbs(), std::vector<std::string>{}) << "no command before the lock";
+    EXPECT_EQ(localBytes(), oldOrders + "|" + oldPositions);
+    other.reset();
+    finishCleanly();
+}
+
+// Two program runs in two processes: the first is stopped in the middle of its merge; the second
+// start neither fetches nor cuts the first one's files back.
+TEST_F(OrderFetchTest, ASecondStartDuringAMergeLeavesItAlone) {
+    placeOrder(1002);
+    placeOrder(1003);
+    int paused[2], resume[2];
+    ASSERT_EQ(::pipe(paused), 0);
+    ASSERT_EQ(::pipe(resume), 0);
+    const auto stopInMerge = [&](StoreStep s) {
+        if (s == StoreStep::AppendOrders) {
+            (void)!::write(paused[1], "p", 1);
+            char c;
+            (void)!::read(resume[0], &c, 1);
+        }
+    };
+    std::thread first([&] { EXPECT_EQ(runInChild(stopInMerge).kind, RunEnd::Fetched); });
+    char c;
+    ASSERT_EQ(::read(paused[0], &c, 1), 1);
+    const std::string halfMerged = localBytes();
+
+    EXPECT_FALSE(OrderStore::recoverIfIdle(h.local.path()));
+    TransferHarness second;
+    second.local.path(); // a client that never connects: the lock comes first
+    sync::TransferContext ctx = h.context();
+    sync::TransferContext other{.ftp = second.ftp,
+                                .localDat = ctx.localDat,
+                                .localBg = ctx.localBg,
+                                .localBk = ctx.localBk,
+                                .docRoot = "/",
+                                .ftpHome = "/",
+                                .Memo1 = second.Memo1,
+                                .Memo2 = second.Memo2,
+                                .Memo3 = second.Memo3,
+                                .MemoPic = second.MemoPic,
+                                .MemoThumb = second.MemoThumb,
+                                .ListingLines = second.ListingLines,
+                                .status = {},
+                                .message = {},
+                                .information = {}};
+    try {
+        OrderFetch(other).run();
+        ADD_FAILURE() << "the second run fetched";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), OrderStore::kBusy);
+    }
+    EXPECT_EQ(localBytes(), halfMerged);
+
+    (void)!::write(resume[1], "r", 1);
+    first.join();
+    for (int fd : {paused[0], paused[1], resume[0], resume[1]})
+        ::close(fd);
+    EXPECT_EQ(allFetched(), "");
+}
+
+TEST_F(OrderFetchTest, LeftoverTemporaryFilesAreRemovedUnderTheLock) {
+    std::filesystem::create_directory(h.local.file("orderfetch-20261201000000-1-1.tmp"));
+    h.writeLocal("orderfetch-20261201000000-1-1.tmp/0", "half a download");
+    h.writeLocal("kunden.db.fetch", "an older version's download");
+    placeOrder(1002);
+    finishCleanly();
+}
+
+// A journal that does not fit the files (another folder's, an older version's) cuts nothing.
+TEST_F(OrderFetchTest, AJournalFromElsewhereIsSetAsideNotFollowed) {
+    for (const char* journal : {"claim K\r\nmerging 10 10\r\n", "merge K 10 0 5 10 0 5\r\n"}) {
+        h.writeLocal(OrderStore::kJournalName, journal);
+        EXPECT_TRUE(OrderStore::recoverIfIdle(h.local.path()));
+        EXPECT_EQ(localBytes(), oldOrders + "|" + oldPositions) << journal;
+        EXPECT_EQ(h.localFile(OrderStore::kSetAsideName), journal);
+        EXPECT_FALSE(fileExists(h.local.file(OrderStore::kJournalName)));
+    }
 }
 
 } // namespace

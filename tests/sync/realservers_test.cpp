@@ -149,8 +149,8 @@ TEST_P(SyncRealServer, OrderFetchMergesRemovesAndTakesLateOrdersNextTime) {
 
     sync::OrderFetch fetch(ctx());
     // The storefront takes an order while the claimed files are being fetched.
-    fetch.checkpoint = [this](sync::FetchPoint p) {
-        if (p == sync::FetchPoint::Downloaded) {
+    fetch.localStep = [this](datafiles::StoreStep s) {
+        if (s == datafiles::StoreStep::Journal) {
             putOnServer("db/kunden.db", "09.12.2026;;3;;Spaet;;;;W;;O;;D;;;;;;m;;Vorkasse;;0\r\n");
             putOnServer("db/bestellungen.db", "Kopf\r\n3;;x;;1;;E;;F;;1.00\r\n");
         }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -191,6 +192,10 @@ void ScriptedFtpServer::run() {
         const int control = ::accept(m_listener, nullptr, nullptr);
         if (control < 0)
             continue;
+        // Replies go out at once: with Nagle's rule a reply written right after another waits for
+        // the client's delayed acknowledgement, some 40 ms on every transfer.
+        int one = 1;
+        ::setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         m_activeControl = control;
         serve(control);
         m_activeControl = -1;
