@@ -160,30 +160,7 @@ std::optional<MergedPrefix> OrderStore::merged(const std::string& serverName) co
 }
 
 void OrderStore::recover() {
-    const std::string ledgerPath = file(kLedgerName);
-    m_ledger.clear();
-    m_lastRun.clear();
-    if (fileExists(ledgerPath)) {
-        const Lines lines = readLines(ledgerPath);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string_view text = lines[i], word;
-            MergedPrefix p;
-            if (i == 0 && text == kLedgerHeader)
-                continue;
-            if (i == 1 && takeWord(text, word) && word == "run" && takeWord(text, word)) {
-                m_lastRun = word;
-                continue;
-            }
-            // A ledger that cannot be read might make a claim count as new: refuse rather than
-            // fetch orders a second time.
-            if (i == 0 || !takeNumber(text, p.length) || !takeNumber(text, p.hash) || text.size() < 2)
-                throw Exception(
-                    formatMessage("Die Liste der abgeholten Bestelldateien %s ist beschädigt (Zeile %s)",
-                                  {ledgerPath, std::to_string(i + 1)}));
-            m_ledger[std::string(text.substr(1))] = p;
-        }
-    }
-
+    loadLedger();
     const std::string journalPath = file(kJournalName);
     if (!fileExists(journalPath))
         return;
@@ -200,6 +177,32 @@ void OrderStore::recover() {
     truncateFile(positions, journal->positions.oldLength);
     truncateFile(orders, journal->orders.oldLength);
     removeQuietly(journalPath);
+}
+
+void OrderStore::loadLedger() {
+    const std::string path = file(kLedgerName);
+    m_ledger.clear();
+    m_lastRun.clear();
+    if (!fileExists(path))
+        return;
+    const Lines lines = readLines(path);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string_view text = lines[i], word;
+        MergedPrefix p;
+        if (i == 0 && text == kLedgerHeader)
+            continue;
+        if (i == 1 && takeWord(text, word) && word == "run" && takeWord(text, word)) {
+            m_lastRun = word;
+            continue;
+        }
+        // A ledger that cannot be read might make a claim count as new: refuse rather than fetch
+        // orders a second time.
+        if (i == 0 || !takeNumber(text, p.length) || !takeNumber(text, p.hash) || text.size() < 2)
+            throw Exception(
+                formatMessage("Die Liste der abgeholten Bestelldateien %s ist beschädigt (Zeile %s)",
+                              {path, std::to_string(i + 1)}));
+        m_ledger[std::string(text.substr(1))] = p;
+    }
 }
 
 void OrderStore::removeTempFolders() const {

@@ -101,6 +101,7 @@ private:
     OrderStore() = default;
     void step(StoreStep s) const;
     void recover();
+    void loadLedger();
     void removeTempFolders() const;
     void saveLedger() const;
     std::string file(const char* name) const;

@@ -187,50 +187,65 @@ bool OrderFetch::claim(datafiles::OrderStore& store, const char* file, const std
     }
 }
 
+namespace {
+
+// What the listing of the db directory shows of the order files: the storefront's own, and the
+// claims by run id (orders, positions). The ids begin with the time, so the claims sort in the
+// order they were made.
+struct Listing {
+    bool orders = false, positions = false;
+    std::map<std::string, std::pair<bool, bool>> claims;
+
+    explicit Listing(const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            orders = orders || name == kOrderFile;
+            positions = positions || name == kPositionFile;
+            if (std::string id = claimIdOf(name, kOrderFile); !id.empty())
+                claims[id].first = true;
+            if (std::string id = claimIdOf(name, kPositionFile); !id.empty())
+                claims[id].second = true;
+        }
+    }
+    bool claimedOrders() const {
+        return std::any_of(claims.begin(), claims.end(), [](const auto& c) { return c.second.first; });
+    }
+    std::vector<OrderFetch::Source> sources() const {
+        std::vector<OrderFetch::Source> out;
+        for (const auto& [id, files] : claims) {
+            if (files.first)
+                out.push_back(sourceFor(OrderFetch::claimName(kOrderFile, id), false));
+            if (files.second)
+                out.push_back(sourceFor(OrderFetch::claimName(kPositionFile, id), true));
+        }
+        return out;
+    }
+};
+
+} // namespace
+
 std::vector<OrderFetch::Source>
 OrderFetch::plan(datafiles::OrderStore& store, const std::vector<std::string>& names, const std::string& id) {
-    // Claims left on the server, by run id: the ids begin with the time, so they sort in the
-    // order the claims were made.
-    std::map<std::string, std::pair<bool, bool>> claims;
-    bool ordersWaiting = false, positionsWaiting = false;
-    for (const std::string& name : names) {
-        ordersWaiting = ordersWaiting || name == kOrderFile;
-        positionsWaiting = positionsWaiting || name == kPositionFile;
-        if (std::string c = claimIdOf(name, kOrderFile); !c.empty())
-            claims[c].first = true;
-        if (std::string c = claimIdOf(name, kPositionFile); !c.empty())
-            claims[c].second = true;
-    }
-    const bool claimedOrders =
-        std::any_of(claims.begin(), claims.end(), [](const auto& c) { return c.second.first; });
-
+    Listing listing(names);
     // The storefront's own files: claimed when the server can rename, else fetched directly. The
     // positions are taken whenever there are orders they may belong to.
     std::vector<Source> direct;
     bool renamed = false;
-    if (ordersWaiting) {
+    if (listing.orders) {
         renamed = claim(store, kOrderFile, id);
         if (renamed)
-            claims[id].first = true;
+            listing.claims[id].first = true;
         else
             direct.push_back(sourceFor(kOrderFile, false));
     }
-    if (positionsWaiting && (ordersWaiting || claimedOrders)) {
+    if (listing.positions && (listing.orders || listing.claimedOrders())) {
         if (direct.empty() && claim(store, kPositionFile, id))
-            claims[id].second = true;
+            listing.claims[id].second = true;
         else if (renamed)
             throw FTPException(m_ctx.ftp.LastReply()); // its orders are claimed: they wait for it
         else
             direct.push_back(sourceFor(kPositionFile, true));
     }
-
-    std::vector<Source> sources;
-    for (const auto& [claimId, files] : claims) {
-        if (files.first)
-            sources.push_back(sourceFor(claimName(kOrderFile, claimId), false));
-        if (files.second)
-            sources.push_back(sourceFor(claimName(kPositionFile, claimId), true));
-    }
+    std::vector<Source> sources = listing.sources();
     sources.insert(sources.end(), direct.begin(), direct.end());
     return sources;
 }
