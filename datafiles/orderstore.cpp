@@ -109,6 +109,19 @@ void removeQuietly(const std::string& path) {
 
 } // namespace
 
+ReadMark markOf(std::string_view bytes) {
+    const std::size_t from = bytes.size() > kTailBytes ? bytes.size() - kTailBytes : 0;
+    return {bytes.size(), contentHash(bytes.substr(from))};
+}
+
+Lines linesAppendedSince(const std::string& path, const ReadMark& mark) {
+    const std::uint64_t now = fileLength(path);
+    if (now <= mark.length || tailHash(path, mark.length) != mark.tail)
+        return {};
+    const std::string bytes = readFileBytes(path);
+    return splitLines(std::string_view(bytes).substr(static_cast<std::size_t>(mark.length)));
+}
+
 OrderStore::OrderStore(std::string localDat, std::string runId, StoreStepHook hook)
     : m_localDat(std::move(localDat)), m_runId(std::move(runId)), m_hook(std::move(hook)) {
     step(StoreStep::Lock);

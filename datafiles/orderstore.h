@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/errors.h"
 #include "platform/filelock.h"
+#include "platform/linefile.h"
 
 #include <cstdint>
 #include <functional>
@@ -55,12 +57,32 @@ struct MergedPrefix {
     bool operator==(const MergedPrefix&) const = default;
 };
 
+// A writer of kunden.db that finds the folder's fetch lock taken: it must not write now.
+class EOrderFilesBusy : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Where a reader found kunden.db: its length and a hash of the bytes before that length.
+struct ReadMark {
+    std::uint64_t length = 0;
+    std::uint64_t tail = 0;
+};
+ReadMark markOf(std::string_view bytes);
+// The lines a merge has appended to the file since it was read at `mark`; none when it is as it
+// was read, or was replaced meanwhile. A rewrite of the file from what was read keeps them.
+Lines linesAppendedSince(const std::string& path, const ReadMark& mark);
+
 class OrderStore {
 public:
     static constexpr const char* kLockName = "orderfetch.lock";
     static constexpr const char* kLedgerName = "orderfetch.ledger";
     static constexpr const char* kJournalName = "orderfetch.journal";
     static constexpr const char* kSetAsideName = "orderfetch.journal.ungueltig";
+    // A rewrite of kunden.db while a fetch holds the data folder.
+    static constexpr const char* kBusyWriting =
+        "Die Bestellungen werden gerade abgeholt; kunden.db wurde nicht gespeichert. Bitte versuchen Sie es "
+        "gleich noch einmal";
     // The error a second program run gets while one fetch holds the data folder.
     static constexpr const char* kBusy =
         "Die Bestellungen werden gerade von einem anderen laufenden Programm in dieses Datenverzeichnis "

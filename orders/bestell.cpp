@@ -292,7 +292,9 @@ void TForm7::FormActivate() {
 
     // Until kunden.db has been read, nothing may be written over it.
     m_ordersRead = false;
-    const Lines orders = datafiles::loadOrderFile(m_shop.dataFile(datafiles::kOrderFile));
+    const std::string orderBytes = datafiles::loadOrderFileBytes(m_shop.dataFile(datafiles::kOrderFile));
+    m_readMark = datafiles::markOf(orderBytes);
+    const Lines orders = splitLines(orderBytes);
     m_ordersRead = true;
     loadOrders(orders);
 
@@ -490,7 +492,17 @@ void TForm7::WriteOrders() {
         lines.push_back(line);
     }
     lines.insert(lines.end(), m_unread.begin(), m_unread.end());
-    writeLines(m_shop.dataFile(datafiles::kOrderFile), lines);
+    // A fetch may have appended orders since the file was read (the window can be opened while one
+    // runs): they are kept, and while a fetch holds the folder nothing is written.
+    const std::optional<FileLock> lock = FileLock::tryLock(m_shop.dataFile(datafiles::OrderStore::kLockName));
+    if (!lock)
+        throw datafiles::EOrderFilesBusy(datafiles::OrderStore::kBusyWriting);
+    const std::string path = m_shop.dataFile(datafiles::kOrderFile);
+    Lines appended = datafiles::linesAppendedSince(path, m_readMark);
+    std::move(appended.begin(), appended.end(), std::back_inserter(lines));
+    const std::string bytes = joinLines(lines);
+    writeFileBytes(path, bytes);
+    m_readMark = datafiles::markOf(bytes);
     if (keep != kNoRecord)
         OrderTable.gotoRecord(keep);
 }
@@ -502,6 +514,10 @@ void TForm7::done(int result) {
             WriteOrders();
         } catch (const datafiles::EFieldFormatError&) {
             // The owner corrects the field and closes again.
+            written = false;
+            throw;
+        } catch (const datafiles::EOrderFilesBusy&) {
+            // The fetch ends in a moment; the owner closes again.
             written = false;
             throw;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "datafiles/orderfiles.h"
+#include "datafiles/orderstore.h"
 #include "memtable/memtable.h"
 #include "orders/ordervalues.h"
 #include "platform/linefile.h"
@@ -108,6 +109,8 @@ private:
     MemTableModel* m_positionModel = nullptr;
     datafiles::PositionIndex m_positionIndex;
     Lines m_unread;
+    // Where kunden.db stood when it was read: a rewrite keeps what a fetch appended since.
+    datafiles::ReadMark m_readMark;
     // kunden.db was read at the last activation (though perhaps not to its end).
     bool m_ordersRead = false;
     // The invoice preview has been the active window since this window's last activation.

@@ -2,6 +2,9 @@
 // index, corrections, the printed mark, and writing kunden.db.
 #include "tests/orders/order_fixture.h"
 
+#include "datafiles/ordermerge.h"
+#include "datafiles/orderstore.h"
+#include "platform/filelock.h"
 #include "report/preview.h"
 
 #include <QLineEdit>
@@ -412,6 +415,39 @@ TEST_F(InvoiceRoad, CancelledPrintDialogMarksNothing) {
     withPreview([&](report::PreviewWindow& preview) { EXPECT_FALSE(preview.print()); });
     EXPECT_EQ(ordersFile(), before);
     EXPECT_EQ(scripted.texts("printer").size(), 1);
+}
+
+} // namespace
+
+namespace {
+
+// The window may be open while a fetch appends new orders to kunden.db: closing it keeps them, and
+// while the fetch holds the data folder nothing is written and the window stays open.
+TEST_F(OrderWindow, OrdersAFetchAppendsWhileTheWindowIsOpenAreKept) {
+    open();
+    click("1001");
+    window.DBEdit3->setFocus();
+    window.DBEdit3->selectAll();
+    QTest::keyClicks(window.DBEdit3, "Neuer Weg 5");
+    const std::string fetched = order("09.12.2026", "1004", "Neu", "1 N", "0", "0");
+    datafiles::appendToFile(dir.file("kunden.db"), fetched + "\r\n");
+
+    std::optional<FileLock> fetch = FileLock::tryLock(dir.file(datafiles::OrderStore::kLockName));
+    ASSERT_TRUE(fetch);
+    const std::string duringFetch = ordersFile();
+    window.show();
+    window.Button1Click();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(scripted.texts("error"), QStringList{QString::fromUtf8(datafiles::OrderStore::kBusyWriting) + "."});
+    EXPECT_EQ(ordersFile(), duringFetch);
+
+    fetch.reset();
+    window.Button1Click();
+    EXPECT_FALSE(window.isVisible());
+    const std::string written = ordersFile();
+    EXPECT_NE(written.find("Neuer Weg 5"), std::string::npos);
+    EXPECT_EQ(written.size() - written.rfind(fetched + "\r\n"), fetched.size() + 2)
+        << "the fetched order last";
 }
 
 } // namespace

@@ -225,23 +225,8 @@ struct FetchWorld {
             ftp.TimeOut = replyTimeOut;
             ftp.ReplyTimeOut = replyTimeOut;
             ftp.Connect();
-            sync::TransferContext ctx = h.context();
-            sync::TransferContext own{
-                .ftp = ftp,
-                .localDat = ctx.localDat,
-                .localBg = ctx.localBg,
-                .localBk = ctx.localBk,
-                .docRoot = ctx.docRoot,
-                .ftpHome = ctx.ftpHome,
-                .Memo1 = ctx.Memo1,
-                .Memo2 = ctx.Memo2,
-                .Memo3 = ctx.Memo3,
-                .MemoPic = ctx.MemoPic,
-                .MemoThumb = ctx.MemoThumb,
-                .ListingLines = ctx.ListingLines,
-                .status = [](const std::string&) {},
-                .message = [](const std::string&) {},
-                .information = [&nothingNew](const std::string&) { nothingNew = true; }};
+            sync::TransferContext own = h.context(ftp);
+            own.information = [&nothingNew](const std::string&) { nothingNew = true; };
             sync::OrderFetch f(own);
             f.localStep = hook;
             f.run();

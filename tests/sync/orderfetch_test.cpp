@@ -274,24 +274,8 @@ TEST_F(OrderFetchTest, ASecondStartDuringAMergeLeavesItAlone) {
     const std::string halfMerged = localBytes();
 
     EXPECT_FALSE(OrderStore::recoverIfIdle(h.local.path()));
-    TransferHarness second;
-    second.local.path(); // a client that never connects: the lock comes first
-    sync::TransferContext ctx = h.context();
-    sync::TransferContext other{.ftp = second.ftp,
-                                .localDat = ctx.localDat,
-                                .localBg = ctx.localBg,
-                                .localBk = ctx.localBk,
-                                .docRoot = "/",
-                                .ftpHome = "/",
-                                .Memo1 = second.Memo1,
-                                .Memo2 = second.Memo2,
-                                .Memo3 = second.Memo3,
-                                .MemoPic = second.MemoPic,
-                                .MemoThumb = second.MemoThumb,
-                                .ListingLines = second.ListingLines,
-                                .status = {},
-                                .message = {},
-                                .information = {}};
+    TFtpClient second; // never connected: the lock comes first
+    const sync::TransferContext other = h.context(second);
     try {
         OrderFetch(other).run();
         ADD_FAILURE() << "the second run fetched";

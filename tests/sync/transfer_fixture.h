@@ -33,8 +33,13 @@ struct TransferHarness {
     }
 
     sync::TransferContext context(const std::string& docRoot = "/", const std::string& ftpHome = "/") {
+        return context(ftp, docRoot, ftpHome);
+    }
+    // The same with another client (a second program run, say).
+    sync::TransferContext context(TFtpClient& client, const std::string& docRoot = "/",
+                                  const std::string& ftpHome = "/") {
         return sync::TransferContext{
-            .ftp = ftp,
+            .ftp = client,
             .localDat = local.path(),
             .localBg = local.path(),
             .localBk = local.path(),
