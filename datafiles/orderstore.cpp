@@ -158,9 +158,9 @@ std::string OrderStore::file(const char* name) const {
     return joinPath(m_localDat, name);
 }
 
-void OrderStore::step(StoreStep s) const {
+void OrderStore::step(StoreStep s, std::string_view bytes) const {
     if (m_hook)
-        m_hook(s);
+        m_hook(s, bytes);
 }
 
 std::string OrderStore::tempFile(std::size_t n) const {
@@ -268,9 +268,9 @@ void OrderStore::merge(std::string_view orderTail, std::string_view positionTail
     writeFileAtomically(file(kJournalName), journal.text());
 
     try {
-        step(StoreStep::AppendPositions);
+        step(StoreStep::AppendPositions, positionTail);
         appendToFile(positions, positionTail);
-        step(StoreStep::AppendOrders);
+        step(StoreStep::AppendOrders, orderTail);
         appendToFile(orders, orderTail);
         step(StoreStep::Ledger);
         saveLedger();

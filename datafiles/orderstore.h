@@ -37,7 +37,8 @@
 // "orderfetch.journal.ungueltig".
 namespace velmo::datafiles {
 
-// The local steps of a fetch, each reported before it is taken (a test stops the program there).
+// The local steps of a fetch, each reported before it is taken, with the bytes an append is about
+// to write (a test stops the program there, or in the middle of the append).
 enum class StoreStep {
     Lock,
     Normalise,
@@ -48,7 +49,7 @@ enum class StoreStep {
     JournalRemoved,
     Forget
 };
-using StoreStepHook = std::function<void(StoreStep)>;
+using StoreStepHook = std::function<void(StoreStep, std::string_view bytes)>;
 
 // What the local files hold of one server file: its first `length` bytes, whose hash is `hash`.
 struct MergedPrefix {
@@ -121,7 +122,7 @@ public:
 
 private:
     OrderStore() = default;
-    void step(StoreStep s) const;
+    void step(StoreStep s, std::string_view bytes = {}) const;
     void recover();
     void loadLedger();
     void removeTempFolders() const;

@@ -45,6 +45,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <utility>
 
 namespace velmo::sync {
 
@@ -178,12 +179,28 @@ bool OrderFetch::claim(datafiles::OrderStore& store, const char* file, const std
     // What was merged of a directly fetched file goes with it to its claim name, before the rename:
     // the claim must not count as new.
     store.inherit(file, claimName(file, id));
+    // Refused: a lost connection is no refusal and ends the run.
+    return probe(std::string("RNFR ") + file) && probe("RNTO " + claimName(file, id));
+}
+
+bool OrderFetch::probe(const std::string& command) {
+    // A server without the command is no error worth a message box or a status text on every
+    // fetch; the fetch knows what to do instead.
+    TFtpClient& ftp = m_ctx.ftp;
+    struct Quiet {
+        TFtpClient& ftp;
+        TFailureEvent failure = std::exchange(ftp.OnFailure, nullptr);
+        TUnsupportedEvent unsupported = std::exchange(ftp.OnUnSupportedFunction, nullptr);
+        ~Quiet() {
+            ftp.OnFailure = std::move(failure);
+            ftp.OnUnSupportedFunction = std::move(unsupported);
+        }
+    } quiet{ftp};
     try {
-        m_ctx.ftp.DoCommand(std::string("RNFR ") + file);
-        m_ctx.ftp.DoCommand("RNTO " + claimName(file, id));
+        ftp.DoCommand(command);
         return true;
     } catch (const FTPException&) {
-        return false; // refused; a lost connection is no refusal and ends the run
+        return false;
     }
 }
 
@@ -259,11 +276,8 @@ std::string OrderFetch::fetchBytes(const std::string& name, const std::string& p
 }
 
 std::optional<std::uint64_t> OrderFetch::serverSize(const std::string& name) {
-    try {
-        m_ctx.ftp.DoCommand("SIZE " + name);
-    } catch (const FTPException&) {
+    if (!probe("SIZE " + name))
         return std::nullopt; // no SIZE here, or not for this file
-    }
     const std::string& reply = m_ctx.ftp.LastReply();
     std::uint64_t size = 0;
     if (m_ctx.ftp.ReplyNumber() != 213 || reply.size() < 5 ||

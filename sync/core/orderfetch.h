@@ -50,6 +50,8 @@ private:
     std::vector<Source> plan(datafiles::OrderStore& store, const std::vector<std::string>& names,
                              const std::string& id);
     bool claim(datafiles::OrderStore& store, const char* file, const std::string& id);
+    // Sends a command the server may not know; false when it refuses it.
+    bool probe(const std::string& command);
     void download(datafiles::OrderStore& store, std::vector<Source>& sources);
     bool merge(datafiles::OrderStore& store, const std::vector<Source>& sources);
     void removeFromServer(datafiles::OrderStore& store, const std::vector<Source>& sources);

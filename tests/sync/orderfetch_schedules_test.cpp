@@ -189,7 +189,7 @@ public:
 private:
     static datafiles::StoreStepHook localHook(FetchWorld& w, std::map<int, LocalFault> faults) {
         const std::string orders = w.h.local.file("kunden.db"), positions = w.h.local.file("bestellungen.db");
-        return [faults = std::move(faults), orders, positions](StoreStep step) {
+        return [faults = std::move(faults), orders, positions](StoreStep step, std::string_view bytes) {
             SharedLog* log = sharedLog();
             const int k = log->locals++;
             if (k < 64) {
@@ -201,11 +201,11 @@ private:
                 return;
             if (f->second == LocalFault::Fail)
                 throw EFCreateError("Datei " + orders + " kann nicht erstellt werden");
-            // Killed in the middle of an append: part of a line stands at the end of the file.
-            if (step == StoreStep::AppendPositions)
-                datafiles::appendToFile(positions, "1010;;x;;1;;P-");
-            if (step == StoreStep::AppendOrders)
-                datafiles::appendToFile(orders, "08.12.2026-10:00;;10");
+            // Killed in the middle of an append: the first half of what it was to write stands at
+            // the end of the file.
+            if (step == StoreStep::AppendPositions || step == StoreStep::AppendOrders)
+                datafiles::appendToFile(step == StoreStep::AppendOrders ? orders : positions,
+                                        bytes.substr(0, (bytes.size() + 1) / 2));
             _exit(9);
         };
     }

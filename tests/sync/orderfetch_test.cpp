@@ -223,6 +223,19 @@ TEST_F(OrderFetchTest, TheDirectFetchLeavesFilesThatGrewSinceItsDownload) {
     EXPECT_EQ(allFetched(), "");
 }
 
+// Commands a server may not know (RNFR, SIZE) are no failure the user is shown on every fetch.
+TEST_F(OrderFetchTest, AServerWithoutRenameOrSizeIsFetchedWithoutMessages) {
+    placeOrder(1002);
+    server.fault("RNFR", "", Fault::Unsupported, 1000);
+    server.fault("SIZE", "", Fault::Unsupported, 1000);
+    std::vector<TCmdType> told;
+    h.ftp.OnUnSupportedFunction = [&told](TSockSession&, TCmdType type) { told.push_back(type); };
+    h.ftp.OnFailure = [&told](TSockSession&, bool&, TCmdType type) { told.push_back(type); };
+    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    EXPECT_TRUE(told.empty()) << told.size() << " failures reported";
+    EXPECT_EQ(allFetched(), "");
+}
+
 // A directly fetched file whose deletion was carried out but not answered: the storefront's next
 // file is new, whatever its length.
 TEST_F(OrderFetchTest, ANewFileAfterADeletionWhoseReplyWasLostIsMergedWhole) {
@@ -261,7 +274,7 @@ TEST_F(OrderFetchTest, ASecondStartDuringAMergeLeavesItAlone) {
     int paused[2], resume[2];
     ASSERT_EQ(::pipe(paused), 0);
     ASSERT_EQ(::pipe(resume), 0);
-    const auto stopInMerge = [&](StoreStep s) {
+    const auto stopInMerge = [&](StoreStep s, std::string_view) {
         if (s == StoreStep::AppendOrders) {
             (void)!::write(paused[1], "p", 1);
             char c;

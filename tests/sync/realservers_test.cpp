@@ -149,7 +149,7 @@ TEST_P(SyncRealServer, OrderFetchMergesRemovesAndTakesLateOrdersNextTime) {
 
     sync::OrderFetch fetch(ctx());
     // The storefront takes an order while the claimed files are being fetched.
-    fetch.localStep = [this](datafiles::StoreStep s) {
+    fetch.localStep = [this](datafiles::StoreStep s, std::string_view) {
         if (s == datafiles::StoreStep::Journal) {
             putOnServer("db/kunden.db", "09.12.2026;;3;;Spaet;;;;W;;O;;D;;;;;;m;;Vorkasse;;0\r\n");
             putOnServer("db/bestellungen.db", "Kopf\r\n3;;x;;1;;E;;F;;1.00\r\n");
