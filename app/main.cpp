@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     auto* form2 = new TForm2(shop, *form3, main);
     auto* form5 = new TForm5(shop, main);
     auto* form4 = new TForm4(shop, *form5, main);
-    auto* form6 = new TForm6(shop, *main, main);
+    auto* form6 = new TForm6(shop, main);
     auto* form8 = new TForm8(shop, orderValues, main);
     auto* form7 = new TForm7(shop, orderValues, *form8, main);
     auto* aboutBox = new TAboutBox(shop.dialogs, main);
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     a.statisticsTurnover = modal(form15);
     a.directories = modal(form10);
     a.about = modal(aboutBox);
-    sync::plugSyncActions(*main, shop, *main, *form6);
+    sync::plugSyncActions(*main, shop, *form6);
 
     main->show();
     main->activateWindow();

@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -26,6 +27,8 @@
 #include <QVBoxLayout>
 
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace velmo {
 
@@ -131,7 +134,18 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(topBar);
     layout->addLayout(panes, 1);
-    layout->addWidget(new QStatusBar(this)); // never receives text
+    auto* statusBar = new QStatusBar(this); // never receives text
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setMaximumWidth(200);
+    ProgressBar1->setAccessibleName(QStringLiteral("Fortschritt"));
+    CancelButton = new QPushButton(QStringLiteral("Abbrechen"), this);
+    CancelButton->setAccessibleName(QStringLiteral("Übertragung abbrechen"));
+    statusBar->addPermanentWidget(ProgressBar1);
+    statusBar->addPermanentWidget(CancelButton);
+    ProgressBar1->hide();
+    CancelButton->hide();
+    layout->addWidget(statusBar);
     resize(672, 339);
 
     // Its dialogs are its children: they stack above the browser.
@@ -147,12 +161,50 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     connect(Button9, &QPushButton::clicked, this, guard([this] { Button9Click(); }));
     connect(Button10, &QPushButton::clicked, this, guard([this] { Button10Click(); }));
     connect(Button11, &QPushButton::clicked, this, &QDialog::reject);
+    connect(CancelButton, &QPushButton::clicked, this, [this] { m_shop.connection.cancel(); });
     connect(StringGrid1, &QTableView::doubleClicked, this, guard([this] { StringGrid1DblClick(); }));
     connect(DirectoryListBox1, &QListWidget::itemDoubleClicked, this,
             guard([this](QListWidgetItem* item) { setLocalDirectory(item->data(Qt::UserRole).toString()); }));
     // A drive opens at its top directory.
     connect(DriveComboBox1, &QComboBox::currentIndexChanged, this,
             guard([this] { setLocalDirectory(DriveComboBox1->currentText()); }));
+    m_shop.connection.addObserver(*this);
+}
+
+TForm11::~TForm11() {
+    m_shop.connection.removeObserver(*this);
+}
+
+std::vector<QPushButton*> TForm11::serverButtons() const {
+    return {Button7, Button8, Button1, Button4, Button10, Button9, Button6};
+}
+
+void TForm11::stateChanged() {
+    const bool busy = m_shop.connection.busy();
+    for (QPushButton* b : serverButtons())
+        b->setEnabled(!busy);
+    if (!busy)
+        progressEnded();
+}
+
+void TForm11::progress(std::int64_t done, std::int64_t total) {
+    // Thousandths: QProgressBar takes int, a transfer may pass 2 GB.
+    constexpr int kSteps = 1000;
+    if (total <= 0) {
+        ProgressBar1->setRange(0, 0);
+    } else {
+        ProgressBar1->setRange(0, kSteps);
+        ProgressBar1->setValue(
+            static_cast<int>(static_cast<double>(std::clamp<std::int64_t>(done, 0, total)) /
+                             static_cast<double>(total) * kSteps));
+    }
+    ProgressBar1->show();
+    CancelButton->show();
+}
+
+void TForm11::progressEnded() {
+    ProgressBar1->hide();
+    CancelButton->hide();
 }
 
 bool TForm11::eventFilter(QObject* watched, QEvent* event) {
@@ -253,61 +305,50 @@ const GridRow* TForm11::currentGridRow() const {
 
 void TForm11::FormShow() {
     setLocalDirectory(m_shop.ShopSettings.localProg);
-    m_shop.ListingLines.clear();
-    if (!m_shop.ftp.Connected())
+    stateChanged();
+    if (!m_shop.connection.connected())
         m_showConnectDialog();
     RefreshRemote();
 }
 
 void TForm11::RefreshRemote() {
-    if (!m_shop.ftp.Connected()) {
-        m_shop.ListingLines.clear();
+    if (!m_shop.connection.connected())
         return;
-    }
-    Edit1->setText(toQString(m_shop.ftp.CurrentDir()));
+    Edit1->setText(toQString(m_shop.connection.currentDir()));
+    std::vector<std::string> lines;
     try {
-        m_shop.ftp.List();
+        // A failure the events have shown leaves the lines that came before it.
+        lines = m_shop.connection.list();
     } catch (const std::exception&) {
-        // The client's events have shown the failure; the lines that came before it still count.
+        // Too large, or cancelled: an empty grid, and the message.
+        m_grid->setRows({});
+        throw;
     }
-    m_grid->setRows(browser::gridRows(m_shop.ListingLines));
+    m_grid->setRows(browser::gridRows(lines));
     setRow(1);
-    m_shop.ListingLines.clear();
 }
 
 void TForm11::StringGrid1DblClick() {
     const GridRow* row = currentGridRow();
     if (!row || !browser::isDirectory(*row))
         return;
-    m_shop.ftp.ChangeDir((*row)[ColName]);
+    m_shop.connection.changeDir((*row)[ColName]);
     RefreshRemote();
-}
-
-void TForm11::sendTypeFor(const std::string& remoteName) {
-    m_shop.ftp.DoCommand(browser::typeCommandFor(remoteName));
 }
 
 void TForm11::Button1Click() {
-    QList<QListWidgetItem*> files = chosenFiles();
-    if (files.isEmpty()) {
-        // No file at all: the transfer fails in the client, which reports it.
-        sendTypeFor("");
-        try {
-            m_shop.ftp.Upload("", "");
-        } catch (const std::exception&) {
-        }
+    std::vector<sync::UploadFile> files;
+    for (QListWidgetItem* file : chosenFiles()) {
+        std::string remoteName = fromQString(file->text());
+        std::string type = browser::typeCommandFor(remoteName);
+        files.push_back({localFile(file->text()), std::move(remoteName), std::move(type)});
     }
-    for (QListWidgetItem* file : files) {
-        const std::string remoteName = fromQString(file->text());
-        sendTypeFor(remoteName);
-        try {
-            m_shop.ftp.Upload(localFile(file->text()), remoteName);
-        } catch (const std::exception&) {
-            // Reported by the client's events; the next file goes on.
-        }
-    }
+    // No file at all: the transfer fails in the client, which reports it.
+    if (files.empty())
+        files.push_back({"", "", browser::typeCommandFor("")});
+    m_shop.connection.upload(files);
     RefreshRemote();
-    m_shop.ftp.DoCommand("TYPE A");
+    m_shop.connection.command("TYPE A");
 }
 
 void TForm11::Button3Click() {
@@ -323,35 +364,24 @@ void TForm11::Button4Click() {
         throw Exception(formatMessage(
             "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname nicht zulässig",
             printableName(name)));
-    sendTypeFor(name);
-    try {
-        m_shop.ftp.Download(name, localFile(toQString(name)));
-    } catch (const std::exception&) {
-        // Reported by the client's events.
-    }
-    m_shop.ftp.DoCommand("TYPE A");
+    m_shop.connection.download(name, localFile(toQString(name)), browser::typeCommandFor(name));
     updateFileList();
 }
 
 void TForm11::Button6Click() {
     const GridRow* row = currentGridRow();
     const std::string name = row ? (*row)[ColName] : std::string();
-    if (row && browser::isDirectory(*row))
-        m_shop.ftp.RemoveDir(name);
-    else
-        m_shop.ftp.Delete(name);
+    m_shop.connection.remove(name, row && browser::isDirectory(*row));
     RefreshRemote();
 }
 
 void TForm11::Button7Click() {
     m_showConnectDialog();
-    m_shop.ListingLines.clear();
     RefreshRemote();
 }
 
 void TForm11::Button8Click() {
-    m_shop.ListingLines.clear();
-    m_shop.ftp.Disconnect();
+    m_shop.connection.disconnect();
 }
 
 void TForm11::Button9Click() {
@@ -359,8 +389,8 @@ void TForm11::Button9Click() {
     dialogs().showModal(*PermissionsDialog);
     if (PermissionsDialog->PermissionMode <= 0)
         return;
-    m_shop.ftp.DoCommand("SITE CHMOD " + browser::chmodModeText(PermissionsDialog->PermissionMode) + " " +
-                         Cells(ColName, Row()));
+    m_shop.connection.command("SITE CHMOD " + browser::chmodModeText(PermissionsDialog->PermissionMode) +
+                              " " + Cells(ColName, Row()));
     RefreshRemote();
 }
 
@@ -369,7 +399,7 @@ void TForm11::Button10Click() {
     dialogs().showModal(*NewDirDialog);
     if (NewDirDialog->NewDirName.isEmpty())
         return;
-    m_shop.ftp.DoCommand("MKD " + fromQString(NewDirDialog->NewDirName));
+    m_shop.connection.makeDir(fromQString(NewDirDialog->NewDirName));
     RefreshRemote();
 }
 

@@ -2,6 +2,7 @@
 
 #include "ftpbrowser/listing.h"
 #include "shell/shopwindow.h"
+#include "sync/core/shopconnection.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,6 +14,7 @@ class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 
@@ -26,17 +28,19 @@ class RemoteGridModel;
 }
 
 // The FTP browser: a local directory with its files on the left, the server's current directory on
-// the right. It has no client of its own; every server operation goes to the shop's one client,
-// and the listing arrives in shop.ListingLines through the client's OnListItem handler. Every
-// action that changes the server side ends with RefreshRemote.
+// the right. It has no client of its own; every server operation is one of the shop connection's.
+// Every action that changes the server side ends with RefreshRemote. While an operation runs (its
+// own, or one the main window started), the buttons that would start another are disabled; its own
+// listings and transfers show their progress with a button that cancels them.
 //
 // The current local directory is also the process's working directory. The permissions and
 // new-directory dialogs are the browser's own children, so they stack above it.
-class TForm11 : public ShopWindow {
+class TForm11 : public ShopWindow, public sync::ConnectionObserver {
     Q_OBJECT
 public:
     // showConnectDialog shows the connect dialog modally; it logs the client in or leaves it.
     TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* parent = nullptr);
+    ~TForm11() override;
 
     // top bar
     QPushButton* Button7;  // &Connect
@@ -57,6 +61,10 @@ public:
     QPushButton* Button9;  // CHMOD
     QPushButton* Button5;  // Anzeigen (always disabled)
     QPushButton* Button6;  // Löschen
+
+    // the progress of a listing or transfer, and its cancel button
+    QProgressBar* ProgressBar1;
+    QPushButton* CancelButton;
 
     TForm12* PermissionsDialog; // its own child, so it stacks above the browser
     TForm13* NewDirDialog;
@@ -91,12 +99,18 @@ public:
     // Selects the file list's entries with these names (and makes the last one current).
     void selectFiles(const QStringList& names);
 
+    // ConnectionObserver
+    void progress(std::int64_t done, std::int64_t total) override;
+    void progressEnded() override;
+    void stateChanged() override;
+    // The buttons that start work on the server.
+    std::vector<QPushButton*> serverButtons() const;
+
 protected:
     void opening() override { FormShow(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void sendTypeFor(const std::string& remoteName);
     std::string localFile(const QString& name) const;
     // The entries of the file list that the actions work on: the current one when fewer than two
     // are selected, else every selected one in list order.

@@ -74,6 +74,11 @@ public:
         return box.clickedButton() == ok;
     }
 
+    void notice(const QString& text) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::Ok, owner());
+        execOwned(box, box.parentWidget());
+    }
+
     void information(const QString& text) override {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok,
                         owner());

@@ -33,6 +33,8 @@ public:
     virtual bool confirmOkCancel(const QString& text) = 0;
     // Information box, caption "Information", one OK button.
     virtual void information(const QString& text) = 0;
+    // A box of the confirmation kind (question icon, caption "Bestätigung") with one OK button.
+    virtual void notice(const QString& text) = 0;
     // The picture chooser with its preview, opened in directory. Returns the chosen path, or empty
     // text when cancelled. filter is the name filter list (pictureNameFilters()).
     virtual QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) = 0;

@@ -1,6 +1,7 @@
 #include "shell/main.h"
 
 #include "datafiles/picturelists.h"
+#include "platform/qt/text.h"
 #include "platform/settings_store.h"
 #include "shell/currency.h"
 #include "shell/dialogs.h"
@@ -15,8 +16,10 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace velmo {
 
@@ -56,23 +59,25 @@ TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
     connect(m_connectItem, &QAction::triggered, this, guard(m_shop.dialogs, [this] { Verbinden1Click(); }));
     // A server that drops the line clears the flag behind the caption's back; the caption is put
     // right before anyone reads it.
-    connect(file, &QMenu::aboutToShow, this,
-            [this] { m_connectItem->setText(m_shop.ftpConnected ? kDisconnectCaption : kConnectCaption); });
+    connect(file, &QMenu::aboutToShow, this, [this] {
+        m_connectItem->setText(m_shop.connection.loggedIn() ? kDisconnectCaption : kConnectCaption);
+    });
     file->addSeparator();
     connect(file->addAction(QStringLiteral("&Beenden")), &QAction::triggered, this,
             guard(m_shop.dialogs, [this] { Beenden1Click(); }));
 
     QMenu* articles = bar->addMenu(QStringLiteral("&Artikel"));
-    addItem(articles, QStringLiteral("&Download"), &Actions::articleDownload);
-    addItem(articles, QStringLiteral("&Upload"), &Actions::articleUpload);
+    m_serverItems.push_back(m_connectItem);
+    m_serverItems.push_back(addItem(articles, QStringLiteral("&Download"), &Actions::articleDownload));
+    m_serverItems.push_back(addItem(articles, QStringLiteral("&Upload"), &Actions::articleUpload));
     addItem(articles, QStringLiteral("&Kataloge"), &Actions::catalogs);
     addItem(articles, QStringLiteral("&Artikel"), &Actions::articles);
 
     QMenu* orders = bar->addMenu(QStringLiteral("&Bestellungen"));
-    addItem(orders, QStringLiteral("&Download"), &Actions::ordersDownload);
+    m_serverItems.push_back(addItem(orders, QStringLiteral("&Download"), &Actions::ordersDownload));
     addItem(orders, QStringLiteral("&Bearbeiten"), &Actions::ordersEdit);
 
-    addItem(nullptr, QStringLiteral("&FTP-Browser"), &Actions::ftpBrowser);
+    m_serverItems.push_back(addItem(nullptr, QStringLiteral("&FTP-Browser"), &Actions::ftpBrowser));
 
     QMenu* statistics = bar->addMenu(QStringLiteral("&Statistik"));
     addItem(statistics, QStringLiteral("&Artikel"), &Actions::statisticsArticles);
@@ -86,15 +91,63 @@ TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
         bar->addAction(QString());
 
     addItem(nullptr, QStringLiteral("&Info"), &Actions::about);
+    m_shop.connection.addObserver(*this);
+}
+
+TForm1::~TForm1() {
+    m_shop.connection.removeObserver(*this);
 }
 
 QAction* TForm1::addItem(QMenu* menu, const QString& caption, std::function<void()> Actions::*action) {
     QAction* item = menu ? menu->addAction(caption) : menuBar()->addAction(caption);
-    connect(item, &QAction::triggered, this, guard(m_shop.dialogs, [this, action] {
-                if (const auto& f = actions.*action)
-                    f();
-            }));
+    connect(item, &QAction::triggered, this,
+            guard(m_shop.dialogs, [this, action] { runOrDefer(actions.*action); }));
     return item;
+}
+
+void TForm1::runOrDefer(const std::function<void()>& action) {
+    if (!action)
+        return;
+    if (!m_shop.connection.busy()) {
+        action();
+        return;
+    }
+    m_deferred = action;
+    setStatusText(QStringLiteral("Das Fenster öffnet sich, sobald die laufende Übertragung beendet ist"));
+}
+
+void TForm1::status(const std::string& text) {
+    setStatusText(fromUtf8(text));
+}
+
+void TForm1::progress(std::int64_t done, std::int64_t total) {
+    showProgress(done, total);
+}
+
+void TForm1::progressEnded() {
+    hideProgress();
+}
+
+void TForm1::message(const std::string& text) {
+    m_shop.dialogs.showMessage(fromUtf8(text));
+}
+
+void TForm1::information(const std::string& text) {
+    m_shop.dialogs.information(fromUtf8(text));
+}
+
+void TForm1::stateChanged() {
+    const bool busy = m_shop.connection.busy();
+    for (QAction* item : m_serverItems)
+        item->setEnabled(!busy);
+    m_connectItem->setText(m_shop.connection.loggedIn() ? kDisconnectCaption : kConnectCaption);
+    if (!busy && m_deferred) {
+        // After the operation's own frame has returned, not from inside it.
+        QTimer::singleShot(0, this, [this] {
+            if (auto action = std::exchange(m_deferred, {}); action && !m_shop.connection.busy())
+                guarded(m_shop.dialogs, action);
+        });
+    }
 }
 
 QMenuBar* TForm1::mainMenu() const {
@@ -219,7 +272,7 @@ void TForm1::Beenden1Click() {
 }
 
 void TForm1::Verbinden1Click() {
-    if (m_shop.ftpConnected) {
+    if (m_shop.connection.loggedIn()) {
         if (actions.disconnect)
             actions.disconnect();
         m_connectItem->setText(kConnectCaption);
@@ -227,11 +280,9 @@ void TForm1::Verbinden1Click() {
     }
     if (!m_shop.dialogs.confirm(QStringLiteral("Bitte starten Sie jetzt Ihre Internetverbindung")))
         return;
-    m_shop.ftpConnected = false;
     if (actions.connect)
         actions.connect();
-    if (m_shop.ftpConnected)
-        m_connectItem->setText(kDisconnectCaption);
+    m_connectItem->setText(m_shop.connection.loggedIn() ? kDisconnectCaption : kConnectCaption);
 }
 
 } // namespace velmo

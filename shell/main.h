@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -20,10 +21,16 @@ class CurrencyPrompt;
 // the settings and the pending picture lists into the shop. The windows the menu opens are created
 // after this one (they are its children), so the start-up code plugs their actions in afterwards;
 // this layer knows nothing of the windows above it.
-class TForm1 : public QMainWindow, public StatusLine {
+//
+// It watches the server connection: its status texts, progress and messages reach the status bar
+// and the message boxes, and while an operation runs the items that would start another are
+// disabled. A window asked for meanwhile opens when the operation has ended: a window opened on
+// top of a running operation would hold it up until it closed.
+class TForm1 : public QMainWindow, public StatusLine, public sync::ConnectionObserver {
     Q_OBJECT
 public:
     TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // Menu actions, set at start-up. An action left empty does nothing.
     struct Actions {
@@ -52,6 +59,14 @@ public:
     void hideProgress() override;
     QProgressBar* progressBar() const { return m_progress; }
 
+    // ConnectionObserver
+    void status(const std::string& text) override;
+    void progress(std::int64_t done, std::int64_t total) override;
+    void progressEnded() override;
+    void message(const std::string& text) override;
+    void information(const std::string& text) override;
+    void stateChanged() override;
+
     // Handlers, callable from tests.
     void FormActivate();
     // Runs the first activation's step now if the window system has not activated the window yet
@@ -68,6 +83,9 @@ public:
     void SavePendingLists();
 
     QAction* connectItem() const { return m_connectItem; }
+    // The items that start work on the server (connect, article download and upload, order
+    // download, FTP browser).
+    const std::vector<QAction*>& serverItems() const { return m_serverItems; }
     QMenuBar* mainMenu() const;
 
 protected:
@@ -76,12 +94,16 @@ protected:
 
 private:
     QAction* addItem(QMenu* menu, const QString& caption, std::function<void()> Actions::*action);
+    void runOrDefer(const std::function<void()>& action);
 
     Shop& m_shop;
     CurrencyPrompt& m_currency;
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
     QAction* m_connectItem = nullptr;
+    std::vector<QAction*> m_serverItems;
+    // A window asked for while an operation ran.
+    std::function<void()> m_deferred;
     bool m_activated = false;
 };
 

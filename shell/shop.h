@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ftp/FtpClient.h"
 #include "platform/linefile.h"
 #include "shell/settings.h"
+#include "sync/core/shopconnection.h"
 
 #include <QString>
 
@@ -37,20 +37,14 @@ public:
     DialogSeam& dialogs;
 
     TShopSettings ShopSettings;
-    // Logged in to the shop's server; set and cleared by the connect dialog's handlers.
-    bool ftpConnected = false;
 
     // Pending pictures waiting for upload (bare names, Windows-1252 bytes).
     Lines MemoPic;
     Lines MemoThumb;
-    // Scratch lists of one transfer.
-    Lines Memo1, Memo2, Memo3;
 
-    // The program's one FTP client. The connect dialog sets it up and handles its events; the
-    // transfers and the FTP browser call its operations.
-    TFtpClient ftp;
-    // Every line of the last listings, appended by the client's OnListItem handler.
-    Lines ListingLines;
+    // The program's one connection to the shop's server: every window that needs the server uses
+    // its operations, one at a time, and watches it for status texts and what may be started.
+    sync::ShopConnection connection;
 
     // A file in the data directory (UTF-8 path).
     std::string dataFile(const std::string& fileName) const {

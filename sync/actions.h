@@ -1,28 +1,27 @@
 #pragma once
 
-#include "sync/core/transfer.h"
+#include "sync/core/shopconnection.h"
 
 namespace velmo {
 
 class Shop;
-class StatusLine;
 class TForm1;
 class TForm6;
 
 namespace sync {
 
-// The transfers' view of the shop: its client, directories, lists and the ways to tell the user.
-TransferContext transferContext(Shop& shop, StatusLine& status);
+// The shop's directories for the server transfers. Throws when the data directory is not set:
+// every transfer reads or writes data files, which would otherwise land in "/".
+ShopDirs shopDirs(const Shop& shop);
 
 // The menu actions: "Artikel" → "Download" / "Upload", "Bestellungen" → "Download".
-void articleDownloadAction(Shop& shop, StatusLine& status);
-void articleUploadAction(Shop& shop, StatusLine& status);
-void ordersDownloadAction(Shop& shop, StatusLine& status);
+void articleDownloadAction(Shop& shop);
+void articleUploadAction(Shop& shop);
+void ordersDownloadAction(Shop& shop);
 
-// Plugs the connect dialog and the transfers into the main window's menu. A second action started
-// from the menu while one is waiting for the server is ignored: both would talk over the one
-// control connection. Once the settings are loaded, an order merge left half-way is cut back.
-void plugSyncActions(TForm1& main, Shop& shop, StatusLine& status, TForm6& connectDialog);
+// Plugs the connect dialog and the transfers into the main window's menu. Once the settings are
+// loaded, an order merge left half-way is cut back.
+void plugSyncActions(TForm1& main, Shop& shop, TForm6& connectDialog);
 
 } // namespace sync
 } // namespace velmo

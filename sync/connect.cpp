@@ -1,5 +1,7 @@
 #include "sync/connect.h"
 
+#include "platform/cp1252.h"
+#include "platform/errors.h"
 #include "platform/german.h"
 #include "platform/qt/text.h"
 #include "platform/settings_store.h"
@@ -19,37 +21,6 @@ namespace velmo {
 
 namespace {
 
-// The texts of OnSuccess, OnFailure and OnUnSupportedFunction by command type. The types the client
-// never reports, and the directory query, show nothing.
-struct CommandTexts {
-    const char* success;
-    const char* failure;
-    const char* unsupported;
-};
-
-CommandTexts commandTexts(TCmdType type) {
-    switch (type) {
-    case CmdChangeDir:
-        return {"ChangeDir success", "ChangeDir failure", "ChangeDir unsupported"};
-    case CmdMakeDir:
-        return {"MakeDir success", "MakeDir failure", "MakeDir unsupported"};
-    case CmdDelete:
-        return {"Delete success", "Delete failure", "Delete unsupported"};
-    case CmdRemoveDir:
-        return {"RemoveDir success", "RemoveDir failure", "RemoveDir unsupported"};
-    case CmdList:
-        return {"List success", "List failure", "List unsupported"};
-    case CmdUpload:
-        return {"success", "failure", "Upload unsupported"};
-    case CmdNList:
-        return {"NList success", "NList failure", "NList unsupported"};
-    case CmdDoCommand:
-        return {"DoCommand success", "DoCommand failure", "DoCommand unsupported"};
-    default:
-        return {nullptr, nullptr, nullptr};
-    }
-}
-
 const char* const kHostTypes[] = {
     "AUTO",    "Standard (UNIX)", "VM",    "BULL",   "MAC",   "TOPS20", "VMS",     "OS2",
     "MVS-IBM", "MVS-INTERLINK",   "OTHER", "TANDEM", "AS400", "OS9",    "NETWARE", ""};
@@ -61,10 +32,21 @@ int wholeNumber(const QLineEdit* field) {
     return static_cast<int>(german::strToInt(fromQString(field->text())));
 }
 
+// The field's text in the shop's code page. A character the code page lacks would go to the server
+// as "?": a password or user that can never work, so it is refused before anything is sent.
+std::string codePageText(const QLineEdit* field, const char* name) {
+    const QString text = field->text();
+    if (!cp1252::representable(toUtf8(text)))
+        throw Exception(formatMessage("Das Feld \"%s\" enthält ein Zeichen, das nicht übertragen werden "
+                                      "kann; möglich sind nur Zeichen aus Windows-1252",
+                                      name));
+    return fromQString(text);
+}
+
 } // namespace
 
-TForm6::TForm6(Shop& shop, StatusLine& status, QWidget* parent)
-    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop), m_status(status) {
+TForm6::TForm6(Shop& shop, QWidget* parent)
+    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop) {
     setObjectName("Form6");
     setWindowTitle(QStringLiteral("Verbinden"));
 
@@ -117,87 +99,6 @@ TForm6::TForm6(Shop& shop, StatusLine& status, QWidget* parent)
 
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, guard([this] { Button2Click(); }));
-
-    TFtpClient& ftp = m_shop.ftp;
-    ftp.Port = 21;
-    ftp.Vendor = VendorUnknown;
-    ftp.ParseList = false;
-    ftp.Proxy.clear();
-    ftp.ProxyPort = 0;
-    ftp.Passive = false;
-    ftp.FirewallType = FTUser;
-    ftp.FWAuthenticate = false;
-    installHandlers();
-}
-
-TForm6::~TForm6() {
-    TFtpClient& ftp = m_shop.ftp;
-    ftp.OnConnect = ftp.OnDisconnect = ftp.OnConnectionFailed = ftp.OnTransactionStart =
-        ftp.OnTransactionStop = ftp.OnPacketRecvd = ftp.OnPacketSent = nullptr;
-    ftp.OnHostResolved = nullptr;
-    ftp.OnInvalidHost = nullptr;
-    ftp.OnError = nullptr;
-    ftp.OnSuccess = nullptr;
-    ftp.OnFailure = nullptr;
-    ftp.OnUnSupportedFunction = nullptr;
-    ftp.OnListItem = nullptr;
-}
-
-void TForm6::installHandlers() {
-    TFtpClient& ftp = m_shop.ftp;
-    Shop& shop = m_shop;
-    StatusLine& status = m_status;
-    DialogSeam& seam = dialogs();
-    auto text = [](const char* s) { return QString::fromUtf8(s); };
-
-    ftp.OnConnect = [&shop, &status](TSockSession&) {
-        status.setStatusText(QStringLiteral("Connected"));
-        shop.ftpConnected = true;
-    };
-    ftp.OnDisconnect = [&shop, &status](TSockSession&) {
-        status.setStatusText(QStringLiteral("Disconnected"));
-        shop.ftpConnected = false;
-    };
-    ftp.OnConnectionFailed = [&shop, &seam](TSockSession&) {
-        seam.showMessage(QStringLiteral("Connection Failed"));
-        shop.ftpConnected = false;
-    };
-    ftp.OnHostResolved = [&status](TSockSession&) { status.setStatusText(QStringLiteral("Host resolved")); };
-    ftp.OnInvalidHost = [&seam](TSockSession&, bool&) { seam.showMessage(QStringLiteral("Invalid Host")); };
-    ftp.OnStatus = nullptr;
-    ftp.OnError = [&seam](TSockSession&, std::uint16_t number, const std::string& message) {
-        seam.showMessage(QStringLiteral("Error %1: %2").arg(number).arg(fromUtf8(message)));
-    };
-    ftp.OnTransactionStart = [&status, &ftp](TSockSession&) {
-        status.setStatusText(QStringLiteral("Beginning Data Transfer"));
-        status.showProgress(0, ftp.BytesTotal());
-    };
-    ftp.OnTransactionStop = [&status](TSockSession&) {
-        status.setStatusText(QStringLiteral("Data Transfer Complete"));
-        status.hideProgress();
-    };
-    ftp.OnPacketRecvd = [&status, &ftp](TSockSession&) {
-        status.setStatusText(QStringLiteral("%1 of %2").arg(ftp.BytesRecvd()).arg(ftp.BytesTotal()));
-        status.showProgress(ftp.BytesRecvd(), ftp.BytesTotal());
-    };
-    ftp.OnPacketSent = [&status, &ftp](TSockSession&) {
-        status.setStatusText(QStringLiteral("%1 of %2").arg(ftp.BytesSent()).arg(ftp.BytesTotal()));
-        status.showProgress(ftp.BytesSent(), ftp.BytesTotal());
-    };
-    ftp.OnSuccess = [&status, text](TSockSession&, TCmdType type) {
-        if (const char* s = commandTexts(type).success)
-            status.setStatusText(text(s));
-    };
-    ftp.OnFailure = [&status, text](TSockSession&, bool&, TCmdType type) {
-        // Handled stays false: the client goes on to raise its error.
-        if (const char* s = commandTexts(type).failure)
-            status.setStatusText(text(s));
-    };
-    ftp.OnUnSupportedFunction = [&seam, text](TSockSession&, TCmdType type) {
-        if (const char* s = commandTexts(type).unsupported)
-            seam.showMessage(text(s));
-    };
-    ftp.OnListItem = [&shop](TSockSession&, const std::string& line) { shop.ListingLines.push_back(line); };
 }
 
 void TForm6::FormShow() {
@@ -213,31 +114,24 @@ void TForm6::FormShow() {
 }
 
 void TForm6::Button1Click() {
-    // Both numbers are read before anything changes: a bad one ends the attempt with the standard
-    // error box, the dialog stays open and nothing is sent.
-    const bool useProxy = CheckBox1->isChecked();
-    const int proxyPort = useProxy ? wholeNumber(Edit7) : 0;
-    const int port = wholeNumber(PortTxt);
+    // The account is read and checked before anything is sent: a bad field ends the attempt with the
+    // standard error box, the dialog stays open.
+    sync::Account account;
+    account.useProxy = CheckBox1->isChecked();
+    account.proxyPort = account.useProxy ? wholeNumber(Edit7) : 0;
+    account.port = wholeNumber(PortTxt);
+    account.host = codePageText(HostTxt, "Host");
+    account.user = codePageText(UserTxt, "User ID");
+    account.password = codePageText(PassTxt, "Passwort");
+    if (account.useProxy)
+        account.proxy = codePageText(Edit6, "Proxy Server");
+    if (std::optional<std::string> problem = sync::accountProblem(account))
+        throw Exception(*problem);
 
-    TFtpClient& ftp = m_shop.ftp;
-    if (useProxy) {
-        ftp.Proxy = fromQString(Edit6->text());
-        ftp.ProxyPort = proxyPort;
-    }
-    ftp.Host = fromQString(HostTxt->text());
-    ftp.Port = port;
-    ftp.TimeOut = 5000;
-    ftp.UserID = fromQString(UserTxt->text());
-    ftp.Password = fromQString(PassTxt->text());
-    ftp.Vendor = VendorUnknown;
-
-    m_shop.ftpConnected = true;
     try {
-        ftp.Connect();
-        m_shop.ShopSettings.ftpHome = toQString(ftp.CurrentDir());
+        m_shop.ShopSettings.ftpHome = toQString(m_shop.connection.connect(account));
     } catch (const std::exception&) {
-        m_shop.ftpConnected = false;
-        dialogs().showMessage(QStringLiteral("Verbindung nicht möglich!"));
+        dialogs().notice(QStringLiteral("Verbindung nicht möglich!"));
     }
     accept();
 }

@@ -11,17 +11,14 @@ class QStatusBar;
 namespace velmo {
 
 class Shop;
-class StatusLine;
 
-// The connect dialog. It sets up the program's one FTP client (shop.ftp) and handles its events for
-// the whole run: the connection flag, the status texts, the progress of a data transfer, the
-// message boxes and the listing lines. Shown modally from the main menu and the FTP browser.
+// The connect dialog: a form that asks for the shop's FTP account, checks it and has the shop's
+// connection log in with it. What the login reports (status texts, message boxes) goes to whoever
+// watches the connection. Shown modally from the main menu and the FTP browser.
 class TForm6 : public ShopWindow {
     Q_OBJECT
 public:
-    TForm6(Shop& shop, StatusLine& status, QWidget* parent = nullptr);
-    // Takes its handlers off the client, which outlives the dialog.
-    ~TForm6() override;
+    TForm6(Shop& shop, QWidget* parent = nullptr);
 
     QLineEdit* HostTxt = nullptr;
     QLineEdit* PortTxt = nullptr;
@@ -49,10 +46,7 @@ protected:
     void opening() override { FormShow(); }
 
 private:
-    void installHandlers();
-
     Shop& m_shop;
-    StatusLine& m_status;
 };
 
 } // namespace velmo

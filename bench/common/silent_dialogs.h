@@ -20,6 +20,7 @@ public:
     bool confirm(const QString&) override { return m_answer; }
     bool confirmOkCancel(const QString&) override { return m_answer; }
     void information(const QString& t) override { report("information", t); }
+    void notice(const QString& t) override { report("notice", t); }
     QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
     bool choosePrinter(QWidget*, QPrinter&) override { return false; }
     int showModal(QDialog&) override { return 0; }

@@ -89,17 +89,20 @@ int main(int argc, char** argv) {
     Shop shop(silent);
     const test::TempDir local;
     shop.ShopSettings.localProg = QString::fromStdString(local.path());
-    TFtpClient& ftp = shop.ftp;
-    ftp.Host = "127.0.0.1";
-    ftp.Port = server->port();
-    ftp.UserID = server->user();
-    ftp.Password = server->password();
-    ftp.TimeOut = 5000;
-    ftp.OnListItem = [&shop](TSockSession&, const std::string& line) { shop.ListingLines.push_back(line); };
-    Clock::time_point listed;
-    ftp.OnTransactionStop = [&listed](TSockSession&) { listed = Clock::now(); };
-    ftp.Connect();
-    ftp.ChangeDir("/" + remoteDir);
+    sync::Account login;
+    login.host = "127.0.0.1";
+    login.port = server->port();
+    login.user = server->user();
+    login.password = server->password();
+    // The listing's end: the data connection's transfer stops.
+    struct ListingEnd : sync::ConnectionObserver {
+        Clock::time_point at;
+        void progressEnded() override { at = Clock::now(); }
+    } listing;
+    shop.connection.addObserver(listing);
+    shop.connection.connect(login);
+    shop.connection.changeDir("/" + remoteDir);
+    Clock::time_point& listed = listing.at;
 
     TForm11 form(shop, [] {});
     PaintCounter counter;
@@ -139,7 +142,8 @@ int main(int argc, char** argv) {
     std::printf("curl listing: %.0f ms (median)\n", median(curls));
     std::printf("ratio vs curl: %.3f (the whole refresh against curl's listing alone)\n",
                 median(refreshes) / median(curls));
-    ftp.Disconnect();
+    shop.connection.disconnect();
+    shop.connection.removeObserver(listing);
     std::printf("refresh: %.0f ms\n", median(refreshes));
     return silent.problems == 0 && form.RowCount() == entries + 2 ? 0 : 1;
 }

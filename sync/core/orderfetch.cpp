@@ -244,7 +244,8 @@ std::vector<OrderFetch::Source>
 OrderFetch::plan(datafiles::OrderStore& store, const std::vector<std::string>& names, const std::string& id) {
     Listing listing(names);
     // The storefront's own files: claimed when the server can rename, else fetched directly. The
-    // positions are taken whenever there are orders they may belong to.
+    // positions are taken whenever there are orders they may belong to, and when they are merged
+    // already (a direct fetch whose deletion of them did not happen).
     std::vector<Source> direct;
     bool renamed = false;
     if (listing.orders) {
@@ -254,7 +255,8 @@ OrderFetch::plan(datafiles::OrderStore& store, const std::vector<std::string>& n
         else
             direct.push_back(sourceFor(kOrderFile, false));
     }
-    if (listing.positions && (listing.orders || listing.claimedOrders())) {
+    const bool positionsMerged = store.merged(kPositionFile).has_value();
+    if (listing.positions && (listing.orders || listing.claimedOrders() || positionsMerged)) {
         if (direct.empty() && claim(store, kPositionFile, id))
             listing.claims[id].second = true;
         else if (renamed)

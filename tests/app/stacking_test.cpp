@@ -59,7 +59,7 @@ struct Program {
     TForm4* form4 = new TForm4(shop, *form5, &main);
     TAboutBox* about = new TAboutBox(*seam, &main);
     TForm10* form10 = new TForm10(shop, &main);
-    TForm6* form6 = new TForm6(shop, main, &main);
+    TForm6* form6 = new TForm6(shop, &main);
     // The browser asks for the connect dialog when it opens unconnected, from inside its opening
     // step, before it is on the screen itself; only the connect button's request is a pair here.
     bool connectOnRequest = false;

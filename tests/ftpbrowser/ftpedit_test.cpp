@@ -70,40 +70,43 @@ protected:
         remoteDir = (srv->writableDir().empty() ? "" : srv->writableDir() + "/") + "t_" + test;
         fs::remove_all(serverPath(""));
         fs::create_directories(serverPath(""));
-        ftp().Port = srv->port();
-        ftp().UserID = srv->user();
-        ftp().Password = srv->password();
+        account.port = srv->port();
+        account.user = srv->user();
+        account.password = srv->password();
     }
 
-    void SetUp() override {
-        TFtpClient& c = ftp();
-        c.Host = "127.0.0.1";
-        c.TimeOut = 5000;
-        c.ReportLevel = 1;
-        c.OnListItem = [this](TSockSession&, const std::string& line) { shop.ListingLines.push_back(line); };
-        c.OnStatus = [this](TSockSession&, const std::string& text) {
+    // Watches the connection as the program's windows do: the commands sent and the status texts.
+    struct Watcher : sync::ConnectionObserver {
+        BrowserTest& t;
+        explicit Watcher(BrowserTest& test) : t(test) {}
+        void report(const std::string& text) override {
             if (isCommandReport(text))
-                commands.push_back(text);
-        };
-        c.OnFailure = [this](TSockSession&, bool&, TCmdType type) { failures.push_back(cmdTypeName(type)); };
+                t.commands.push_back(text);
+        }
+        void status(const std::string& text) override { t.statuses.push_back(text); }
+    };
+
+    void SetUp() override {
+        account.host = "127.0.0.1";
+        shop.connection.addObserver(watcher);
         configureClient();
         shop.ShopSettings.localProg = QString::fromStdString(local.path());
         form = std::make_unique<TForm11>(shop, [this] {
             ++connectDialogs;
             if (!loginOnConnect)
                 return;
-            ftp().Connect();
+            shop.connection.connect(account);
             if (!remoteDir.empty())
-                ftp().ChangeDir("/" + remoteDir);
+                shop.connection.changeDir("/" + remoteDir);
         });
     }
     void TearDown() override {
         form.reset();
-        if (ftp().Connected())
-            ftp().Disconnect();
+        if (shop.connection.connected())
+            shop.connection.disconnect();
+        shop.connection.removeObserver(watcher);
     }
 
-    TFtpClient& ftp() { return shop.ftp; }
     // The file on the server's disk, in this test's directory.
     std::string serverPath(const std::string& name) const {
         return srv->localPath(
@@ -155,10 +158,12 @@ protected:
     std::string remoteDir;
     TempDir local;
     std::unique_ptr<TForm11> form;
+    sync::Account account;
     bool loginOnConnect = true;
     int connectDialogs = 0;
     Strings commands;
-    Strings failures;
+    Strings statuses;
+    Watcher watcher{*this};
 };
 
 TEST_F(BrowserTest, OpeningLogsInFirstThenShowsBothSides) {
@@ -167,7 +172,6 @@ TEST_F(BrowserTest, OpeningLogsInFirstThenShowsBothSides) {
     fs::create_directory(localPath("Sub"));
     writeBytes(serverPath("name with blanks.db"), "12345");
     fs::create_directory(serverPath("Bilder"));
-    shop.ListingLines = {"left over from an earlier name listing"};
 
     open();
     EXPECT_EQ(connectDialogs, 1);
@@ -181,7 +185,6 @@ TEST_F(BrowserTest, OpeningLogsInFirstThenShowsBothSides) {
     EXPECT_EQ(form->Cells(5, 2), "5 ");
     EXPECT_EQ(form->Cells(0, 3), "[D]");
     EXPECT_EQ(form->Row(), 1);
-    EXPECT_TRUE(shop.ListingLines.empty());
     QAbstractItemModelTester tester(&form->gridModel(),
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
 
@@ -224,7 +227,7 @@ TEST_F(BrowserTest, UploadOfTheCurrentFileAloneOrOfNone) {
     form->FileListBox1->clear();
     form->Button1Click();
     EXPECT_EQ(commands, (Strings{"TYPE I", "PWD", "LIST", "TYPE A"}));
-    EXPECT_EQ(failures, Strings{"CmdUpload"});
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "failure"), 1);
     EXPECT_TRUE(scripted.texts("error").isEmpty());
 }
 
@@ -362,7 +365,7 @@ TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
     writeBytes(serverPath("keep.db"), "k");
     open();
     form->Button8Click();
-    EXPECT_FALSE(ftp().Connected());
+    EXPECT_FALSE(shop.connection.connected());
     form->RefreshRemote();
     EXPECT_EQ(names(), (Strings{"..", "keep.db"}));
     EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
@@ -461,9 +464,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealListing, ::testing::Values("pyftpdlib", "v
 class ScriptedBrowserTest : public BrowserTest {
 protected:
     void configureClient() override {
-        ftp().Port = scriptedServer.port();
-        ftp().UserID = "u";
-        ftp().Password = "p";
+        account.port = scriptedServer.port();
+        account.user = "u";
+        account.password = "p";
     }
     ScriptedFtpServer scriptedServer;
 };
@@ -521,6 +524,67 @@ TEST_F(ScriptedBrowserTest, DownloadNamesThatWouldLeaveTheLocalDirectoryAreRefus
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_FALSE(fs::exists(localPath("sub/inner.db")));
     EXPECT_EQ(localFiles(), QStringList{"sub"});
+}
+
+// The browser's own transfer: its server buttons are disabled while it runs (so is everything of
+// the main window's), its progress shows a cancel button, and all comes back when it ends.
+TEST_F(ScriptedBrowserTest, ServerButtonsWaitForTheRunningTransfer) {
+    scriptedServer.setListing("-rw-r--r-- 1 a b 300000 Dec  9 12:30 big.db\r\n");
+    scriptedServer.setFile("big.db", std::string(300000, 'x'));
+    open();
+    struct During : sync::ConnectionObserver {
+        std::function<void()> f;
+        void progress(std::int64_t, std::int64_t) override {
+            if (f)
+                std::exchange(f, {})();
+        }
+    } during;
+    std::vector<bool> enabled;
+    bool cancelShown = false;
+    during.f = [&] {
+        for (QPushButton* b : form->serverButtons())
+            enabled.push_back(b->isEnabled());
+        cancelShown = !form->CancelButton->isHidden();
+    };
+    shop.connection.addObserver(during);
+    form->setRow(rowOf("big.db"));
+    form->Button4Click();
+    shop.connection.removeObserver(during);
+    EXPECT_EQ(enabled, std::vector<bool>(form->serverButtons().size(), false));
+    EXPECT_TRUE(cancelShown);
+    for (QPushButton* b : form->serverButtons())
+        EXPECT_TRUE(b->isEnabled());
+    EXPECT_TRUE(form->CancelButton->isHidden());
+    EXPECT_EQ(readBytes(localPath("big.db")).size(), 300000u);
+}
+
+// A directory whose listing would not end is cut off at the bound with a message; the cancel
+// button stops a listing at once.
+TEST_F(ScriptedBrowserTest, AListingPastItsBoundOrCancelledEndsWithAMessage) {
+    std::string huge;
+    for (int i = 0; i < 200001; ++i)
+        huge += "-rw-r--r-- 1 a b 5 Dec  9 12:30 f" + std::to_string(i) + "\r\n";
+    scriptedServer.setListing(huge);
+    form->show();
+    EXPECT_EQ(
+        scripted.texts("error"),
+        QStringList{"Das Verzeichnis ist zu groß, um es anzuzeigen: mehr als 200000 Einträge oder 64 MB."});
+    EXPECT_EQ(form->RowCount(), 1);
+
+    scripted.clear();
+    struct Cancel : sync::ConnectionObserver {
+        TForm11& form;
+        explicit Cancel(TForm11& f) : form(f) {}
+        void progress(std::int64_t, std::int64_t) override {
+            if (!form.CancelButton->isHidden())
+                form.CancelButton->click();
+        }
+    } cancel{*form};
+    shop.connection.addObserver(cancel);
+    EXPECT_FALSE(guarded(scripted, [&] { form->RefreshRemote(); }));
+    shop.connection.removeObserver(cancel);
+    EXPECT_EQ(scripted.texts("error"), QStringList{"Das Auflisten des Verzeichnisses wurde abgebrochen."});
+    EXPECT_FALSE(shop.connection.busy());
 }
 
 } // namespace

@@ -438,7 +438,8 @@ TEST_F(OrderWindow, OrdersAFetchAppendsWhileTheWindowIsOpenAreKept) {
     window.show();
     window.Button1Click();
     EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(scripted.texts("error"), QStringList{QString::fromUtf8(datafiles::OrderStore::kBusyWriting) + "."});
+    EXPECT_EQ(scripted.texts("error"),
+              QStringList{QString::fromUtf8(datafiles::OrderStore::kBusyWriting) + "."});
     EXPECT_EQ(ordersFile(), duringFetch);
 
     fetch.reset();

@@ -5,6 +5,7 @@
 #include "shell/dialogs.h"
 #include "shell/main.h"
 #include "shell/shop.h"
+#include "tests/ftp/support/scripted_server.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -214,15 +215,25 @@ TEST_F(MainWindowTest, FailedSaveAbandonsTheClose) {
                                                  "/gone/thumblst.db kann nicht erstellt werden.")});
 }
 
-TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
+// The connect item's caption follows the login, whichever way it changed: a login, a logout, a
+// failed attempt, a server that dropped the line.
+TEST_F(MainWindowTest, ConnectItemFollowsTheLoginNotTheCaption) {
+    velmo::test::ScriptedFtpServer server;
     int connects = 0, disconnects = 0;
+    bool fail = false;
     form.actions.connect = [&] {
         ++connects;
-        shop.ftpConnected = true;
+        sync::Account account;
+        account.host = "127.0.0.1";
+        account.port = fail ? 1 : server.port();
+        try {
+            shop.connection.connect(account);
+        } catch (const std::exception&) {
+        }
     };
     form.actions.disconnect = [&] {
         ++disconnects;
-        shop.ftpConnected = false;
+        shop.connection.disconnect();
     };
     QAction* item = form.connectItem();
     EXPECT_EQ(item->text(), "&Verbinden");
@@ -241,33 +252,31 @@ TEST_F(MainWindowTest, ConnectItemFollowsTheFlagNotTheCaption) {
     EXPECT_EQ(disconnects, 1);
     EXPECT_EQ(item->text(), "&Verbinden");
 
-    // The server dropped the line while the caption still says "&Trennen": the item connects.
+    // A stale caption: the item looks at the login, and a failed attempt leaves "&Verbinden".
     item->setText("&Trennen");
-    shop.ftpConnected = false;
-    form.actions.connect = [&] { ++connects; }; // attempt fails
+    fail = true;
     seam.answerConfirm(true);
     form.Verbinden1Click();
     EXPECT_EQ(connects, 2);
-    EXPECT_EQ(item->text(), "&Trennen"); // unchanged when the attempt fails
+    EXPECT_EQ(item->text(), "&Verbinden");
 
-    // Opening the menu shows the state as it is, whichever way it changed behind the caption.
+    // Opening the menu shows the state as it is.
     QMenu* menu = nullptr;
     for (QMenu* m : form.menuBar()->findChildren<QMenu*>()) {
         if (m->actions().contains(item))
             menu = m;
     }
     ASSERT_NE(menu, nullptr);
-    for (const bool connected : {false, true, false}) {
-        shop.ftpConnected = connected;
-        emit menu->aboutToShow();
-        EXPECT_EQ(item->text(), connected ? "&Trennen" : "&Verbinden");
-    }
-
-    // The same failure from "&Verbinden" leaves "&Verbinden".
-    item->setText("&Verbinden");
+    fail = false;
     seam.answerConfirm(true);
     form.Verbinden1Click();
-    EXPECT_EQ(connects, 3);
+    item->setText("&Verbinden");
+    emit menu->aboutToShow();
+    EXPECT_EQ(item->text(), "&Trennen");
+    server.greeting("");
+    shop.connection.disconnect();
+    item->setText("&Trennen");
+    emit menu->aboutToShow();
     EXPECT_EQ(item->text(), "&Verbinden");
 }
 

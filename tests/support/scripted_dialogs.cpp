@@ -18,6 +18,10 @@ void ScriptedDialogs::showMessage(const QString& text) {
     m_calls.push_back({"message", text});
 }
 
+void ScriptedDialogs::notice(const QString& text) {
+    m_calls.push_back({"notice", text});
+}
+
 void ScriptedDialogs::showError(const QString& text) {
     m_calls.push_back({"error", text});
 }

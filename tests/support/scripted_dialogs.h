@@ -24,7 +24,8 @@ namespace velmo::test {
 class ScriptedDialogs : public DialogSeam {
 public:
     struct Call {
-        // "message", "error", "confirm", "okcancel", "information", "picture", "printer", "modal"
+        // "message", "error", "confirm", "okcancel", "information", "notice", "picture", "printer",
+        // "modal"
         QString kind;
         QString text; // the text shown, or the window's object name for "modal"
     };
@@ -49,6 +50,7 @@ public:
     bool confirm(const QString& text) override;
     bool confirmOkCancel(const QString& text) override;
     void information(const QString& text) override;
+    void notice(const QString& text) override;
     QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override;
     bool choosePrinter(QWidget* parent, QPrinter& printer) override;
     int showModal(QDialog& window) override;

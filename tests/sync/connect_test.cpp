@@ -19,7 +19,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -36,18 +38,20 @@ using velmo::test::ScriptedFtpServer;
 
 namespace {
 
-class RecordingStatus : public StatusLine {
+// Watches the shop's connection as the main window would, recording what it is told.
+class RecordingWatcher : public sync::ConnectionObserver {
 public:
-    void setStatusText(const QString& text) override { texts << text; }
-    QString statusText() const override { return texts.isEmpty() ? QString() : texts.back(); }
-    void showProgress(std::int64_t done, std::int64_t total) override {
-        progress.push_back({done, total});
+    void status(const std::string& text) override { texts << QString::fromStdString(text); }
+    QString statusText() const { return texts.isEmpty() ? QString() : texts.back(); }
+    void progress(std::int64_t done, std::int64_t total) override {
+        progressSeen.push_back({done, total});
         visible = true;
     }
-    void hideProgress() override { visible = false; }
+    void progressEnded() override { visible = false; }
+    void message(const std::string& text) override { messages << QString::fromStdString(text); }
 
-    QStringList texts;
-    std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+    QStringList texts, messages;
+    std::vector<std::pair<std::int64_t, std::int64_t>> progressSeen;
     bool visible = false;
 };
 
@@ -72,8 +76,10 @@ std::string stored(const char* name) {
 class ConnectDialog : public ::testing::Test {
 protected:
     void SetUp() override {
+        shop.connection.addObserver(status);
         form.show(); // the opening step loads the account
     }
+    void TearDown() override { shop.connection.removeObserver(status); }
     void fill(const QString& host, int port) {
         form.HostTxt->setText(host);
         form.PortTxt->setText(QString::number(port));
@@ -84,9 +90,9 @@ protected:
     velmo::test::TempDir dir; // also the settings store
     ScriptedDialogs seam;
     Shop shop{seam};
-    RecordingStatus status;
+    RecordingWatcher status;
     ScriptedFtpServer server;
-    TForm6 form{shop, status};
+    TForm6 form{shop};
 };
 
 TEST_F(ConnectDialog, AFreshStoreEmptiesTheFieldsAndCancelStoresThem) {
@@ -104,7 +110,7 @@ TEST_F(ConnectDialog, AFreshStoreEmptiesTheFieldsAndCancelStoresThem) {
     EXPECT_EQ(stored("Port"), "2121");
     EXPECT_EQ(stored("User"), "anna");
     EXPECT_EQ(stored("Pass"), "geheim");
-    EXPECT_FALSE(shop.ftp.Connected());
+    EXPECT_FALSE(shop.connection.connected());
 
     // Without "Passwort speichern" an empty password is stored and the next showing has none.
     form.show();
@@ -122,13 +128,13 @@ TEST_F(ConnectDialog, ASuccessfulLoginSetsTheFlagTheHomeAndTheStatus) {
     server.reply("PWD", "257 \"/home/shop\" is the current directory\r\n");
     fill("127.0.0.1", server.port());
     form.Button1->click();
-    EXPECT_TRUE(shop.ftpConnected);
-    EXPECT_TRUE(shop.ftp.Connected());
+    EXPECT_TRUE(shop.connection.loggedIn());
+    EXPECT_TRUE(shop.connection.connected());
     EXPECT_EQ(shop.ShopSettings.ftpHome, "/home/shop");
-    EXPECT_EQ(status.statusText(), "Connected");
+    EXPECT_TRUE(status.texts.contains("Connected"));
     EXPECT_TRUE(seam.calls().empty());
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(shop.ftp.TimeOut, 5000);
+    EXPECT_EQ(shop.connection.client().TimeOut, 5000);
     EXPECT_EQ(stored("Port"), std::to_string(server.port()));
 }
 
@@ -147,8 +153,9 @@ TEST_P(ConnectFailures, ShowTheEventsBoxThenVerbindungNichtMoeglich) {
     GetParam().setup(server, host, port);
     fill(host, port);
     form.Button1->click();
-    EXPECT_EQ(seam.texts("message"), GetParam().messages);
-    EXPECT_FALSE(shop.ftpConnected);
+    EXPECT_EQ(status.messages, GetParam().messages);
+    EXPECT_EQ(seam.texts("notice"), QStringList{"Verbindung nicht möglich!"});
+    EXPECT_FALSE(shop.connection.loggedIn());
     EXPECT_FALSE(form.isVisible());
     if (!GetParam().lastStatus.isEmpty()) {
         EXPECT_EQ(status.statusText(), GetParam().lastStatus);
@@ -161,19 +168,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"invalid_host",
                     [](auto&, QString& host, int&) { host = "no-such-host.invalid"; },
-                    {"Invalid Host", "Verbindung nicht möglich!"},
+                    {"Invalid Host"},
                     {}},
         FailureCase{"connection_refused",
                     [](auto&, QString&, int& port) { port = closedPort(); },
-                    {"Connection Failed", "Verbindung nicht möglich!"},
+                    {"Connection Failed"},
                     {}},
         FailureCase{"login_rejected",
                     [](ScriptedFtpServer& s, QString&, int&) { s.reply("PASS", "530 Login incorrect\r\n"); },
-                    {"Connection Failed", "Verbindung nicht möglich!"},
+                    {"Connection Failed"},
                     "Disconnected"},
         FailureCase{"greeting_rejected",
                     [](ScriptedFtpServer& s, QString&, int&) { s.greeting("421 Too many users\r\n"); },
-                    {"Connection Failed", "Verbindung nicht möglich!"},
+                    {"Connection Failed"},
                     "Disconnected"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -183,7 +190,7 @@ TEST_F(ConnectDialog, ANumberFieldThatIsNoNumberStopsBeforeAnythingIsSent) {
     form.Button1->click();
     EXPECT_EQ(seam.texts("error"), QStringList{"'21x' ist kein gültiger Integerwert."});
     EXPECT_TRUE(form.isVisible());
-    EXPECT_FALSE(shop.ftpConnected);
+    EXPECT_FALSE(shop.connection.loggedIn());
     EXPECT_TRUE(server.transcript().empty());
 
     seam.clear();
@@ -193,7 +200,52 @@ TEST_F(ConnectDialog, ANumberFieldThatIsNoNumberStopsBeforeAnythingIsSent) {
     form.Edit7->setText("");
     form.Button1->click();
     EXPECT_EQ(seam.texts("error"), QStringList{"'' ist kein gültiger Integerwert."});
-    EXPECT_TRUE(form.Edit6->text() == "127.0.0.1" && shop.ftp.Proxy.empty());
+    EXPECT_TRUE(form.Edit6->text() == "127.0.0.1" && shop.connection.client().Proxy.empty());
+}
+
+// A port out of range, or a character the shop's code page lacks (it would go out as "?"), stops
+// the attempt before anything is sent; the dialog stays open.
+TEST_F(ConnectDialog, FieldsThatCannotWorkAreRefusedBeforeAnythingIsSent) {
+    struct Case {
+        const char* field;
+        QString text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"port", "70000", "Der Port 70000 ist ungültig; erlaubt sind 1 bis 65535."},
+        {"port", "0", "Der Port 0 ist ungültig; erlaubt sind 1 bis 65535."},
+        {"proxy port", "65536", "Der Proxy-Port 65536 ist ungültig; erlaubt sind 1 bis 65535."},
+        {"password", QString::fromUtf8("ha\u0142lo"),
+         "Das Feld \"Passwort\" enthält ein Zeichen, das nicht übertragen werden kann; möglich sind nur "
+         "Zeichen aus Windows-1252."},
+        {"user", QString::fromUtf8("\u20ac\u2603"),
+         "Das Feld \"User ID\" enthält ein Zeichen, das nicht übertragen werden kann; möglich sind nur "
+         "Zeichen aus Windows-1252."},
+    };
+    for (const Case& c : cases) {
+        fill("127.0.0.1", server.port());
+        form.CheckBox1->setChecked(std::string(c.field) == "proxy port");
+        form.Edit6->setText("127.0.0.1");
+        form.Edit7->setText("21");
+        QLineEdit* field = std::string(c.field) == "port"         ? form.PortTxt
+                           : std::string(c.field) == "proxy port" ? form.Edit7
+                           : std::string(c.field) == "password"   ? form.PassTxt
+                                                                  : form.UserTxt;
+        field->setText(c.text);
+        seam.clear();
+        form.Button1->click();
+        EXPECT_EQ(seam.texts("error"), QStringList{QString::fromUtf8(c.error)}) << c.field;
+        EXPECT_TRUE(form.isVisible());
+    }
+    EXPECT_TRUE(server.transcript().empty());
+    // "€" is in the code page and goes through.
+    fill("127.0.0.1", server.port());
+    form.CheckBox1->setChecked(false);
+    form.PassTxt->setText(QString::fromUtf8("\u20acuro"));
+    form.Button1->click();
+    EXPECT_TRUE(shop.connection.loggedIn());
+    EXPECT_TRUE(server.transcript().back() == "PWD");
+    EXPECT_EQ(server.transcript()[1], "PASS \x80uro");
 }
 
 TEST_F(ConnectDialog, TheProxyOfOneAttemptStaysForTheRun) {
@@ -202,17 +254,17 @@ TEST_F(ConnectDialog, TheProxyOfOneAttemptStaysForTheRun) {
     form.Edit6->setText("127.0.0.1");
     form.Edit7->setText(QString::number(server.port()));
     form.Button1->click();
-    ASSERT_TRUE(shop.ftpConnected);
-    shop.ftp.Disconnect();
-    EXPECT_FALSE(shop.ftpConnected);
+    ASSERT_TRUE(shop.connection.loggedIn());
+    shop.connection.disconnect();
+    EXPECT_FALSE(shop.connection.loggedIn());
     EXPECT_EQ(status.statusText(), "Disconnected");
 
     form.show();
     EXPECT_TRUE(form.CheckBox1->isChecked()); // kept between showings
     form.CheckBox1->setChecked(false);
     form.Button1->click();
-    EXPECT_TRUE(shop.ftpConnected);
-    EXPECT_EQ(shop.ftp.Proxy, "127.0.0.1");
+    EXPECT_TRUE(shop.connection.loggedIn());
+    EXPECT_EQ(shop.connection.client().Proxy, "127.0.0.1");
     int proxyLogins = 0;
     for (const auto& line : server.transcript())
         proxyLogins += line == "USER anna@shop.example";
@@ -226,13 +278,13 @@ TEST_F(ConnectDialog, AFailedDirectoryQueryIsRetriedWithoutANewLogin) {
     });
     fill("127.0.0.1", server.port());
     form.Button1->click();
-    EXPECT_EQ(seam.texts("message"), QStringList{"Verbindung nicht möglich!"});
-    EXPECT_FALSE(shop.ftpConnected);
-    EXPECT_TRUE(shop.ftp.Connected());
+    EXPECT_EQ(seam.texts("notice"), QStringList{"Verbindung nicht möglich!"});
+    EXPECT_FALSE(shop.connection.loggedIn());
+    EXPECT_TRUE(shop.connection.connected());
 
     form.show();
     form.Button1->click();
-    EXPECT_TRUE(shop.ftpConnected);
+    EXPECT_TRUE(shop.connection.loggedIn());
     EXPECT_EQ(shop.ShopSettings.ftpHome, "/");
     int logins = 0;
     for (const auto& line : server.transcript())
@@ -245,22 +297,23 @@ TEST_F(ConnectDialog, ATransferShowsItsProgressAndTheCommandTexts) {
     server.setFile("big.db", file);
     fill("127.0.0.1", server.port());
     form.Button1->click();
-    ASSERT_TRUE(shop.ftpConnected);
+    ASSERT_TRUE(shop.connection.loggedIn());
     velmo::test::TempDir local;
-    shop.ftp.Download("big.db", local.file("big.db"));
-    EXPECT_EQ(status.statusText(), "success");
+    status.texts.clear();
+    shop.connection.download("big.db", local.file("big.db"), "TYPE I");
+    EXPECT_EQ(status.texts.mid(status.texts.lastIndexOf("Data Transfer Complete")),
+              (QStringList{"Data Transfer Complete", "success", "DoCommand success"}));
     EXPECT_TRUE(status.texts.contains("Beginning Data Transfer"));
-    EXPECT_TRUE(status.texts.contains("Data Transfer Complete"));
     EXPECT_TRUE(status.texts.contains("200000 of 200000"));
-    ASSERT_FALSE(status.progress.empty());
-    EXPECT_EQ(status.progress.back(), (std::pair<std::int64_t, std::int64_t>{200000, 200000}));
+    ASSERT_FALSE(status.progressSeen.empty());
+    EXPECT_EQ(status.progressSeen.back(), (std::pair<std::int64_t, std::int64_t>{200000, 200000}));
     EXPECT_FALSE(status.visible);
 
-    shop.ftp.Nlist();
-    EXPECT_EQ(status.statusText(), "NList success");
-    EXPECT_THROW(shop.ftp.DoCommand("XYZ"), std::exception);
+    shop.connection.list();
+    EXPECT_EQ(status.statusText(), "List success");
+    EXPECT_THROW(shop.connection.command("XYZ"), std::exception);
     EXPECT_EQ(status.statusText(), "DoCommand failure");
-    EXPECT_EQ(seam.texts("message"), QStringList{"DoCommand unsupported"});
+    EXPECT_EQ(status.messages, QStringList{"DoCommand unsupported"});
 }
 
 struct NoCurrency : CurrencyPrompt {
@@ -270,14 +323,14 @@ struct NoCurrency : CurrencyPrompt {
 // The main window with the connect dialog and the transfers plugged in, as the program starts it.
 class PluggedMainWindow : public ::testing::Test {
 protected:
-    void SetUp() override { sync::plugSyncActions(main, shop, main, *form); }
+    void SetUp() override { sync::plugSyncActions(main, shop, *form); }
 
     velmo::test::TempDir dir;
     ScriptedDialogs seam;
     Shop shop{seam};
     NoCurrency currency;
     TForm1 main{shop, currency};
-    TForm6* form = new TForm6(shop, main, &main);
+    TForm6* form = new TForm6(shop, &main);
 };
 
 // A fetch killed while appending left half an order in the local files. The program's first
@@ -322,30 +375,75 @@ TEST_F(PluggedMainWindow, TheMenuItemReadsTrennenWhileConnected) {
     };
     connectWith(closedPort());
     EXPECT_EQ(main.connectItem()->text(), "&Verbinden");
-    EXPECT_FALSE(shop.ftpConnected);
+    EXPECT_FALSE(shop.connection.loggedIn());
 
     connectWith(server.port());
     EXPECT_EQ(main.connectItem()->text(), "&Trennen");
-    EXPECT_TRUE(shop.ftpConnected);
+    EXPECT_TRUE(shop.connection.loggedIn());
     EXPECT_EQ(main.statusText(), "Connected");
     EXPECT_FALSE(main.progressBar()->isVisible());
 
     main.Verbinden1Click();
     EXPECT_EQ(main.connectItem()->text(), "&Verbinden");
-    EXPECT_FALSE(shop.ftpConnected);
-    EXPECT_FALSE(shop.ftp.Connected());
+    EXPECT_FALSE(shop.connection.loggedIn());
+    EXPECT_FALSE(shop.connection.connected());
     EXPECT_EQ(main.statusText(), "Disconnected");
+}
+
+// While an operation runs, the items that would start another are disabled; a window asked for
+// meanwhile opens when it has ended, so that it does not hold the operation up.
+TEST_F(PluggedMainWindow, ServerItemsWaitForTheRunningOperation) {
+    ScriptedFtpServer server;
+    server.setFile("big.db", std::string(300000, 'x'));
+    sync::Account account;
+    account.host = "127.0.0.1";
+    account.port = server.port();
+    shop.connection.connect(account);
+    int opened = 0;
+    main.actions.ordersEdit = [&] { ++opened; };
+    QAction* ordersEdit = nullptr;
+    for (QAction* a : main.findChildren<QAction*>())
+        if (a->text() == "&Bearbeiten")
+            ordersEdit = a;
+    ASSERT_NE(ordersEdit, nullptr);
+
+    struct During : sync::ConnectionObserver {
+        std::function<void()> f;
+        void progress(std::int64_t, std::int64_t) override {
+            if (f)
+                std::exchange(f, {})();
+        }
+    } during;
+    std::vector<bool> enabledDuring;
+    during.f = [&] {
+        for (QAction* item : main.serverItems())
+            enabledDuring.push_back(item->isEnabled());
+        ordersEdit->trigger();
+    };
+    shop.connection.addObserver(during);
+    velmo::test::TempDir local;
+    shop.connection.download("big.db", local.file("big.db"), "TYPE I");
+    shop.connection.removeObserver(during);
+
+    EXPECT_EQ(enabledDuring, std::vector<bool>(5, false));
+    EXPECT_EQ(opened, 0) << "opened on top of the transfer";
+    for (QAction* item : main.serverItems())
+        EXPECT_TRUE(item->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(velmo::test::readBytes(local.file("big.db")).size(), 300000u) << "the transfer whole";
 }
 
 TEST(TransferActions, AnUnsetDataDirectoryStopsThemBeforeAnyFileIsTouched) {
     ScriptedDialogs seam;
     Shop shop(seam);
-    RecordingStatus status;
+    RecordingWatcher status;
+    shop.connection.addObserver(status);
     shop.MemoPic = {"k.jpg"};
     for (auto* action :
          {&sync::articleDownloadAction, &sync::articleUploadAction, &sync::ordersDownloadAction}) {
         try {
-            action(shop, status);
+            action(shop);
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
             EXPECT_EQ(std::string(e.what()),

@@ -236,6 +236,17 @@ TEST_F(OrderFetchTest, AServerWithoutRenameOrSizeIsFetchedWithoutMessages) {
     EXPECT_EQ(allFetched(), "");
 }
 
+// A direct fetch cut off between its two deletions left the merged positions file alone on the
+// server: the next fetch removes it although no orders wait.
+TEST_F(OrderFetchTest, AMergedPositionsFileLeftAloneIsRemovedNextTime) {
+    placeOrder(1002);
+    server.fault("RNFR", "", Fault::Unsupported);
+    server.fault("DELE", "kunden.db", Fault::DropAfter);
+    EXPECT_EQ(runHere().kind, RunEnd::Failed);
+    EXPECT_EQ(server.filesIn("/db/"), std::vector<std::string>{"/db/bestellungen.db"});
+    finishCleanly();
+}
+
 // A directly fetched file whose deletion was carried out but not answered: the storefront's next
 // file is new, whatever its length.
 TEST_F(OrderFetchTest, ANewFileAfterADeletionWhoseReplyWasLostIsMergedWhole) {

@@ -1,0 +1,161 @@
+// The shop's one server connection: one operation at a time, the listing's bounds and its cancel,
+// the account's checks, and what the watchers are told.
+
+#include "platform/errors.h"
+#include "sync/core/shopconnection.h"
+#include "tests/ftp/support/scripted_server.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace velmo;
+using namespace velmo::sync;
+using velmo::test::ScriptedFtpServer;
+
+namespace {
+
+struct Watcher : ConnectionObserver {
+    std::vector<std::string> statuses, messages;
+    int changes = 0;
+    std::function<void()> onProgress;
+    void status(const std::string& text) override { statuses.push_back(text); }
+    void message(const std::string& text) override { messages.push_back(text); }
+    void stateChanged() override { ++changes; }
+    void progress(std::int64_t, std::int64_t) override {
+        if (onProgress)
+            std::exchange(onProgress, {})();
+    }
+};
+
+class ShopConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        connection.addObserver(watcher);
+        std::string listing;
+        for (int i = 0; i < 50; ++i)
+            listing += "-rw-r--r-- 1 shop shop 10 Dec 10 10:00 file" + std::to_string(i) + ".db\r\n";
+        server.setListing(listing);
+        server.setFile("big.db", std::string(300000, 'x'));
+    }
+    void login() {
+        Account account;
+        account.host = "127.0.0.1";
+        account.port = server.port();
+        connection.connect(account);
+    }
+    static std::string failure(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    ScriptedFtpServer server;
+    ShopConnection connection;
+    Watcher watcher;
+    test::TempDir local;
+};
+
+TEST_F(ShopConnectionTest, OneOperationAtATime) {
+    login();
+    EXPECT_TRUE(connection.loggedIn());
+    EXPECT_FALSE(connection.busy());
+    // While the download waits for its data, every other operation is refused and changes nothing.
+    std::vector<std::string> refused;
+    watcher.onProgress = [&] {
+        EXPECT_TRUE(connection.busy());
+        refused.push_back(failure([&] { connection.list(); }));
+        refused.push_back(failure([&] { connection.command("NOOP"); }));
+        refused.push_back(failure([&] { connection.disconnect(); }));
+    };
+    const int changesBefore = watcher.changes;
+    connection.download("big.db", local.file("big.db"), "TYPE I");
+    EXPECT_EQ(refused, std::vector<std::string>(3, ShopConnection::kBusy));
+    EXPECT_EQ(test::readBytes(local.file("big.db")).size(), 300000u);
+    EXPECT_FALSE(connection.busy());
+    EXPECT_EQ(watcher.changes - changesBefore, 2) << "begin and end";
+    EXPECT_EQ(connection.list().size(), 50u);
+    EXPECT_TRUE(connection.loggedIn());
+}
+
+// A listing past its bounds, or cancelled from its progress, ends with a message and leaves the
+// connection usable.
+TEST_F(ShopConnectionTest, AListingIsBoundedAndCanBeCancelled) {
+    login();
+    struct Case {
+        ListingBounds bounds;
+        bool cancel;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{10, 1 << 20},
+         false,
+         "Das Verzeichnis ist zu groß, um es anzuzeigen: mehr als 10 Einträge oder 1 MB"},
+        {{1000, 100},
+         false,
+         "Das Verzeichnis ist zu groß, um es anzuzeigen: mehr als 1000 Einträge oder 0 MB"},
+        {{}, true, ShopConnection::kCancelled},
+    };
+    for (const Case& c : cases) {
+        if (c.cancel)
+            watcher.onProgress = [&] { connection.cancel(); };
+        EXPECT_EQ(failure([&] { connection.list(c.bounds); }), c.message);
+        EXPECT_FALSE(connection.busy());
+        EXPECT_EQ(connection.list().size(), 50u) << c.message;
+    }
+}
+
+TEST_F(ShopConnectionTest, TheAccountIsCheckedBeforeAnythingIsSent) {
+    struct Case {
+        int port, proxyPort;
+        bool useProxy;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {21, 0, false, nullptr},
+        {1, 65535, true, nullptr},
+        {65535, 0, false, nullptr},
+        {0, 0, false, "Der Port 0 ist ungültig; erlaubt sind 1 bis 65535"},
+        {70000, 0, false, "Der Port 70000 ist ungültig; erlaubt sind 1 bis 65535"},
+        {-21, 0, false, "Der Port -21 ist ungültig; erlaubt sind 1 bis 65535"},
+        {21, 70000, true, "Der Proxy-Port 70000 ist ungültig; erlaubt sind 1 bis 65535"},
+        {21, 70000, false, nullptr}, // no proxy: its port is not used
+    };
+    for (const Case& c : cases) {
+        Account a;
+        a.port = c.port;
+        a.proxyPort = c.proxyPort;
+        a.useProxy = c.useProxy;
+        EXPECT_EQ(accountProblem(a).value_or("none"), c.problem ? c.problem : "none") << c.port;
+    }
+    Account bad;
+    bad.host = "127.0.0.1";
+    bad.port = 70000;
+    EXPECT_EQ(failure([&] { connection.connect(bad); }),
+              "Der Port 70000 ist ungültig; erlaubt sind 1 bis 65535");
+    EXPECT_TRUE(server.transcript().empty());
+    EXPECT_FALSE(connection.connected());
+}
+
+TEST_F(ShopConnectionTest, TheWatchersAreToldWhatTheClientReports) {
+    server.reply("PASS", "530 Login incorrect\r\n");
+    EXPECT_NE(failure([&] { login(); }), "no error");
+    EXPECT_FALSE(connection.loggedIn());
+    EXPECT_EQ(watcher.messages, std::vector<std::string>{"Connection Failed"});
+    EXPECT_EQ(watcher.statuses.back(), "Disconnected");
+
+    server.reply("PASS", "230 Logged in\r\n");
+    login();
+    EXPECT_TRUE(connection.loggedIn());
+    connection.changeDir("/db");
+    EXPECT_EQ(watcher.statuses.back(), "ChangeDir success");
+    connection.removeObserver(watcher);
+    connection.disconnect();
+    EXPECT_EQ(watcher.statuses.back(), "ChangeDir success") << "no longer watching";
+}
+
+} // namespace
