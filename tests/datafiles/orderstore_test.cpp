@@ -25,6 +25,9 @@ namespace {
 
 const std::string kOrders = "01.12.2026;;1;;Alt\r\n", kPositions = "1;;x;;1;;A;;B;;1,00;;0\r\n";
 const std::string kNewOrders = "08.12.2026;;2;;Neu;;0\r\n", kNewPositions = "2;;x;;1;;C;;D;;2,50;;0\r\n";
+// The two files as Folder::files() shows them.
+const std::string kBefore = kOrders + "|" + kPositions;
+const std::string kAfter = kOrders + kNewOrders + "|" + kPositions + kNewPositions;
 
 struct Folder {
     TempDir dir;
@@ -74,10 +77,8 @@ TEST(OrderStore, AMergeKilledAtAnyStepIsFoundWholeOrNotAtAll) {
 
             OrderStore next(f.dir.path(), "B");
             const bool committed = at > int(StoreStep::Ledger);
-            const std::string after = kOrders + kNewOrders + "|" + kPositions + kNewPositions;
-            const std::string unchanged =
-                at > int(StoreStep::Normalise) ? kOrders + "|" + kPositions : before;
-            EXPECT_EQ(f.files(), committed ? after : unchanged)
+            const std::string& unchanged = at > int(StoreStep::Normalise) ? kBefore : before;
+            EXPECT_EQ(f.files(), committed ? kAfter : unchanged)
                 << "written " << written << ", killed at " << at;
             EXPECT_EQ(next.merged("kunden-A.claim"),
                       committed ? std::optional(MergedPrefix{30, 7}) : std::nullopt)

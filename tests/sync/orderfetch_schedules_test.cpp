@@ -213,6 +213,7 @@ private:
     static std::vector<Event> events(const std::vector<std::string>& commands) {
         SharedLog* log = sharedLog();
         std::vector<std::pair<int, Event>> bySeq;
+        bySeq.reserve(commands.size() + 64);
         const int remotes = std::min<int>(log->remotes, int(commands.size()));
         for (int i = 0; i < remotes; ++i)
             bySeq.push_back({log->remoteSeq[i], {false, i, commands[i]}});
@@ -220,6 +221,7 @@ private:
             bySeq.push_back({log->localSeq[i], {true, i, stepName(log->localStep[i])}});
         std::sort(bySeq.begin(), bySeq.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<Event> out;
+        out.reserve(bySeq.size());
         for (auto& [seq, e] : bySeq)
             out.push_back(std::move(e));
         return out;
