@@ -298,6 +298,16 @@ void TForm11::Button1Click() {
         }
     }
     for (QListWidgetItem* file : files) {
+        // The server gets the name as Windows-1252 bytes: a character without a form there would
+        // arrive as "?", naming another file.
+        const std::string localName = toUtf8(file->text());
+        if (!cp1252::representable(localName)) {
+            m_shop.dialogs.showMessage(fromUtf8(formatMessage(
+                "Der Dateiname '%s' enthält Zeichen, die es im Zeichensatz des Shops (Windows-1252) nicht "
+                "gibt. Die Datei wird nicht hochgeladen; bitte benennen Sie sie um.",
+                localName)));
+            continue;
+        }
         const std::string remoteName = fromQString(file->text());
         sendTypeFor(remoteName);
         try {
