@@ -74,9 +74,11 @@ TEST(OrderStore, AMergeKilledAtAnyStepIsFoundWholeOrNotAtAll) {
 
             OrderStore next(f.dir.path(), "B");
             const bool committed = at > int(StoreStep::Ledger);
-            const std::string after = kOrders + kNewOrders + "|" + kPositions + kNewPositions;
-            const std::string unchanged =
-                at > int(StoreStep::Normalise) ? kOrders + "|" + kPositions : before;
+            std::string after = kOrders;
+            after.append(kNewOrders).append("|").append(kPositions).append(kNewPositions);
+            std::string unchanged = before;
+            if (at > int(StoreStep::Normalise))
+                unchanged = std::string(kOrders).append("|").append(kPositions);
             EXPECT_EQ(f.files(), committed ? after : unchanged)
                 << "written " << written << ", killed at " << at;
             EXPECT_EQ(next.merged("kunden-A.claim"),

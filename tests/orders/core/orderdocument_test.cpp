@@ -48,6 +48,7 @@ protected:
     std::vector<std::string> listed() {
         MemTable& t = doc.orders();
         std::vector<std::string> nrs;
+        nrs.reserve(static_cast<std::size_t>(t.visibleCount()));
         for (int row = 0; row < t.visibleCount(); ++row)
             nrs.push_back(t.textAt(t.visibleAt(row), OrderDocument::kBestellNr));
         return nrs;
