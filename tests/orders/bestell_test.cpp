@@ -62,56 +62,34 @@ TEST_F(OrderWindow, ActivationShowsTheOldestOrderWithItsPositions) {
     EXPECT_EQ(window.ComboBox1->currentText(), QStringLiteral("Alle Vorgänge"));
     EXPECT_EQ(window.ComboBox2->currentText(), QStringLiteral("Datum"));
     EXPECT_EQ(window.Label2->text(), QStringLiteral("Suche nach Datum:"));
-    // The date reads without the text behind "-"; Versand with a decimal comma.
-    click("1001");
-    EXPECT_EQ(current("Datum"), "15.03.2024");
-    EXPECT_EQ(current("Versand"), "4,90");
 }
 
-struct TotalsCase {
-    const char* nr;
-    int positions;
-    const char* goods;
-    const char* total;
-};
-
-TEST_F(OrderWindow, ClickShowsEachOrdersPositionsAndTotals) {
+// A click shows the order's positions, their count and the goods value with the currency (the totals
+// themselves: orders/core).
+TEST_F(OrderWindow, ClickShowsTheOrdersPositionsAndTotals) {
     open();
-    const TotalsCase cases[] = {
-        // Amounts add as they stand, never times the quantity; the storefront's "." reads as ",".
-        {"1001", 2, "1.234,50 EUR", "1.239,40"},
-        // No positions: the total is the shipping charge.
-        {"1002", 0, "0,00 EUR", "5,00"},
-        // No shipping charge: the total is the goods value.
-        {"1003", 1, "3,20 EUR", "3,20"},
-    };
-    for (const TotalsCase& c : cases) {
-        SCOPED_TRACE(c.nr);
-        click(c.nr);
-        EXPECT_EQ(window.PositionTable.RecordCount(), c.positions);
-        EXPECT_EQ(window.Label12->text(), QString::number(c.positions) + QStringLiteral(" Positionen"));
-        EXPECT_EQ(window.Label13->text(), QString::fromUtf8(c.goods));
-        EXPECT_EQ(window.invoiceTotalText(), c.total);
-    }
+    click("1001");
+    EXPECT_EQ(window.PositionTable.RecordCount(), 2);
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("2 Positionen"));
+    EXPECT_EQ(window.Label13->text(), QStringLiteral("1.234,50 EUR"));
+    EXPECT_EQ(window.invoiceTotalText(), "1.239,40");
+    click("1002");
+    EXPECT_EQ(window.Label12->text(), QStringLiteral("0 Positionen"));
+    EXPECT_EQ(window.Label13->text(), QStringLiteral("0,00 EUR"));
     EXPECT_TRUE(scripted.calls().empty());
-    // In article-number order.
-    click("1001");
-    window.PositionTable.First();
-    EXPECT_EQ(window.PositionTable.fieldByName("ArtikelNr").asString(), "A-100");
-    EXPECT_EQ(window.PositionTable.fieldByName("Preis").asString(), "234");
 }
 
-TEST_F(OrderWindow, ListFilterShowsNewOrPrintedOrders) {
+TEST_F(OrderWindow, ListSelectorChoosesTheFilter) {
     open();
+    const std::pair<int, OrderListFilter> choices[] = {
+        {2, OrderListFilter::New}, {1, OrderListFilter::Printed}, {0, OrderListFilter::All}};
+    for (const auto& [entry, filter] : choices) {
+        chooseList(entry);
+        EXPECT_EQ(window.document().listFilter(), filter);
+    }
     chooseList(2);
-    EXPECT_EQ(window.document().listFilter(), OrderListFilter::New);
-    EXPECT_EQ(listed(), (std::vector<std::string>{"1001", "1003"}));
     EXPECT_EQ(current(), "1001");
     EXPECT_EQ(window.Label12->text(), QStringLiteral("2 Positionen"));
-    chooseList(1);
-    EXPECT_EQ(listed(), (std::vector<std::string>{"1002"}));
-    chooseList(0);
-    EXPECT_EQ(listed().size(), 3u);
 }
 
 TEST_F(OrderWindow, EmptyFilteredListShowsNoPositionsAndKeepsTheTotal) {

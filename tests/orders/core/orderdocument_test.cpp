@@ -292,13 +292,6 @@ TEST_F(OrderDocumentOf3, InvoiceSnapshotHoldsTheOrderItsPositionsAndTotals) {
     EXPECT_EQ(invoice->positionField(2, "Preis"), nullptr);
     EXPECT_EQ(invoice->goodsValue, "1.234,50");
     EXPECT_EQ(invoice->total, "1.239,40");
-
-    doc.setListFilter(OrderListFilter::Printed);
-    doc.setListFilter(OrderListFilter::New);
-    doc.setIndex(1);
-    doc.markPrinted("1001");
-    doc.setListFilter(OrderListFilter::New);
-    EXPECT_FALSE(doc.invoice() && doc.invoice()->bestellNr() == "1001") << "1001 is no longer listed";
 }
 
 // --- writing kunden.db back --------------------------------------------------------------------
@@ -392,7 +385,8 @@ TEST_F(OrderDocumentOf3, OrdersAFetchAppendedAreKeptAndABusyFolderIsNotWritten) 
 
 // The round trip over generated files: a kunden.db the reader accepts, in written form, comes back
 // byte for byte when nothing was changed. Fields hold any byte but line breaks (NUL, ";", 8-bit
-// text), some are 10 kB long, dates carry a time or other text behind "-".
+// text), some are 10 kB long, dates carry a time or other text behind "-"; a CR inside a field is
+// rejected.
 TEST(OrderDocumentRoundTrip, GeneratedFilesComeBackByteForByte) {
     std::mt19937 rng(2024);
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
@@ -406,7 +400,7 @@ TEST(OrderDocumentRoundTrip, GeneratedFilesComeBackByteForByte) {
     };
     const char* dates[] = {"", " ", "15.03.2024", "1.2.24", "3.4", "15.03.2024 10:22", "01.01.2000 00:00:00"};
     TempDir dir;
-    int accepted = 0;
+    int accepted = 0, rejected = 0;
     for (int round = 0; round < 60; ++round) {
         Lines lines;
         const int orders = 1 + pick(20);
@@ -418,15 +412,29 @@ TEST(OrderDocumentRoundTrip, GeneratedFilesComeBackByteForByte) {
                 line += ";;" + junk(pick(15) == 0 ? 10'000 : static_cast<std::size_t>(pick(10)));
             lines.push_back(line);
         }
+        // Every fifth file has a lone CR inside a field before the last separator: it ends the line
+        // there, the line is short, and the reader rejects it as it always has.
+        const bool crInside = round % 5 == 0;
+        if (crInside) {
+            std::string& line = lines[static_cast<std::size_t>(pick(orders))];
+            line.insert(line.find(";;") + 2, "\r");
+        }
         const std::string bytes = joinLines(lines);
         writeBytes(dir.file("kunden.db"), bytes);
         OrderDocument doc;
         try {
             doc.loadOrders(dir.file("kunden.db"));
-        } catch (const Exception&) {
-            // Junk may make a date unreadable or cut a line short: not a file the reader accepts.
+        } catch (const datafiles::EOrderLineError&) {
+            ASSERT_TRUE(crInside) << "round " << round;
+            ASSERT_FALSE(doc.unreadLines().empty());
+            // The lines from the short one on go back as they stood, the CR now a line end.
+            doc.orders().setIndexName("");
+            doc.save(dir.file("kunden.db"), dir.file("lock"));
+            ASSERT_EQ(readBytes(dir.file("kunden.db")), joinLines(splitLines(bytes))) << "round " << round;
+            ++rejected;
             continue;
         }
+        ASSERT_FALSE(crInside) << "round " << round;
         ASSERT_TRUE(doc.unreadLines().empty());
         ++accepted;
         doc.setIndex(2);
@@ -437,7 +445,8 @@ TEST(OrderDocumentRoundTrip, GeneratedFilesComeBackByteForByte) {
         ASSERT_EQ(readBytes(dir.file("kunden.db")), bytes) << "round " << round;
         ASSERT_EQ(byName.size(), bytes.size()) << "the same lines in name order";
     }
-    EXPECT_GT(accepted, 50);
+    EXPECT_EQ(rejected, 12);
+    EXPECT_EQ(accepted, 48);
 }
 
 } // namespace
