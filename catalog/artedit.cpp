@@ -219,8 +219,18 @@ void TForm5::choosePicture(const QString& directory, std::size_t field, Lines& p
     const QString path = dialogs().choosePicture(this, directory, pictureNameFilters());
     if (path.isEmpty())
         return;
-    // The storefront finds the picture by its bare name in its own picture directory.
-    const std::string name = cp1252::fromUtf8(baseName(toUtf8(path)));
+    // The storefront finds the picture by its bare name in its own picture directory, as
+    // Windows-1252 bytes: a character without a form there would be stored as "?".
+    const std::string fullPath = toUtf8(path);
+    const std::string_view localName = baseName(fullPath);
+    if (!cp1252::representable(localName)) {
+        dialogs().showMessage(fromUtf8(formatMessage(
+            "Der Dateiname '%s' enthält Zeichen, die es im Zeichensatz des Shops (Windows-1252) nicht gibt. "
+            "Bitte benennen Sie die Datei um und wählen Sie sie erneut.",
+            localName)));
+        return;
+    }
+    const std::string name = cp1252::fromUtf8(localName);
     // A cut name in the article would name a file that the upload never sends.
     const int width = kArticleFields[field].maxLength;
     if (name.size() > static_cast<std::size_t>(width)) {

@@ -337,14 +337,25 @@ void TForm11::StringGrid1DblClick() {
 }
 
 void TForm11::Button1Click() {
+    const QList<QListWidgetItem*> chosen = chosenFiles();
     std::vector<sync::UploadFile> files;
-    for (QListWidgetItem* file : chosenFiles()) {
+    for (QListWidgetItem* file : chosen) {
+        // The server gets the name as Windows-1252 bytes: a character without a form there would
+        // arrive as "?", naming another file.
+        const std::string localName = toUtf8(file->text());
+        if (!cp1252::representable(localName)) {
+            m_shop.dialogs.showMessage(fromUtf8(formatMessage(
+                "Der Dateiname '%s' enthält Zeichen, die es im Zeichensatz des Shops (Windows-1252) nicht "
+                "gibt. Die Datei wird nicht hochgeladen; bitte benennen Sie sie um.",
+                localName)));
+            continue;
+        }
         std::string remoteName = fromQString(file->text());
         std::string type = browser::typeCommandFor(remoteName);
         files.push_back({localFile(file->text()), std::move(remoteName), std::move(type)});
     }
     // No file at all: the transfer fails in the client, which reports it.
-    if (files.empty())
+    if (chosen.isEmpty())
         files.push_back({"", "", browser::typeCommandFor("")});
     m_shop.connection.upload(files);
     RefreshRemote();

@@ -25,25 +25,8 @@ namespace velmo {
 
 namespace {
 
-constexpr const char* kMoneyFormat = "#,###,##0.00";
-
-// The header fields in file order; Datum is a date-time, the others text. Text is kept as long as the
-// file holds it (up to this many bytes), so that a rewrite never cuts a customer's data; the widths of
-// the grid columns are a matter of display.
-constexpr int kTextBytes = 4096;
-constexpr std::array<const char*, 13> kOrderFields = {"Datum",   "BestellNr", "Name",  "Firma", "Strasse",
-                                                      "PLZOrt",  "Land",      "Tel",   "Fax",   "mail",
-                                                      "Paytype", "Versand",   "status"};
-constexpr int kStatusField = 12;
-constexpr int kVersandField = 11;
-constexpr int kBestellNrField = 1;
-
-// Index definitions by position; the index selector offers the first four.
-constexpr std::array<const char*, 5> kOrderIndexes = {"Datum", "BestellNr", "Name", "PLZOrt", "status"};
-constexpr std::array<const char*, 4> kIndexTitles = {"Datum", "Bestell-Nr.", "Name", "PLZ-Ort"};
-
-constexpr std::array<const char*, 5> kPositionFields = {"BestellNr", "menge", "ArtikelNr", "Bezeichnung",
-                                                        "Preis"};
+constexpr std::array<const char*, OrderDocument::kIndexChoices> kIndexTitles = {"Datum", "Bestell-Nr.",
+                                                                                "Name", "PLZ-Ort"};
 
 // The list selector's entries.
 enum ListChoice { AllOrders = 0, PrintedOrders = 1, NewOrders = 2 };
@@ -79,29 +62,13 @@ MemTableModel::Column column(const char* field, const char* title, int width, bo
 } // namespace
 
 TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidget* parent)
-    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), m_shop(shop), m_values(values),
-      m_invoice(invoice) {
+    : ShopWindow(shop.dialogs, Placement::OnOwner, parent), OrderTable(m_document.orders()),
+      PositionTable(m_document.positions()), m_shop(shop), m_values(values), m_invoice(invoice) {
     setObjectName("Form7");
     setWindowTitle(QStringLiteral("Bestellungen"));
     // Above the program's other windows; the invoice preview opened from it stays above it.
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    m_values.PrintedMarkPending = false;
-
-    for (int i = 0; i < static_cast<int>(kOrderFields.size()); ++i)
-        OrderTable.addField(kOrderFields[static_cast<std::size_t>(i)],
-                            i == 0 ? FieldType::DateTime : FieldType::String, kTextBytes);
-    for (const char* name : kOrderIndexes)
-        OrderTable.addIndexDef({name, {name}, 0});
-    OrderTable.OnFilterRecord = [this](MemTable& t) {
-        return t.field(kStatusField).view() == m_values.StatusFilterValue;
-    };
-    OrderTable.setActive(true);
-
-    for (const char* name : kPositionFields)
-        PositionTable.addField(name, FieldType::String, kTextBytes);
-    PositionTable.addIndexDef({"ArtikelNr", {"ArtikelNr"}, 0});
-    PositionTable.setActive(true);
-    PositionTable.setIndexName("ArtikelNr");
+    m_values.PrintedMarkPending.reset();
 
     // Top strip. The selectors take their entries only: a typed text would choose nothing.
     ComboBox1 = new QComboBox(this);
@@ -252,18 +219,22 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
 TForm7::~TForm7() = default;
 
 QString TForm7::money(double value) const {
-    return fromUtf8(german::formatFloat(kMoneyFormat, value)) + QLatin1Char(' ') +
-           m_shop.ShopSettings.Currency;
+    return fromUtf8(OrderDocument::money(value)) + QLatin1Char(' ') + m_shop.ShopSettings.Currency;
 }
 
 void TForm7::showListChoice() {
     // The selector names the filter that is in effect.
-    if (!OrderTable.Filtered())
-        ComboBox1->setCurrentIndex(AllOrders);
-    else if (m_values.StatusFilterValue == "1")
+    switch (m_document.listFilter()) {
+    case OrderListFilter::Printed:
         ComboBox1->setCurrentIndex(PrintedOrders);
-    else
+        break;
+    case OrderListFilter::New:
         ComboBox1->setCurrentIndex(NewOrders);
+        break;
+    case OrderListFilter::All:
+        ComboBox1->setCurrentIndex(AllOrders);
+        break;
+    }
 }
 
 void TForm7::showIndexChoice(int i, bool always) {
@@ -277,138 +248,56 @@ void TForm7::showIndexChoice(int i, bool always) {
 void TForm7::FormActivate() {
     m_previewActive = false;
     if (m_values.PrintedMarkPending) {
-        if (OrderTable.currentRecord() != kNoRecord) {
-            OrderTable.Edit();
-            OrderTable.field(kStatusField).setAsString("1");
-            OrderTable.Post();
-        }
-        m_values.PrintedMarkPending = false;
-        OrderTable.setFiltered(false);
+        m_document.markPrinted(*m_values.PrintedMarkPending);
         showListChoice();
         WriteOrders();
+        // Only once it is in the file: a write refused now is tried again at the next activation.
+        m_values.PrintedMarkPending.reset();
     }
     Label13->setText(QStringLiteral("0,00 ") + m_shop.ShopSettings.Currency);
     Label14->setText(m_shop.ShopSettings.Currency + QStringLiteral(" Versand"));
 
-    // Until kunden.db has been read, nothing may be written over it.
-    m_ordersRead = false;
-    const std::string orderBytes = datafiles::loadOrderFileBytes(m_shop.dataFile(datafiles::kOrderFile));
-    m_readMark = datafiles::markOf(orderBytes);
-    const Lines orders = splitLines(orderBytes);
-    m_ordersRead = true;
-    loadOrders(orders);
-
-    Lines positions = datafiles::loadOrderFile(m_shop.dataFile(datafiles::kPositionFile));
-    showListChoice();
-    showIndexChoice(0);
-    m_positionIndex = {};
-    PositionLines = std::move(positions);
-    m_positionIndex = datafiles::PositionIndex(PositionLines);
-    showTotals(CollectPositions());
-}
-
-void TForm7::loadOrders(const Lines& lines) {
-    const bool filtered = OrderTable.Filtered();
-    MemTable::UpdateBlock batch(OrderTable);
-    // Appending with the filter applied would take the visible set anew for every order.
-    if (filtered)
-        OrderTable.setFiltered(false);
-    if (OrderTable.state() != TableState::Browse)
-        OrderTable.cancel();
-    OrderTable.setIndexName("");
-    OrderTable.emptyTable();
-    m_unread.clear();
-    std::size_t n = 0;
     try {
-        for (; n < lines.size(); ++n) {
-            if (datafiles::isBlankLine(lines[n]))
-                continue;
-            std::optional<std::vector<std::string>> fields = datafiles::orderFields(lines[n]);
-            if (!fields)
-                datafiles::throwShortLine(datafiles::kOrderFile, n + 1, datafiles::kOrderCuts);
-            OrderTable.AppendValues(*fields);
-        }
+        m_document.loadOrders(m_shop.dataFile(datafiles::kOrderFile));
     } catch (...) {
-        // The orders read so far stay in the list; the lines from the bad one on are kept for the
-        // next write, which would otherwise drop them.
-        m_unread.assign(lines.begin() + static_cast<std::ptrdiff_t>(n), lines.end());
-        OrderTable.setIndexName(kOrderIndexes[0]);
-        OrderTable.SyncIndexes();
         showIndexChoice(0);
-        if (filtered)
-            OrderTable.setFiltered(true);
         throw;
     }
-    OrderTable.setIndexName(kOrderIndexes[0]);
-    OrderTable.SyncIndexes();
-    if (filtered)
-        OrderTable.setFiltered(true);
-    OrderTable.First();
-}
-
-double TForm7::CollectPositions() {
-    MemTable::UpdateBlock batch(PositionTable);
-    PositionTable.emptyTable();
-    double sum = 0.0;
-    if (OrderTable.currentRecord() != kNoRecord) {
-        const std::string nr(OrderTable.field(kBestellNrField).view());
-        std::vector<datafiles::Position> positions =
-            datafiles::indexedPositions(PositionLines, m_positionIndex, nr);
-        for (const datafiles::Position& p : positions) {
-            PositionTable.AppendValues({p.BestellNr, p.menge, p.ArtikelNr, p.Bezeichnung, p.Preis});
-            // A bad amount stops the collecting after its position has been listed.
-            sum += german::strToFloat(p.Preis);
-        }
-    }
-    PositionTable.setIndexName(kPositionFields[2]);
-    PositionTable.SyncIndexes();
-    PositionTable.First();
-    return sum;
+    m_document.loadPositions(m_shop.dataFile(datafiles::kPositionFile));
+    showListChoice();
+    showIndexChoice(0);
+    showTotals(m_document.collectPositions());
 }
 
 void TForm7::showTotals(double sum) {
     Label12->setText(QString::number(PositionTable.RecordCount()) + QStringLiteral(" Positionen"));
     Label13->setText(money(sum));
-    double total = sum;
-    if (OrderTable.currentRecord() != kNoRecord) {
-        const std::string_view shipping = OrderTable.field(kVersandField).view();
-        if (!shipping.empty())
-            total += german::strToFloat(shipping);
-    }
-    m_values.InvoiceTotalText = german::formatFloat(kMoneyFormat, total);
+    m_totalText = OrderDocument::money(m_document.invoiceTotal(sum));
 }
 
 void TForm7::ShowPositions() {
     Label12->clear();
-    if (OrderTable.RecordCount() == 0) {
-        PositionTable.emptyTable();
+    if (!m_document.hasCurrentOrder()) {
+        m_document.collectPositions();
         Label13->setText(money(0.0));
         return;
     }
-    const double sum = CollectPositions();
+    const double sum = m_document.collectPositions();
     Label12->setText(QString::number(PositionTable.RecordCount()) + QStringLiteral(" Positionen"));
-    double total = sum;
-    if (OrderTable.currentRecord() != kNoRecord) {
-        const std::string_view shipping = OrderTable.field(kVersandField).view();
-        if (!shipping.empty())
-            total += german::strToFloat(shipping);
-    }
-    m_values.InvoiceTotalText = german::formatFloat(kMoneyFormat, total);
+    m_totalText = OrderDocument::money(m_document.invoiceTotal(sum));
     Label13->setText(money(sum));
 }
 
 void TForm7::ComboBox1Change() {
     switch (ComboBox1->currentIndex()) {
     case PrintedOrders:
-        m_values.StatusFilterValue = "1";
-        OrderTable.setFiltered(true);
+        m_document.setListFilter(OrderListFilter::Printed);
         break;
     case NewOrders:
-        m_values.StatusFilterValue = "0";
-        OrderTable.setFiltered(true);
+        m_document.setListFilter(OrderListFilter::New);
         break;
     default:
-        OrderTable.setFiltered(false);
+        m_document.setListFilter(OrderListFilter::All);
         break;
     }
     ShowPositions();
@@ -416,24 +305,18 @@ void TForm7::ComboBox1Change() {
 
 void TForm7::ComboBox2Change() {
     const int i = ComboBox2->currentIndex();
-    if (i < 0 || i >= static_cast<int>(kIndexTitles.size()))
-        throw Exception(
-            formatMessage("Der Index der Liste überschreitet das Maximum (%s)", std::to_string(i)));
-    OrderTable.setIndexName(kOrderIndexes[static_cast<std::size_t>(i)]);
-    OrderTable.SyncIndexes();
+    m_document.setIndex(i);
     showIndexChoice(i, true);
-    OrderTable.First();
     // Emptying a search field that holds text searches for "" (the first order) by itself.
     const QSignalBlocker quiet(Edit1);
     Edit1->clear();
     Edit1->setFocus();
-    // The positions and totals follow the order that is now current, so an invoice never combines
-    // one order's header with another's positions.
+    // The positions and totals follow the order that is now current.
     ShowPositions();
 }
 
 void TForm7::Edit1Change() {
-    OrderTable.SeekNearest(fromQString(Edit1->text()));
+    m_document.seek(fromQString(Edit1->text()));
     ShowPositions();
 }
 
@@ -446,11 +329,33 @@ void TForm7::Button1Click() {
 }
 
 void TForm7::Button2Click() {
-    m_values.PrintedMarkPending =
-        OrderTable.currentRecord() != kNoRecord && OrderTable.field(kStatusField).view() == "1";
-    InvoiceSources sources{OrderTable, PositionTable, [this] { return Label13->text(); }};
+    // One preview at a time: it prints the order it was opened for.
+    if (m_previewOpen)
+        return;
+    // The positions and totals are collected anew; an amount that is no money stops here, before an
+    // invoice could show it.
+    std::optional<InvoiceSnapshot> invoice = m_document.invoice();
+    if (!invoice)
+        return;
+    Label12->setText(QString::number(invoice->positions.size()) + QStringLiteral(" Positionen"));
+    Label13->setText(fromUtf8(invoice->goodsValue) + QLatin1Char(' ') + m_shop.ShopSettings.Currency);
+    m_totalText = invoice->total;
+    if (invoice->order[OrderDocument::kStatus] == "1")
+        m_values.PrintedMarkPending = invoice->bestellNr();
+    else
+        m_values.PrintedMarkPending.reset();
+
+    m_previewOpen = true;
+    Button2->setEnabled(false);
+    struct Reopen {
+        TForm7& w;
+        ~Reopen() {
+            w.m_previewOpen = false;
+            w.Button2->setEnabled(true);
+        }
+    } reopen{*this};
     m_previewActive = true;
-    m_invoice.Preview(sources, this, [this] { m_previewActive = true; });
+    m_invoice.Preview(*invoice, this, [this] { m_previewActive = true; });
     // Closing the preview brings this window back: an activation, unless the window system has
     // already delivered it.
     if (m_previewActive)
@@ -458,53 +363,12 @@ void TForm7::Button2Click() {
 }
 
 void TForm7::WriteOrders() {
-    if (!m_ordersRead)
-        return;
-    if (OrderTable.state() != TableState::Browse)
-        OrderTable.Post();
-    OrderTable.setFiltered(false);
-    showListChoice();
-
-    const RecordId keep = OrderTable.currentRecord();
-    Lines lines;
-    lines.reserve(static_cast<std::size_t>(OrderTable.RecordCount()) + m_unread.size());
-    std::string line;
-    const int count = OrderTable.visibleCount();
-    for (int row = 0; row < count; ++row) {
-        const RecordId id = OrderTable.visibleAt(row);
-        line.clear();
-        if (!OrderTable.isNullAt(id, 0))
-            line = OrderTable.textAt(id, 0);
-        for (int f = 1; f < OrderTable.fieldCount(); ++f) {
-            const std::string_view value = OrderTable.viewAt(id, f);
-            const datafiles::FieldRule rule = datafiles::checkOrderField(static_cast<std::size_t>(f), value);
-            // A status read with ";;" in it reads back the same.
-            if (rule != datafiles::FieldRule::Ok &&
-                !(f == kStatusField && rule == datafiles::FieldRule::DoubleSemicolon)) {
-                OrderTable.gotoRecord(id);
-                throw datafiles::EFieldFormatError(
-                    datafiles::fieldRuleMessage(rule, kOrderFields[static_cast<std::size_t>(f)]) +
-                    " Die Bestellung ist in der Liste ausgewählt. kunden.db wurde nicht gespeichert.");
-            }
-            line += ";;";
-            line += value;
-        }
-        lines.push_back(line);
-    }
-    lines.insert(lines.end(), m_unread.begin(), m_unread.end());
-    // A fetch may have appended orders since the file was read (the window can be opened while one
-    // runs): they are kept, and while a fetch holds the folder nothing is written.
-    const std::optional<FileLock> lock = FileLock::tryLock(m_shop.dataFile(datafiles::OrderStore::kLockName));
-    if (!lock)
-        throw datafiles::EOrderFilesBusy(datafiles::OrderStore::kBusyWriting);
-    const std::string path = m_shop.dataFile(datafiles::kOrderFile);
-    Lines appended = datafiles::linesAppendedSince(path, m_readMark);
-    std::move(appended.begin(), appended.end(), std::back_inserter(lines));
-    const std::string bytes = joinLines(lines);
-    writeFileBytes(path, bytes);
-    m_readMark = datafiles::markOf(bytes);
-    if (keep != kNoRecord)
-        OrderTable.gotoRecord(keep);
+    struct ShowFilter {
+        TForm7& w;
+        ~ShowFilter() { w.showListChoice(); }
+    } show{*this};
+    m_document.save(m_shop.dataFile(datafiles::kOrderFile),
+                    m_shop.dataFile(datafiles::OrderStore::kLockName));
 }
 
 void TForm7::done(int result) {

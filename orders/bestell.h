@@ -1,10 +1,8 @@
 #pragma once
 
-#include "datafiles/orderfiles.h"
-#include "datafiles/orderstore.h"
 #include "memtable/memtable.h"
+#include "orders/core/orderdocument.h"
 #include "orders/ordervalues.h"
-#include "platform/linefile.h"
 #include "shell/shopwindow.h"
 
 #include <string>
@@ -23,25 +21,24 @@ class MemTableGrid;
 class MemTableModel;
 class Shop;
 
-// The order window: the orders of the local kunden.db with the positions of the chosen order from
-// bestellungen.db. The owner filters the list by status, sorts and searches it, corrects customer
-// data and prints an invoice; a printed invoice marks its order with status "1", and kunden.db is
-// written back when the window closes. Every activation reloads both files.
+// The order window: the view of the order document. It lists the orders of the local kunden.db with
+// the positions of the chosen order from bestellungen.db; the owner filters the list by status,
+// sorts and searches it, corrects customer data and opens the invoice of the chosen order. A printed
+// invoice marks its order with status "1", and kunden.db is written back when the window closes.
+// Every activation reloads both files.
 class TForm7 : public ShopWindow {
     Q_OBJECT
+    // Declared first: the tables below are its.
+    OrderDocument m_document;
+
 public:
     TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidget* parent = nullptr);
     ~TForm7() override;
 
-    // Datum (date-time), BestellNr, Name, Firma, Strasse, PLZOrt, Land, Tel, Fax, mail, Paytype,
-    // Versand, status; indexes on Datum, BestellNr, Name, PLZOrt and status. The filter lets through
-    // the orders whose status is the shared StatusFilterValue.
-    MemTable OrderTable;
-    // BestellNr, menge, ArtikelNr, Bezeichnung, Preis (with a decimal comma) of the current order,
-    // always in ArtikelNr order.
-    MemTable PositionTable;
-    // bestellungen.db as read at the last activation.
-    Lines PositionLines;
+    OrderDocument& document() { return m_document; }
+    // The document's order headers and the current order's positions, as the grids show them.
+    MemTable& OrderTable;
+    MemTable& PositionTable;
 
     QComboBox* ComboBox1;   // Liste: all, printed or new orders
     QComboBox* ComboBox2;   // Index: Datum, Bestell-Nr., Name, PLZ-Ort
@@ -75,15 +72,12 @@ public:
     void DBGrid1Click();
     void Button1Click();
     void Button2Click();
-    // Posts a pending correction and replaces kunden.db with every order, in the order of the
-    // current index; the filter is off afterwards. Writes nothing when the last activation could not
-    // read the file.
+    // Posts a pending correction and replaces kunden.db (OrderDocument::save); the filter is off
+    // afterwards.
     void WriteOrders();
 
-    // Lines of kunden.db behind a line the last activation could not read (that line included); they
-    // are written back after the orders, so that no write drops them.
-    const Lines& unreadOrderLines() const { return m_unread; }
-    const datafiles::PositionIndex& positionIndex() const { return m_positionIndex; }
+    // The invoice total of the order last shown ("#,###,##0.00").
+    const std::string& invoiceTotalText() const { return m_totalText; }
 
     void done(int result) override;
 
@@ -94,12 +88,9 @@ protected:
 
 private:
     void ShowPositions();
-    // Fills PositionTable for the current order; returns the sum of the amounts.
-    double CollectPositions();
     void showTotals(double sum);
     void showListChoice();
     void showIndexChoice(int i, bool always = false);
-    void loadOrders(const Lines& lines);
     QString money(double value) const;
 
     Shop& m_shop;
@@ -107,12 +98,9 @@ private:
     InvoicePrinting& m_invoice;
     MemTableModel* m_orderModel = nullptr;
     MemTableModel* m_positionModel = nullptr;
-    datafiles::PositionIndex m_positionIndex;
-    Lines m_unread;
-    // Where kunden.db stood when it was read: a rewrite keeps what a fetch appended since.
-    datafiles::ReadMark m_readMark;
-    // kunden.db was read at the last activation (though perhaps not to its end).
-    bool m_ordersRead = false;
+    std::string m_totalText;
+    // The invoice preview is open.
+    bool m_previewOpen = false;
     // The invoice preview has been the active window since this window's last activation.
     bool m_previewActive = false;
 };

@@ -174,8 +174,8 @@ void TForm8::QuickRep1BeforePrint() {
     const QString currency = m_shop.ShopSettings.Currency;
     QuickRep1.element(kPriceTitle)->text = QStringLiteral("Preis (") + currency + QLatin1Char(')');
     QuickRep1.element(kShippingCurrency)->text = currency;
-    QuickRep1.element(kGoodsValue)->text = m_goodsValueText ? m_goodsValueText() : QString();
-    QuickRep1.element(kTotal)->text = toQString(m_values.InvoiceTotalText);
+    QuickRep1.element(kGoodsValue)->text = toQString(m_invoice.goodsValue) + QLatin1Char(' ') + currency;
+    QuickRep1.element(kTotal)->text = toQString(m_invoice.total);
     QuickRep1.element(kTotalCurrency)->text = currency;
 
     std::string url, host;
@@ -187,23 +187,28 @@ void TForm8::QuickRep1BeforePrint() {
 }
 
 void TForm8::QuickRep1AfterPrint() {
-    m_values.PrintedMarkPending = true;
+    // By its number: the order the preview shows, whichever order the window has made current since.
+    m_values.PrintedMarkPending = m_invoice.bestellNr();
 }
 
-void TForm8::bind(const InvoiceSources& sources) {
-    m_order.setTable(&sources.OrderTable);
-    m_positions.setTable(&sources.PositionTable);
-    m_goodsValueText = sources.goodsValueText;
+void TForm8::bind(const InvoiceSnapshot& invoice) {
+    m_invoice = invoice;
+    m_order.setSnapshot(&m_invoice);
+    m_positions.setSnapshot(&m_invoice);
 }
 
-bool TForm8::renderTo(const InvoiceSources& sources, QPagedPaintDevice& device) {
-    bind(sources);
+bool TForm8::renderTo(const InvoiceSnapshot& invoice, QPagedPaintDevice& device) {
+    if (m_preview)
+        return false;
+    bind(invoice);
     return report::renderReport(QuickRep1, device);
 }
 
-void TForm8::Preview(const InvoiceSources& sources, QWidget* opener,
+void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
                      const std::function<void()>& previewActivated) {
-    bind(sources);
+    if (m_preview)
+        return;
+    bind(invoice);
     DialogSeam& seam = m_shop.dialogs;
     report::PrintSeam printSeam{
         [&seam](QWidget* parent, QPrinter& printer) { return seam.choosePrinter(parent, printer); },

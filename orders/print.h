@@ -1,7 +1,7 @@
 #pragma once
 
+#include "orders/invoicesource.h"
 #include "orders/ordervalues.h"
-#include "orders/tablesource.h"
 #include "report/report.h"
 
 #include <QDialog>
@@ -29,18 +29,20 @@ public:
 
     report::Report QuickRep1;
 
-    void Preview(const InvoiceSources& sources, QWidget* opener,
+    // Keeps its own copy of the snapshot while the preview is open; a second preview while one is
+    // open is refused (it would change what the first one prints).
+    void Preview(const InvoiceSnapshot& invoice, QWidget* opener,
                  const std::function<void()>& previewActivated) override;
     // The open preview, null when none is open.
     report::PreviewWindow* preview() const { return m_preview; }
 
     // One run onto a device (a PDF writer, a printer) without the preview. True when it completed;
     // no after-print step.
-    bool renderTo(const InvoiceSources& sources, QPagedPaintDevice& device);
+    bool renderTo(const InvoiceSnapshot& invoice, QPagedPaintDevice& device);
 
     // Sets the computed texts; runs before every run.
     void QuickRep1BeforePrint();
-    // A print on the printer has completed.
+    // A print on the printer has completed: its order is to be marked.
     void QuickRep1AfterPrint();
 
     // The shop's web address for the footer: the setting "shopUrl", or where it is not set, the web
@@ -49,13 +51,14 @@ public:
 
 private:
     void buildLayout();
-    void bind(const InvoiceSources& sources);
+    void bind(const InvoiceSnapshot& invoice);
 
     Shop& m_shop;
     OrderValues& m_values;
-    MemTableSource m_order;
-    MemTableSource m_positions;
-    std::function<QString()> m_goodsValueText;
+    // What the report prints: a copy made when a run or a preview starts.
+    InvoiceSnapshot m_invoice;
+    InvoiceSource m_order{InvoiceSource::Part::Order};
+    InvoiceSource m_positions{InvoiceSource::Part::Positions};
     report::PreviewWindow* m_preview = nullptr;
 };
 

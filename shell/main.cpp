@@ -265,9 +265,16 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::Beenden1Click() {
     // Ends the message loop at once, without the close step; the pending lists are saved all the
-    // same, since pictures chosen in this run would otherwise never reach the server. A failed save
-    // keeps the program running, as it does for a close.
-    if (FormCloseQuery())
+    // same, since pictures chosen in this run would otherwise never reach the server. When they
+    // cannot be saved (a data directory gone, a full disk) the owner decides: the program never
+    // keeps its user from ending it.
+    if (!FormCloseQuery() &&
+        !m_shop.dialogs.confirm(QStringLiteral("Die Listen der noch hochzuladenden Bilder konnten nicht "
+                                               "gespeichert werden. Programm trotzdem beenden?")))
+        return;
+    if (actions.quit)
+        actions.quit();
+    else
         QCoreApplication::exit(0);
 }
 

@@ -49,6 +49,8 @@ public:
         std::function<void()> about;
         // Once the first activation has loaded the settings, before any other window opens.
         std::function<void()> settingsLoaded;
+        // Ends the message loop ("&Beenden"); left empty, the application's loop is ended.
+        std::function<void()> quit;
     };
     Actions actions;
 
@@ -73,7 +75,9 @@ public:
     // (a desktop without a window manager never does).
     void ensureActivated();
     void Verbinden1Click(); // connect/disconnect toggle
-    void Beenden1Click();   // saves the pending lists, then ends the message loop
+    // Saves the pending lists, then ends the message loop. When they cannot be saved: the error box,
+    // then the question whether to end all the same.
+    void Beenden1Click();
     // The close step: saves the pending lists. False (and the error box shown) when it failed.
     bool FormCloseQuery();
 

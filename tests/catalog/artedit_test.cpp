@@ -80,17 +80,24 @@ TEST_F(ArticleEditTest, ChosenPicturesGoIntoTheArticleAndTheirNamesIntoThePendin
         // Longer than the field: refused, since the article would name a file never uploaded.
         seam.answerPicture(QString::fromStdString("/bilder/gross/" + name21));
         f.SpeedButton2->click();
+        // A name without a Windows-1252 form would be stored with "?": refused.
+        seam.answerPicture(QString::fromUtf8("/bilder/gross/foto✓.jpg"));
+        f.SpeedButton2->click();
         f.SpeedButton1->click(); // cancelled: nothing changes
         f.close();               // by the title bar: the choices stay
     });
-    EXPECT_EQ(seam.texts("picture"),
-              QStringList({"/bilder/klein", "/bilder/gross", "/bilder/gross", "/bilder/klein"}));
+    EXPECT_EQ(seam.texts("picture"), QStringList({"/bilder/klein", "/bilder/gross", "/bilder/gross",
+                                                  "/bilder/gross", "/bilder/klein"}));
     EXPECT_EQ(seam.lastPictureFilter, pictureNameFilters());
-    EXPECT_EQ(seam.texts("message"),
-              QStringList{QString::fromStdString(
-                  "Der Dateiname '" + name21 +
-                  "' ist zu lang: Das Bildfeld des Artikels fasst höchstens 20 Zeichen. Bitte benennen Sie "
-                  "die Datei um und wählen Sie sie erneut.")});
+    EXPECT_EQ(
+        seam.texts("message"),
+        QStringList({QString::fromStdString(
+                         "Der Dateiname '" + name21 +
+                         "' ist zu lang: Das Bildfeld des Artikels fasst höchstens 20 Zeichen. Bitte "
+                         "benennen Sie die Datei um und wählen Sie sie erneut."),
+                     QString::fromUtf8("Der Dateiname 'foto✓.jpg' enthält Zeichen, die es im Zeichensatz "
+                                       "des Shops (Windows-1252) nicht gibt. Bitte benennen Sie die Datei "
+                                       "um und wählen Sie sie erneut.")}));
     EXPECT_EQ(current("thumb"), "tasse.jpg");
     EXPECT_EQ(current("picture"), name20);
     EXPECT_EQ(shop.MemoThumb, Lines{"tasse.jpg"});

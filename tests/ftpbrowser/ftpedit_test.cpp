@@ -249,6 +249,23 @@ TEST_F(BrowserTest, UploadOfSeveralFilesInListOrderEachInTheTypeOfItsName) {
     EXPECT_EQ(form->RowCount(), 8);
 }
 
+// A local name the server could only get with "?" in it is refused, naming the file; the others go.
+TEST_F(BrowserTest, UploadRefusesNamesWithoutAWindows1252Form) {
+    writeBytes(localPath("a.db"), "a");
+    writeBytes(localPath("foto✓.jpg"), "b");
+    writeBytes(localPath("Bär.jpg"), "c");
+    open();
+    form->selectFiles({"a.db", "foto✓.jpg", "Bär.jpg"});
+    form->Button1Click();
+    // (The transcript shows the names as the server read them.)
+    EXPECT_EQ(commands, (Strings{"TYPE A", "STOR a.db", "TYPE I", "STOR Bär.jpg", "PWD", "LIST", "TYPE A"}));
+    EXPECT_EQ(
+        scripted.texts("message"),
+        QStringList{QString::fromUtf8("Der Dateiname 'foto✓.jpg' enthält Zeichen, die es im Zeichensatz "
+                                      "des Shops (Windows-1252) nicht gibt. Die Datei wird nicht "
+                                      "hochgeladen; bitte benennen Sie sie um.")});
+}
+
 TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) {
     writeBytes(serverPath("my file.db"), "x\ny\n");
     writeBytes(serverPath("logo.gif"), std::string("GIF\n\0\r\n", 7));

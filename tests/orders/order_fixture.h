@@ -7,6 +7,7 @@
 #include "orders/print.h"
 #include "platform/linefile.h"
 #include "shell/shop.h"
+#include "tests/orders/order_lines.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,36 +21,23 @@
 
 namespace velmo::test {
 
-// A kunden.db line: date, number, name, PLZ/Ort, Versand, status; the other fields filled in.
-inline std::string order(const std::string& date, const std::string& nr, const std::string& name,
-                         const std::string& plzOrt, const std::string& versand, const std::string& status) {
-    return date + ";;" + nr + ";;" + name + ";;Firma " + name + ";;Weg 1;;" + plzOrt +
-           ";;DE;;0301;;0302;;x@y.de;;Vorkasse;;" + versand + ";;" + status;
-}
-
-// A bestellungen.db line as merged: the storefront's six fields and the appended status.
-inline std::string position(const std::string& nr, const std::string& menge, const std::string& artikel,
-                            const std::string& text, const std::string& preis) {
-    return nr + ";;x;;" + menge + ";;" + artikel + ";;" + text + ";;" + preis + ";;0";
-}
-
 // The invoice as the order window sees it, without a preview: "printing" sets the mark.
 class FakeInvoice : public InvoicePrinting {
 public:
     explicit FakeInvoice(OrderValues& values) : m_values(values) {}
-    void Preview(const InvoiceSources& sources, QWidget*, const std::function<void()>&) override {
+    void Preview(const InvoiceSnapshot& invoice, QWidget*, const std::function<void()>&) override {
         ++previews;
-        orderAtPreview = sources.OrderTable.field(1).asString();
-        goodsAtPreview = sources.goodsValueText();
-        positionsAtPreview = sources.PositionTable.RecordCount();
+        orderAtPreview = invoice.bestellNr();
+        goodsAtPreview = invoice.goodsValue;
+        positionsAtPreview = invoice.positions.size();
         if (print)
-            m_values.PrintedMarkPending = true;
+            m_values.PrintedMarkPending = invoice.bestellNr();
     }
     bool print = false;
     int previews = 0;
     std::string orderAtPreview;
-    QString goodsAtPreview;
-    int positionsAtPreview = 0;
+    std::string goodsAtPreview;
+    std::size_t positionsAtPreview = 0;
 
 private:
     OrderValues& m_values;

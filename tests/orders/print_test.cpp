@@ -43,9 +43,8 @@ protected:
     QString renderPdf() {
         QString path = QString::fromStdString(dir.file("invoice.pdf"));
         QPdfWriter writer(path);
-        InvoiceSources sources{window.OrderTable, window.PositionTable,
-                               [this] { return window.Label13->text(); }};
-        EXPECT_TRUE(form8.renderTo(sources, writer));
+        const std::optional<InvoiceSnapshot> invoice = window.document().invoice();
+        EXPECT_TRUE(invoice && form8.renderTo(*invoice, writer));
         return path;
     }
 
@@ -154,12 +153,13 @@ TEST_F(Invoice, EveryRunTakesTheCurrentValues) {
     renderPdf();
     EXPECT_EQ(form8.QuickRep1.element("PriceTitle")->text, QStringLiteral("Preis (EUR)"));
     shop.ShopSettings.Currency = QStringLiteral("CHF");
-    values.InvoiceTotalText = "99,00";
+    window.OrderTable.Edit();
+    window.OrderTable.fieldByName("Versand").setAsString("9,50");
+    window.OrderTable.Post();
     const QString text = pdfLayoutText(renderPdf());
     EXPECT_TRUE(text.contains(QStringLiteral("Preis (CHF)")));
-    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Rechnungsbetrag:\\s+99,00\\s+CHF"))));
-    // The goods value is the order window's label as it reads.
-    EXPECT_TRUE(text.contains(QStringLiteral("20,50 EUR")));
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Rechnungsbetrag:\\s+30,00\\s+CHF"))));
+    EXPECT_TRUE(text.contains(QStringLiteral("20,50 CHF")));
     EXPECT_FALSE(values.PrintedMarkPending);
 }
 

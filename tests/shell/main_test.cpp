@@ -215,6 +215,32 @@ TEST_F(MainWindowTest, FailedSaveAbandonsTheClose) {
                                                  "/gone/thumblst.db kann nicht erstellt werden.")});
 }
 
+// "&Beenden" with lists that cannot be saved: the error box, then the owner decides whether to end.
+TEST_F(MainWindowTest, BeendenAfterAFailedSaveAsksWhetherToEndAnyway) {
+    shop.ShopSettings.localDat = QString::fromStdString(dir.path() + "/gone");
+    shop.MemoPic = {"a.jpg"};
+    int quits = 0;
+    form.actions.quit = [&] { ++quits; };
+    seam.answerConfirm(false);
+    seam.answerConfirm(true);
+    form.Beenden1Click();
+    EXPECT_EQ(quits, 0);
+    form.Beenden1Click();
+    EXPECT_EQ(quits, 1);
+    const QString error =
+        QString::fromStdString("Datei " + dir.path() + "/gone/thumblst.db kann nicht erstellt werden.");
+    EXPECT_EQ(seam.texts("error"), (QStringList{error, error}));
+    EXPECT_EQ(
+        seam.texts("confirm"),
+        (QStringList(2, QStringLiteral("Die Listen der noch hochzuladenden Bilder konnten nicht gespeichert "
+                                       "werden. Programm trotzdem beenden?"))));
+    // Saved lists end the program without a question.
+    shop.ShopSettings.localDat = QString::fromStdString(dir.path());
+    form.Beenden1Click();
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(seam.texts("confirm").size(), 2);
+}
+
 // The connect item's caption follows the login, whichever way it changed: a login, a logout, a
 // failed attempt, a server that dropped the line.
 TEST_F(MainWindowTest, ConnectItemFollowsTheLoginNotTheCaption) {
