@@ -400,8 +400,7 @@ void TForm11::Button9Click() {
     dialogs().showModal(*PermissionsDialog);
     if (PermissionsDialog->PermissionMode <= 0)
         return;
-    m_shop.connection.command("SITE CHMOD " + browser::chmodModeText(PermissionsDialog->PermissionMode) +
-                              " " + Cells(ColName, Row()));
+    m_shop.connection.chmod(browser::chmodModeText(PermissionsDialog->PermissionMode), Cells(ColName, Row()));
     RefreshRemote();
 }
 

@@ -271,6 +271,10 @@ void ShopConnection::makeDir(const std::string& name) {
     command("MKD " + name);
 }
 
+void ShopConnection::chmod(const std::string& mode, const std::string& name) {
+    command("SITE CHMOD " + mode + " " + name);
+}
+
 void ShopConnection::remove(const std::string& name, bool directory) {
     Operation op(*this);
     if (directory)

@@ -107,6 +107,8 @@ public:
     // A plain command (TYPE A, SITE CHMOD, MKD).
     void command(const std::string& line);
     void makeDir(const std::string& name);
+    // SITE CHMOD with the mode's three octal digits.
+    void chmod(const std::string& mode, const std::string& name);
     void remove(const std::string& name, bool directory);
     // The browser's transfers: each file in its TYPE; a file that fails is reported by the events
     // and the next one goes on.

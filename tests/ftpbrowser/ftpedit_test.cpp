@@ -10,6 +10,7 @@
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
+#include "tests/sync/first_progress.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -549,16 +550,10 @@ TEST_F(ScriptedBrowserTest, ServerButtonsWaitForTheRunningTransfer) {
     scriptedServer.setListing("-rw-r--r-- 1 a b 300000 Dec  9 12:30 big.db\r\n");
     scriptedServer.setFile("big.db", std::string(300000, 'x'));
     open();
-    struct During : sync::ConnectionObserver {
-        std::function<void()> f;
-        void progress(std::int64_t, std::int64_t) override {
-            if (f)
-                std::exchange(f, {})();
-        }
-    } during;
+    velmo::test::AtFirstProgress during;
     std::vector<bool> enabled;
     bool cancelShown = false;
-    during.f = [&] {
+    during.step = [&] {
         for (QPushButton* b : form->serverButtons())
             enabled.push_back(b->isEnabled());
         cancelShown = !form->CancelButton->isHidden();

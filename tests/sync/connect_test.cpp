@@ -16,6 +16,7 @@
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
+#include "tests/sync/first_progress.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -407,15 +408,9 @@ TEST_F(PluggedMainWindow, ServerItemsWaitForTheRunningOperation) {
             ordersEdit = a;
     ASSERT_NE(ordersEdit, nullptr);
 
-    struct During : sync::ConnectionObserver {
-        std::function<void()> f;
-        void progress(std::int64_t, std::int64_t) override {
-            if (f)
-                std::exchange(f, {})();
-        }
-    } during;
+    velmo::test::AtFirstProgress during;
     std::vector<bool> enabledDuring;
-    during.f = [&] {
+    during.step = [&] {
         for (QAction* item : main.serverItems())
             enabledDuring.push_back(item->isEnabled());
         ordersEdit->trigger();

@@ -5,6 +5,7 @@
 #include "sync/core/shopconnection.h"
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/sync/first_progress.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,12 @@ using velmo::test::ScriptedFtpServer;
 
 namespace {
 
-struct Watcher : ConnectionObserver {
+struct Watcher : test::AtFirstProgress {
     std::vector<std::string> statuses, messages;
     int changes = 0;
-    std::function<void()> onProgress;
     void status(const std::string& text) override { statuses.push_back(text); }
     void message(const std::string& text) override { messages.push_back(text); }
     void stateChanged() override { ++changes; }
-    void progress(std::int64_t, std::int64_t) override {
-        if (onProgress)
-            std::exchange(onProgress, {})();
-    }
 };
 
 class ShopConnectionTest : public ::testing::Test {
@@ -66,7 +62,7 @@ TEST_F(ShopConnectionTest, OneOperationAtATime) {
     EXPECT_FALSE(connection.busy());
     // While the download waits for its data, every other operation is refused and changes nothing.
     std::vector<std::string> refused;
-    watcher.onProgress = [&] {
+    watcher.step = [&] {
         EXPECT_TRUE(connection.busy());
         refused.push_back(failure([&] { connection.list(); }));
         refused.push_back(failure([&] { connection.command("NOOP"); }));
@@ -102,7 +98,7 @@ TEST_F(ShopConnectionTest, AListingIsBoundedAndCanBeCancelled) {
     };
     for (const Case& c : cases) {
         if (c.cancel)
-            watcher.onProgress = [&] { connection.cancel(); };
+            watcher.step = [&] { connection.cancel(); };
         EXPECT_EQ(failure([&] { connection.list(c.bounds); }), c.message);
         EXPECT_FALSE(connection.busy());
         EXPECT_EQ(connection.list().size(), 50u) << c.message;
