@@ -6,6 +6,7 @@
 #include "tests/ftp/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/sync/first_progress.h"
+#include "tests/sync/shop_server.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,8 @@ using velmo::test::ScriptedFtpServer;
 namespace {
 
 struct Watcher : test::AtFirstProgress {
-    std::vector<std::string> statuses, messages;
+    std::vector<std::string> statuses, messages, informations;
+    void information(const std::string& text) override { informations.push_back(text); }
     int changes = 0;
     void status(const std::string& text) override { statuses.push_back(text); }
     void message(const std::string& text) override { messages.push_back(text); }
@@ -152,6 +154,37 @@ TEST_F(ShopConnectionTest, TheWatchersAreToldWhatTheClientReports) {
     connection.removeObserver(watcher);
     connection.disconnect();
     EXPECT_EQ(watcher.statuses.back(), "ChangeDir success") << "no longer watching";
+}
+
+// The menu's transfers run as the connection's operations and tell its watchers: the order fetch
+// against a storefront whose server cannot rename, twice.
+TEST(ShopConnectionTransfers, TheOrderFetchRunsAsAnOperationAndTellsTheWatchers) {
+    test::ShopServer server;
+    server.put("/db/kunden.db", "08.12.2026;;7;;Neu;;;;W;;O;;D;;;;;;m;;Vorkasse;;4.90\r\n");
+    server.put("/db/bestellungen.db", "Kopf\r\n7;;x;;1;;A;;B;;1.00\r\n");
+    server.fault("RNFR", "", test::ShopServer::Fault::Unsupported, 10);
+    ShopConnection connection;
+    Watcher watcher;
+    connection.addObserver(watcher);
+    Account account;
+    account.host = "127.0.0.1";
+    account.port = server.port();
+    connection.connect(account);
+    test::TempDir local;
+    const ShopDirs dirs{.localDat = local.path(),
+                        .localBg = local.path(),
+                        .localBk = local.path(),
+                        .docRoot = "/",
+                        .ftpHome = "/"};
+    const int changes = watcher.changes;
+    connection.fetchOrders(dirs);
+    EXPECT_EQ(watcher.changes - changes, 2);
+    EXPECT_EQ(watcher.statuses.back(), "Connected");
+    EXPECT_TRUE(watcher.messages.empty()) << watcher.messages.front();
+    EXPECT_EQ(test::readBytes(local.file("bestellungen.db")), "7;;x;;1;;A;;B;;1.00;;0\r\n");
+    connection.fetchOrders(dirs);
+    EXPECT_EQ(watcher.informations, std::vector<std::string>{"Es sind keine neuen Bestellungen vorhanden"});
+    EXPECT_TRUE(server.filesIn("/db/").empty());
 }
 
 } // namespace
