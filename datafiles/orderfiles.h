@@ -34,8 +34,8 @@ public:
     using Exception::Exception;
 };
 
-// A line with nothing but blanks and tabs (or nothing at all): no order and no position. Every reader
-// of the order files passes over it.
+// A line with nothing but white space (blanks, tabs, vertical tabs, form feeds) or nothing at all:
+// no order and no position. Every reader of the order files passes over it.
 bool isBlankLine(std::string_view line);
 
 // Cuts k fields off line, each the text before the next ";;", and returns them followed by what

@@ -13,8 +13,8 @@
 namespace velmo::datafiles {
 
 // The lines of a server order file as the merge appends them: each followed by ";;0" and CR LF.
-// skipFirst leaves out the first line (the positions file's). Blank lines (nothing but blanks and
-// tabs) are left out too.
+// skipFirst leaves out the first line (the positions file's). Blank lines (isBlankLine) are left out
+// too.
 std::string mergedLines(std::string_view serverBytes, bool skipFirst);
 
 // True when the file's bytes are exactly the written form of its own lines (a missing or empty file

@@ -44,8 +44,8 @@ TEST(MergedLines, EachLineGetsTheStatusAndTheFirstPositionLineIsLeftOut) {
         Lines lines = splitLines(c.server);
         if (c.skipFirst && !lines.empty())
             lines.erase(lines.begin());
-        std::erase_if(lines,
-                      [](const std::string& l) { return l.find_first_not_of(" \t") == std::string::npos; });
+        std::erase_if(
+            lines, [](const std::string& l) { return l.find_first_not_of(" \t\v\f") == std::string::npos; });
         for (auto& l : lines)
             l += ";;0";
         EXPECT_EQ(mergedLines(c.server, c.skipFirst), joinLines(lines));
