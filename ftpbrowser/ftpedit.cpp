@@ -28,8 +28,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-
 namespace velmo {
 
 using browser::ColKind;
@@ -188,17 +186,7 @@ void TForm11::stateChanged() {
 }
 
 void TForm11::progress(std::int64_t done, std::int64_t total) {
-    // Thousandths: QProgressBar takes int, a transfer may pass 2 GB.
-    constexpr int kSteps = 1000;
-    if (total <= 0) {
-        ProgressBar1->setRange(0, 0);
-    } else {
-        ProgressBar1->setRange(0, kSteps);
-        ProgressBar1->setValue(
-            static_cast<int>(static_cast<double>(std::clamp<std::int64_t>(done, 0, total)) /
-                             static_cast<double>(total) * kSteps));
-    }
-    ProgressBar1->show();
+    showTransferProgress(*ProgressBar1, done, total);
     CancelButton->show();
 }
 

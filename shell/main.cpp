@@ -162,18 +162,21 @@ QString TForm1::statusText() const {
     return m_status->text();
 }
 
-void TForm1::showProgress(std::int64_t done, std::int64_t total) {
+void showTransferProgress(QProgressBar& bar, std::int64_t done, std::int64_t total) {
     // The bar counts in thousandths: QProgressBar takes int, a transfer may pass 2 GB.
     constexpr int kSteps = 1000;
     if (total <= 0) {
-        m_progress->setRange(0, 0); // size unknown: busy
+        bar.setRange(0, 0); // size unknown: busy
     } else {
-        m_progress->setRange(0, kSteps);
+        bar.setRange(0, kSteps);
         const std::int64_t part = std::clamp<std::int64_t>(done, 0, total);
-        m_progress->setValue(
-            static_cast<int>(static_cast<double>(part) / static_cast<double>(total) * kSteps));
+        bar.setValue(static_cast<int>(static_cast<double>(part) / static_cast<double>(total) * kSteps));
     }
-    m_progress->show();
+    bar.show();
+}
+
+void TForm1::showProgress(std::int64_t done, std::int64_t total) {
+    showTransferProgress(*m_progress, done, total);
 }
 
 void TForm1::hideProgress() {

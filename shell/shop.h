@@ -9,9 +9,15 @@
 #include <cstdint>
 #include <string>
 
+class QProgressBar;
+
 namespace velmo {
 
 class DialogSeam;
+
+// Shows done of total bytes on a transfer's progress bar (shown); a total of 0 or less is unknown
+// (a busy bar).
+void showTransferProgress(QProgressBar& bar, std::int64_t done, std::int64_t total);
 
 // The main window's status bar as the other windows see it: the last status text stays, and a
 // progress bar beside it shows a running data transfer.

@@ -44,7 +44,6 @@
 #include <ctime>
 #include <map>
 #include <random>
-#include <set>
 #include <utility>
 
 namespace velmo::sync {
