@@ -6,6 +6,7 @@
 #include "memtable/qt/tablemodel.h"
 #include "platform/cp1252.h"
 #include "platform/qt/text.h"
+#include "shell/gridcolumns.h"
 #include "shell/shop.h"
 
 #include <QComboBox>
@@ -95,6 +96,8 @@ TForm4::TForm4(Shop& shop, ArticleEditor& editor, QWidget* parent)
     m_model->setColumns(std::move(columns));
     DBGrid1 = new MemTableGrid(this);
     DBGrid1->setTableModel(m_model);
+    DBGrid1->setAccessibleName(QStringLiteral("Artikel"));
+    new GridColumns(*DBGrid1, QStringLiteral("Form4.DBGrid1"));
     DBGrid1->installEventFilter(this);
     DBGrid1->viewport()->installEventFilter(this);
 

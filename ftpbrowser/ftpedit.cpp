@@ -9,6 +9,7 @@
 #include "platform/mounts.h"
 #include "platform/qt/text.h"
 #include "shell/directorytree.h"
+#include "shell/gridcolumns.h"
 #include "shell/shop.h"
 
 #include <QComboBox>
@@ -70,9 +71,12 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     localPane->setFixedWidth(kLocalPaneWidth);
     DriveComboBox1 = new QComboBox(localPane);
     m_drives = fillDriveBox(*DriveComboBox1);
+    DriveComboBox1->setAccessibleName(QStringLiteral("Laufwerk"));
     DirectoryListBox1 = new QListWidget(localPane);
+    DirectoryListBox1->setAccessibleName(QStringLiteral("Lokale Verzeichnisse"));
     DirectoryListBox1->installEventFilter(this);
     FileListBox1 = new QListWidget(localPane);
+    FileListBox1->setAccessibleName(QStringLiteral("Lokale Dateien"));
     FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Button1 = new QPushButton(QStringLiteral("Upload"), localPane);
     Button2 = new QPushButton(QStringLiteral("Anzeigen"), localPane);
@@ -92,6 +96,7 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     // Remote pane: grows in width and height.
     Edit1 = new QLineEdit(this);
     Edit1->setReadOnly(true);
+    Edit1->setAccessibleName(QStringLiteral("Server-Verzeichnis"));
     m_grid = new browser::RemoteGridModel(this);
     StringGrid1 = new QTableView(this);
     StringGrid1->setModel(m_grid);
@@ -110,6 +115,8 @@ TForm11::TForm11(Shop& shop, std::function<void()> showConnectDialog, QWidget* p
     header->setFixedHeight(15);
     for (int c = 0; c < browser::ColumnCount; ++c)
         header->resizeSection(c, kColumnWidths[c]);
+    StringGrid1->setAccessibleName(QStringLiteral("Dateien auf dem Server"));
+    new GridColumns(*StringGrid1, QStringLiteral("Form11.StringGrid1"));
     Button4 = new QPushButton(QStringLiteral("Download"), this);
     Button10 = new QPushButton(QStringLiteral("MakeDir"), this);
     Button9 = new QPushButton(QStringLiteral("CHMOD"), this);

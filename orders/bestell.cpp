@@ -6,6 +6,7 @@
 #include "memtable/qt/tablemodel.h"
 #include "platform/german.h"
 #include "platform/qt/text.h"
+#include "shell/gridcolumns.h"
 #include "shell/shop.h"
 
 #include <QComboBox>
@@ -97,6 +98,8 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
     DBGrid1 = new MemTableGrid(this);
     DBGrid1->setTableModel(m_orderModel);
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setAccessibleName(QStringLiteral("Bestellungen"));
+    new GridColumns(*DBGrid1, QStringLiteral("Form7.DBGrid1"));
     // The chosen order stays marked while the owner types into the customer fields.
     QPalette keepSelection = DBGrid1->palette();
     for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
@@ -160,6 +163,8 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
     DBGrid2 = new MemTableGrid(this);
     DBGrid2->setTableModel(m_positionModel);
     DBGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid2->setAccessibleName(QStringLiteral("Positionen"));
+    new GridColumns(*DBGrid2, QStringLiteral("Form7.DBGrid2"));
 
     Button2 = makeButton("&Rechnung", this);
     Button1 = makeButton("&OK", this);

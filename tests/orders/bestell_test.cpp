@@ -4,8 +4,10 @@
 
 #include "datafiles/ordermerge.h"
 #include "datafiles/orderstore.h"
+#include "memtable/qt/tablegrid.h"
 #include "platform/filelock.h"
 #include "report/preview.h"
+#include "tests/support/grid_widths.h"
 #include "tests/support/pdf_text.h"
 
 #include <QLineEdit>
@@ -51,6 +53,35 @@ TEST_F(OrderWindowTest, MissingFilesAreCreatedAndShowNothing) {
     EXPECT_EQ(window.Label13->text(), QStringLiteral("0,00 EUR"));
     EXPECT_EQ(window.Label14->text(), QStringLiteral("EUR Versand"));
     EXPECT_EQ(window.invoiceTotalText(), "0,00");
+}
+
+TEST_F(OrderWindowTest, DatesNumbersAndTitlesShowWholeAndTheOwnersWidthsComeBack) {
+    writeOrders({order("09.12.2026-23:59", "2026120912345", "Meier", "10115 Berlin", "4,90", "0")});
+    writePositions({position("2026120912345", "1000", "WK-2026-000042", "Bienenwachskerze", "12345,67")});
+    open();
+    ASSERT_TRUE(scripted.calls().empty()) << scripted.texts("error").join("|").toStdString();
+    for (const MemTableGrid* grid : {window.DBGrid1, window.DBGrid2}) {
+        const QAbstractItemModel& model = *grid->model();
+        ASSERT_EQ(model.rowCount(), 1);
+        for (int c = 0; c < model.columnCount(); ++c) {
+            const QString title = model.headerData(c, Qt::Horizontal).toString();
+            const QString text = model.index(0, c).data().toString();
+            SCOPED_TRACE((title + ": " + text).toStdString());
+            EXPECT_GE(grid->columnWidth(c), headerTextNeeds(*grid, title));
+            EXPECT_GE(grid->columnWidth(c), cellTextNeeds(*grid, text));
+        }
+    }
+    EXPECT_EQ(window.DBGrid1->model()->index(0, 1).data().toString(), QStringLiteral("09.12.2026"));
+
+    // The owner's widths, kept when the window closes, come back in the next run's window.
+    window.DBGrid1->horizontalHeader()->resizeSection(2, 251);
+    window.DBGrid2->horizontalHeader()->resizeSection(2, 299);
+    window.close();
+    TForm7 next(shop, values, invoice);
+    next.show();
+    QApplication::processEvents();
+    EXPECT_EQ(next.DBGrid1->columnWidth(2), 251);
+    EXPECT_EQ(next.DBGrid2->columnWidth(2), 299);
 }
 
 TEST_F(OrderWindow, ActivationShowsTheOldestOrderWithItsPositions) {
