@@ -24,7 +24,9 @@ TForm13::TForm13(DialogSeam& dialogs, QWidget* parent) : ShopWindow(dialogs, Pla
     buttons->addWidget(Button2);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Direktory Name:"), this));
+    auto* label = new QLabel(QStringLiteral("Direktory Name:"), this);
+    label->setBuddy(Edit1);
+    layout->addWidget(label);
     layout->addWidget(Edit1);
     layout->addStretch();
     layout->addLayout(buttons);

@@ -11,6 +11,7 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -37,8 +38,13 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
     connect(m_view, &QPrintPreviewWidget::previewChanged, this, [this] { updatePageLabel(); });
 
     auto* bar = new QToolBar(this);
-    auto add = [&](const QString& text, const QKeySequence& key, auto slot) {
+    auto add = [&](const QString& text, const QKeySequence& key, auto slot, const QString& spoken = {}) {
         QAction* a = bar->addAction(text);
+        // A button that shows a symbol says in words what it does.
+        if (!spoken.isEmpty()) {
+            a->setToolTip(spoken);
+            bar->widgetForAction(a)->setAccessibleName(spoken);
+        }
         if (!key.isEmpty()) {
             a->setShortcut(key);
             a->setShortcutContext(Qt::WindowShortcut);
@@ -48,13 +54,21 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
     };
     add(QStringLiteral("Drucken…"), QKeySequence(Qt::CTRL | Qt::Key_P), [this] { print(); });
     bar->addSeparator();
-    add(QStringLiteral("|<"), QKeySequence(Qt::Key_Home), [this] { setCurrentPage(1); });
-    add(QStringLiteral("<"), QKeySequence(Qt::Key_PageUp), [this] { setCurrentPage(currentPage() - 1); });
+    add(
+        QStringLiteral("|<"), QKeySequence(Qt::Key_Home), [this] { setCurrentPage(1); },
+        QStringLiteral("Erste Seite"));
+    add(
+        QStringLiteral("<"), QKeySequence(Qt::Key_PageUp), [this] { setCurrentPage(currentPage() - 1); },
+        QStringLiteral("Vorige Seite"));
     m_pageLabel = new QLabel(this);
     m_pageLabel->setContentsMargins(6, 0, 6, 0);
     bar->addWidget(m_pageLabel);
-    add(QStringLiteral(">"), QKeySequence(Qt::Key_PageDown), [this] { setCurrentPage(currentPage() + 1); });
-    add(QStringLiteral(">|"), QKeySequence(Qt::Key_End), [this] { setCurrentPage(pageCount()); });
+    add(
+        QStringLiteral(">"), QKeySequence(Qt::Key_PageDown), [this] { setCurrentPage(currentPage() + 1); },
+        QStringLiteral("Nächste Seite"));
+    add(
+        QStringLiteral(">|"), QKeySequence(Qt::Key_End), [this] { setCurrentPage(pageCount()); },
+        QStringLiteral("Letzte Seite"));
     bar->addSeparator();
     add(QStringLiteral("Vergrößern"), QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { zoomIn(); });
     add(QStringLiteral("Verkleinern"), QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { zoomOut(); });
@@ -62,6 +76,9 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
     add(QStringLiteral("Ganze Seite"), QKeySequence(), [this] { fitInView(); });
     bar->addSeparator();
     add(QStringLiteral("Schließen"), QKeySequence(Qt::Key_Escape), [this] { close(); });
+    // The button that opens the commands a narrow window has no room for.
+    if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("Weitere Befehle"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

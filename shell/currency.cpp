@@ -11,8 +11,10 @@ TForm9::TForm9(DialogSeam& dialogs, QWidget* parent) : ShopWindow(dialogs, Place
     setObjectName("Form9");
     setWindowTitle(QStringLiteral("Setup"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Bitte geben Sie Ihre Landeswährung ein:"), this));
+    auto* prompt = new QLabel(QStringLiteral("Bitte geben Sie Ihre Landeswährung ein:"), this);
+    layout->addWidget(prompt);
     Edit1 = new QLineEdit(QStringLiteral("DM"), this);
+    prompt->setBuddy(Edit1);
     Edit1->setMaximumWidth(80);
     layout->addWidget(Edit1);
     Button1 = new QPushButton(QStringLiteral("&OK"), this);

@@ -35,7 +35,9 @@ TForm10::TForm10(Shop& shop, QWidget* parent)
     for (int i = 0; i < 4; ++i) {
         *fields[i] = new QLineEdit(this);
         (*fields[i])->installEventFilter(this);
-        grid->addWidget(new QLabel(QString::fromUtf8(labels[i]), this), i + 1, 0);
+        auto* label = new QLabel(QString::fromUtf8(labels[i]), this);
+        label->setBuddy(*fields[i]);
+        grid->addWidget(label, i + 1, 0);
         grid->addWidget(*fields[i], i + 1, 1);
     }
 
@@ -44,11 +46,14 @@ TForm10::TForm10(Shop& shop, QWidget* parent)
     DriveComboBox1 = new QComboBox(this);
     const std::vector<std::string> drives = fillDriveBox(*DriveComboBox1);
 
+    DriveComboBox1->setAccessibleName(QStringLiteral("Laufwerk"));
     DirectoryListBox1 = new QListWidget(this);
+    DirectoryListBox1->setAccessibleName(QStringLiteral("Verzeichnisse"));
     DirectoryListBox1->installEventFilter(this);
 
     auto* rootBox = new QGroupBox(QStringLiteral("Shop Dokument - Root:"), this);
     Edit5 = new QLineEdit(rootBox);
+    Edit5->setAccessibleName(QStringLiteral("Shop Dokument - Root"));
     (new QVBoxLayout(rootBox))->addWidget(Edit5);
 
     Button1 = new QPushButton(QStringLiteral("&OK"), this);

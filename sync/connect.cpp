@@ -58,6 +58,8 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
     for (const char* type : kHostTypes)
         ComboBox1->addItem(QString::fromUtf8(type));
     ComboBox1->setCurrentIndex(1);
+    // The box's own text field is what a screen reader lands on; it carries the box's label.
+    ComboBox1->lineEdit()->setAccessibleName(QStringLiteral("Host-Typ"));
     UserTxt = new QLineEdit(kSampleHost, this);
     PassTxt = new QLineEdit(this); // typed text stays readable
     CheckBox2 = new QCheckBox(QStringLiteral("Passwort speichern"), this);
@@ -78,7 +80,9 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
     portRow->addWidget(PortTxt);
     portRow->addWidget(new QLabel(QStringLiteral("(meistens 21)"), this));
     portRow->addStretch();
-    form->addRow(QStringLiteral("Port"), portRow);
+    auto* portLabel = new QLabel(QStringLiteral("Port"), this);
+    portLabel->setBuddy(PortTxt);
+    form->addRow(portLabel, portRow);
     form->addRow(QStringLiteral("Host-Typ"), ComboBox1);
     form->addRow(QStringLiteral("User ID"), UserTxt);
     form->addRow(QStringLiteral("Passwort"), PassTxt);
