@@ -9,11 +9,13 @@
 #include <QGraphicsItem>
 #include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QHorizontalBarSeries>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextOption>
+#include <QToolTip>
 #include <QValueAxis>
 #include <QWheelEvent>
 
@@ -46,6 +48,7 @@ class BarTextItem : public QGraphicsItem {
 public:
     struct Bar {
         QRectF labelRect;
+        int point; // in the series
         QString label;
         QLineF arrow;
         QRectF markRect;
@@ -186,8 +189,31 @@ bool BarChart::eventFilter(QObject* watched, QEvent* event) {
         }
         if (event->type() == QEvent::Resize)
             layoutView();
+        if (event->type() == QEvent::ToolTip) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            const QString text = toolTipAt(m_view->viewport()->mapTo(this, help->pos()));
+            if (text.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(help->globalPos(), text, m_view->viewport());
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QString BarChart::toolTipAt(const QPoint& pos) const {
+    if (!m_series)
+        return {};
+    const QPointF at = m_texts->mapFromScene(m_view->mapToScene(m_view->viewport()->mapFrom(this, pos)));
+    // The whole row of a bar counts, its label, its bar and its mark.
+    for (const BarTextItem::Bar& bar : m_texts->bars()) {
+        if (at.y() < bar.labelRect.top() || at.y() >= bar.labelRect.bottom())
+            continue;
+        const BarPoint& p = m_series->points().at(static_cast<std::size_t>(bar.point));
+        return p.name == p.label ? QString() : p.name;
+    }
+    return {};
 }
 
 // Places the visible part of the chart: which bars are in view, where the plot area lies, the
@@ -274,7 +300,7 @@ void BarChart::layoutView() {
             const int markWidth = fm.horizontalAdvance(p.mark) + 6;
             const QRectF mark(p.value < 0 ? tip - markWidth : tip, centre - markHeight / 2.0, markWidth,
                               markHeight);
-            texts.push_back({QRectF(kPad, centre - share / 2, labelColumn - 2 * kPad, share), p.label,
+            texts.push_back({QRectF(kPad, centre - share / 2, labelColumn - 2 * kPad, share), k, p.label,
                              QLineF(end, centre, tip, centre), mark, p.mark});
         }
     } else {

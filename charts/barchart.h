@@ -51,6 +51,10 @@ public:
     QBarSet* barsInView() const { return m_set; }
     int firstBarInView() const { return m_first; }
 
+    // The tooltip at pos (this widget's coordinates): the whole name of the bar there when its
+    // label is cut, else nothing. The chart shows it when the pointer rests on a bar's row.
+    QString toolTipAt(const QPoint& pos) const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

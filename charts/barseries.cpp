@@ -46,13 +46,15 @@ void TableBarSeries::refresh() {
     if (m_table && m_table->Active()) {
         const int value = m_table->fieldByName(m_valueField).index();
         const int label = m_table->fieldByName(m_labelField).index();
+        const int name = m_nameField.empty() ? label : m_table->fieldByName(m_nameField).index();
         const Field& valueField = m_table->field(value);
         const int rows = m_table->visibleCount();
         m_points.reserve(static_cast<std::size_t>(rows));
         for (int row = 0; row < rows; ++row) {
             const RecordId id = m_table->visibleAt(row);
             BarPoint p;
-            p.label = toQString(m_table->viewAt(id, label)).left(kMaxLabelChars);
+            p.name = toQString(m_table->viewAt(id, name));
+            p.label = (name == label ? p.name : toQString(m_table->viewAt(id, label))).left(kMaxLabelChars);
             // Stored numbers read back through their text, which the table writes exactly; a
             // currency amount keeps all of its four decimals that way.
             const std::string text = m_table->textAt(id, value);

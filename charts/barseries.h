@@ -13,6 +13,7 @@ namespace velmo::charts {
 // One bar: its axis label, its length and the text of its value mark.
 struct BarPoint {
     QString label;
+    QString name; // the whole text the label was cut from
     double value = 0;
     QString mark;
 };
@@ -29,6 +30,10 @@ public:
     TableBarSeries(MemTable& table, std::string valueField, std::string labelField, std::string markPattern,
                    QObject* parent = nullptr);
     ~TableBarSeries() override;
+
+    // The field whose text the bars are named by in full, where their labels are cut; the label
+    // field until set. Takes effect at the next refresh.
+    void setNameField(std::string field) { m_nameField = std::move(field); }
 
     // Reads the table again (the refresh on demand). Leaves the table's cursor where it was.
     void refresh();
@@ -54,7 +59,7 @@ private:
     void scheduleRefresh();
 
     MemTable* m_table;
-    std::string m_valueField, m_labelField, m_markPattern;
+    std::string m_valueField, m_labelField, m_markPattern, m_nameField;
     std::vector<BarPoint> m_points;
     double m_min = 0, m_max = 0;
     bool m_autoRefresh = false;

@@ -35,6 +35,7 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
 
     Gauge1 = new QProgressBar;
     Gauge1->setObjectName("Gauge1");
+    Gauge1->setAccessibleName(QStringLiteral("Fortschritt"));
     Gauge1->setTextVisible(true);
     Gauge1->setFormat("%p%");
     Gauge1->setAlignment(Qt::AlignCenter);
@@ -50,6 +51,7 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
     m_series = new charts::TableBarSeries(ArticleTotals, kind.chartKey, statistics::kBezeichnung,
                                           kind.markPattern, this);
     m_series->setAutoRefresh(kind.autoRefresh);
+    m_series->setNameField(statistics::kGanzeBezeichnung);
     m_chart = new charts::BarChart(kind.chartTitle);
     m_chart->setSeries(m_series);
 

@@ -29,6 +29,7 @@ void defineArticleTotals(MemTable& table, const std::string& chartKey) {
     table.addField(kArtikelNr, FieldType::String, 20);
     table.addField(kBezeichnung, FieldType::String, 20);
     table.addField(kPreis, FieldType::Currency);
+    table.addField(kGanzeBezeichnung, FieldType::String, 100);
     table.addIndexDef({kArtikelNr, {kArtikelNr}});
     table.addIndexDef({chartKey, {chartKey}});
     table.setActive(true);
@@ -279,6 +280,7 @@ void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progre
     Field& nr = totals.fieldByName(kArtikelNr);
     Field& bestellNr = totals.fieldByName(kBestellNr);
     Field& bezeichnung = totals.fieldByName(kBezeichnung);
+    Field& ganzeBezeichnung = totals.fieldByName(kGanzeBezeichnung);
     Field& menge = totals.fieldByName(kMenge);
     Field& preis = totals.fieldByName(kPreis);
 
@@ -308,6 +310,7 @@ void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progre
         nr.setAsString(run.nr);
         bestellNr.setAsString(allPositions.viewAt(run.last, posBestellNr));
         bezeichnung.setAsString(allPositions.viewAt(run.last, posBezeichnung));
+        ganzeBezeichnung.setAsString(allPositions.viewAt(run.last, posBezeichnung));
         menge.setAsFloat(run.menge);
         preis.setAsCurrency(run.preis);
         totals.Post();

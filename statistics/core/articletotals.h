@@ -19,13 +19,15 @@ inline constexpr const char* kMenge = "menge";
 inline constexpr const char* kArtikelNr = "ArtikelNr";
 inline constexpr const char* kBezeichnung = "Bezeichnung";
 inline constexpr const char* kPreis = "Preis";
+// The whole description in ArticleTotals, for the bar's tooltip where the label is cut.
+inline constexpr const char* kGanzeBezeichnung = "GanzeBezeichnung";
 
 // AllPositions: BestellNr, menge (float), ArtikelNr, Bezeichnung (100), Preis (text with a decimal
 // comma); one index on ArtikelNr. Opens the table.
 void defineAllPositions(MemTable& table);
 // ArticleTotals: BestellNr, menge (float), ArtikelNr, Bezeichnung (20, the bar label), Preis
-// (currency); indexes on ArtikelNr and on chartKey (menge or Preis), both named after their field.
-// Opens the table.
+// (currency), GanzeBezeichnung (100, the same description uncut); indexes on ArtikelNr and on chartKey (menge
+// or Preis), both named after their field. Opens the table.
 void defineArticleTotals(MemTable& table, const std::string& chartKey);
 
 // Empties allPositions and fills it with the positions of bestellungen.db (its bytes taken over, to

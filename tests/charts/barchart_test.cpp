@@ -6,8 +6,11 @@
 #include <QApplication>
 #include <QBarSet>
 #include <QChart>
+#include <QChartView>
+#include <QHelpEvent>
 #include <QLegend>
 #include <QScrollBar>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 using namespace velmo;
@@ -143,6 +146,64 @@ TEST_F(BarChartTest, ViewHoldsTheBarsInSight) {
     EXPECT_FALSE(chart.verticalScrollBar()->isVisible());
     EXPECT_LE(chart.contentHeight(), 300);
     EXPECT_EQ(chart.barsInView()->count(), 100);
+}
+
+// A label cut at its 20 characters names the bar in full as the tooltip of the bar's row; a
+// whole label needs none. The name comes from its own field when the label field is cut itself.
+TEST_F(BarChartTest, ACutLabelShowsTheWholeNameAsTooltip) {
+    MemTable names;
+    names.addField("Name", FieldType::String, 40);
+    names.addField("Menge", FieldType::Float);
+    names.addField("Kurz", FieldType::String, 20);
+    names.setActive(true);
+    const std::string longName = "Porzellanschale mit Goldrand";
+    const std::string shortName = "Tasse";
+    const std::string cutName = longName.substr(0, 20);
+    names.AppendValues({shortName, "1", shortName});
+    names.AppendValues({longName, "2", cutName});
+
+    struct Case {
+        const char* labelField;
+        const char* nameField; // "" for none
+    };
+    for (const Case& c : {Case{"Name", ""}, Case{"Kurz", "Name"}}) {
+        SCOPED_TRACE(c.labelField);
+        TableBarSeries series(names, "Menge", c.labelField, "#,##0.###");
+        if (*c.nameField)
+            series.setNameField(c.nameField);
+        series.refresh();
+        BarChart chart("Titel");
+        chart.resize(400, 300);
+        chart.show();
+        chart.setSeries(&series);
+        chart.setScrollHeight(0);
+        QApplication::processEvents();
+
+        // Down the label column: each row tells its tooltip once.
+        QStringList tips;
+        for (int y = 0; y < chart.height(); ++y) {
+            const QString tip = chart.toolTipAt(QPoint(10, y));
+            if (!tip.isEmpty() && !tips.contains(tip))
+                tips << tip;
+        }
+        EXPECT_EQ(tips, QStringList{QString::fromStdString(longName)});
+        EXPECT_EQ(series.points()[1].label, QString::fromStdString(cutName));
+
+        // Resting the pointer on that row shows it.
+        QWidget* viewport = chart.findChild<QChartView*>()->viewport();
+        bool shown = false;
+        for (int y = 0; y < viewport->height() && !shown; ++y) {
+            const QPoint at(10, y);
+            if (chart.toolTipAt(viewport->mapTo(&chart, at)).isEmpty())
+                continue;
+            QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+            QApplication::sendEvent(viewport, &help);
+            EXPECT_EQ(QToolTip::text(), QString::fromStdString(longName));
+            QToolTip::hideText();
+            shown = true;
+        }
+        EXPECT_TRUE(shown);
+    }
 }
 
 } // namespace

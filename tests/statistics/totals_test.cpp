@@ -124,6 +124,16 @@ TEST_F(TotalsTest, OneRecordPerArticleRun) {
     }
 }
 
+TEST_F(TotalsTest, TheWholeDescriptionStaysBesideTheCutLabel) {
+    compute(
+        {line("1", "1", "A", "Porzellantasse wei\xDF mit Goldrand", "1"), line("2", "1", "B", "Kanne", "1")});
+    totals.First();
+    EXPECT_EQ(totals.fieldByName(kBezeichnung).asString(), "Porzellantasse wei\xDF ");
+    EXPECT_EQ(totals.fieldByName(kGanzeBezeichnung).asString(), "Porzellantasse wei\xDF mit Goldrand");
+    totals.Next();
+    EXPECT_EQ(totals.fieldByName(kGanzeBezeichnung).asString(), "Kanne");
+}
+
 TEST_F(TotalsTest, TablesAreRebuiltEveryTime) {
     compute({line("1", "1", "A", "Tasse", "1"), line("2", "1", "B", "Kanne", "1")});
     compute({line("1", "7", "C", "Dose", "1")});
