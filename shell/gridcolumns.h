@@ -19,8 +19,8 @@ namespace velmo {
 // The user can widen or narrow every column. A width the user sets is kept in the settings store
 // under "Columns.<name>" when the grid is hidden, and comes back when a grid of that name is filled
 // again, but never below the readable width of what it then shows. The widths are measured again
-// whenever the grid's model is reset (a new file, another order or filter), so a column only grows
-// with what is shown.
+// whenever the grid's model is reset (a new file, another order or filter), so they follow what is
+// shown; a width the user set stays the least until the user changes it.
 //
 // A settings store that cannot be opened or written costs the remembered widths, nothing else.
 class GridColumns : public QObject {
