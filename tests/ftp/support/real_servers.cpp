@@ -78,8 +78,15 @@ bool accepts(int port) {
 class Server : public RealFtpServer {
 public:
     ~Server() override { stop(); }
-    friend std::unique_ptr<RealFtpServer> velmo::test::startPyftpdlib();
-    friend std::unique_ptr<RealFtpServer> velmo::test::startVsftpd();
+    using RealFtpServer::m_dir;
+    using RealFtpServer::m_name;
+    using RealFtpServer::m_password;
+    using RealFtpServer::m_pid;
+    using RealFtpServer::m_port;
+    using RealFtpServer::m_root;
+    using RealFtpServer::m_user;
+    using RealFtpServer::m_writableDir;
+    using RealFtpServer::stop;
 };
 
 } // namespace
@@ -106,18 +113,25 @@ void RealFtpServer::stop() {
     m_pid = -1;
 }
 
-std::unique_ptr<RealFtpServer> startPyftpdlib() {
+namespace {
+
+// pyftpdlib (or a server made of it) with the account velmo/geheim over a fresh root; command
+// names the program and its arguments before the root, user and password options.
+std::unique_ptr<RealFtpServer> startPyftpdlibServer(const std::string& name, std::vector<std::string> command,
+                                                    const std::string& rootOption,
+                                                    const std::string& userOption,
+                                                    const std::string& passwordOption) {
     auto s = std::make_unique<Server>();
-    s->m_name = "pyftpdlib";
+    s->m_name = name;
     s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
     s->m_root = s->m_dir->file("root");
     fs::create_directory(s->m_root);
     s->m_user = "velmo";
     s->m_password = "geheim";
     const std::string log = s->m_dir->file("server.log");
-    s->m_pid = spawn({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d",
-                      s->m_root, "-u", s->m_user, "-P", s->m_password},
-                     log);
+    command.insert(command.end(),
+                   {rootOption, s->m_root, userOption, s->m_user, passwordOption, s->m_password});
+    s->m_pid = spawn(command, log);
     // The server names the port the system gave it in its log.
     const std::regex started(R"(starting FTP server on 127\.0\.0\.1:(\d+))");
     const auto until = Clock::now() + std::chrono::seconds(15);
@@ -130,11 +144,23 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
         }
         if (exited(s->m_pid)) {
             s->m_pid = -1;
-            throw std::runtime_error("pyftpdlib did not start:\n" + text);
+            throw std::runtime_error(name + " did not start:\n" + text);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("pyftpdlib did not report its port:\n" + logText(log));
+    throw std::runtime_error(name + " did not report its port:\n" + logText(log));
+}
+
+} // namespace
+
+std::unique_ptr<RealFtpServer> startPyftpdlib() {
+    return startPyftpdlibServer("pyftpdlib",
+                                {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w"},
+                                "-d", "-u", "-P");
+}
+
+std::unique_ptr<RealFtpServer> startDemoServer(const std::string& script) {
+    return startPyftpdlibServer("demo", {script}, "--root", "--user", "--password");
 }
 
 std::unique_ptr<RealFtpServer> startVsftpd() {

@@ -38,6 +38,9 @@ protected:
 
 // /usr/bin/python3 -m pyftpdlib with a user and write access.
 std::unique_ptr<RealFtpServer> startPyftpdlib();
+// The demo shop's server (scripts/demo-ftpd, the script's path given): pyftpdlib speaking
+// Windows-1252 names, with a user and write access.
+std::unique_ptr<RealFtpServer> startDemoServer(const std::string& script);
 // vsftpd in stand-alone mode with an anonymous account that may write below "pub".
 std::unique_ptr<RealFtpServer> startVsftpd();
 
