@@ -1221,10 +1221,28 @@ void TSockSession::shutdownTls(bool mayWait) {
     for (;;) {
         const TlsChannel::Step step = channel->shutdown();
         if (step != TlsChannel::Step::WantWrite || !mayWait || PumpClock::now() >= deadline)
-            return;
+            break;
         // The socket's send queue is full: room comes as the peer reads.
         pollfd fd{m_fd, POLLOUT, 0};
         processPendingEvents(std::span<const pollfd>(&fd, 1), deadline);
+    }
+    if (!mayWait || m_cancel)
+        return;
+    // What the peer sent and nobody read (the session tickets a server sends after the handshake,
+    // on an upload's connection that never reads) is read now, up to the peer's close: the newest
+    // ticket is what the next data connection offers, and unread data would turn close() into a
+    // reset that could cost the peer the end of an upload.
+    ::shutdown(m_fd, SHUT_WR);
+    char* buf = m_buffer.get();
+    while (PumpClock::now() < deadline) {
+        std::size_t count = 0;
+        const TlsChannel::Step step = channel->read(buf, kBufferSize, false, count);
+        if (step != TlsChannel::Step::Done && step != TlsChannel::Step::WantRead)
+            return;
+        if (step == TlsChannel::Step::WantRead) {
+            pollfd fd{m_fd, POLLIN, 0};
+            processPendingEvents(std::span<const pollfd>(&fd, 1), deadline);
+        }
     }
 }
 

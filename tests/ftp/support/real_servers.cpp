@@ -78,8 +78,8 @@ bool accepts(int port) {
 class Server : public RealFtpServer {
 public:
     ~Server() override { stop(); }
-    friend std::unique_ptr<RealFtpServer> velmo::test::startPyftpdlib();
-    friend std::unique_ptr<RealFtpServer> velmo::test::startVsftpd();
+    friend std::unique_ptr<RealFtpServer> velmo::test::startPyftpdlib(const TlsFiles*);
+    friend std::unique_ptr<RealFtpServer> velmo::test::startVsftpd(const TlsFiles*);
 };
 
 } // namespace
@@ -106,7 +106,27 @@ void RealFtpServer::stop() {
     m_pid = -1;
 }
 
-std::unique_ptr<RealFtpServer> startPyftpdlib() {
+// pyftpdlib's command line has no TLS: the same server with its TLS handler, logging the same line.
+const char* const kPyftpdlibTls = R"(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+root, user, password, cert, key = sys.argv[1:6]
+logging.basicConfig(level=logging.INFO)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+class Handler(TLS_FTPHandler):
+    pass
+Handler.authorizer = authorizer
+Handler.certfile = cert
+Handler.keyfile = key
+Handler.tls_control_required = True
+Handler.tls_data_required = True
+FTPServer(("127.0.0.1", 0), Handler).serve_forever()
+)";
+
+std::unique_ptr<RealFtpServer> startPyftpdlib(const TlsFiles* tls) {
     auto s = std::make_unique<Server>();
     s->m_name = "pyftpdlib";
     s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
@@ -115,11 +135,16 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
     s->m_user = "velmo";
     s->m_password = "geheim";
     const std::string log = s->m_dir->file("server.log");
-    s->m_pid = spawn({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d",
-                      s->m_root, "-u", s->m_user, "-P", s->m_password},
-                     log);
+    if (tls)
+        s->m_pid = spawn({"/usr/bin/python3", "-c", kPyftpdlibTls, s->m_root, s->m_user, s->m_password,
+                          tls->cert, tls->key},
+                         log);
+    else
+        s->m_pid = spawn({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d",
+                          s->m_root, "-u", s->m_user, "-P", s->m_password},
+                         log);
     // The server names the port the system gave it in its log.
-    const std::regex started(R"(starting FTP server on 127\.0\.0\.1:(\d+))");
+    const std::regex started(R"(starting FTP(?:\+SSL)? server on 127\.0\.0\.1:(\d+))");
     const auto until = Clock::now() + std::chrono::seconds(15);
     while (Clock::now() < until) {
         std::smatch m;
@@ -137,7 +162,7 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
     throw std::runtime_error("pyftpdlib did not report its port:\n" + logText(log));
 }
 
-std::unique_ptr<RealFtpServer> startVsftpd() {
+std::unique_ptr<RealFtpServer> startVsftpd(const TlsFiles* tls) {
     auto s = std::make_unique<Server>();
     s->m_name = "vsftpd";
     s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
@@ -174,6 +199,11 @@ std::unique_ptr<RealFtpServer> startVsftpd() {
                             << "connect_from_port_20=NO\npasv_enable=YES\nport_enable=YES\n"
                             << "xferlog_enable=NO\nvsftpd_log_file=" << s->m_dir->file("xfer.log") << "\n"
                             << "max_clients=20\nmax_per_ip=20\n";
+        if (tls)
+            std::ofstream(conf, std::ios::app)
+                << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
+                << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=YES\n"
+                << "rsa_cert_file=" << tls->cert << "\nrsa_private_key_file=" << tls->key << "\n";
         ::chmod(conf.c_str(), 0600);
         s->m_pid = spawn({"/usr/sbin/vsftpd", conf}, log);
         const auto until = Clock::now() + std::chrono::seconds(10);
