@@ -90,6 +90,17 @@ protected:
         form.PassTxt->setText("geheim");
         form.TlsBox->setCurrentText("aus"); // the scripted server speaks plain FTP
     }
+    // A new login to the scripted server with the TLS mode given, with nothing recorded before it.
+    void logInAfresh(const char* tlsMode) {
+        seam.clear();
+        server.clearTranscript();
+        if (shop.connection.connected())
+            shop.connection.disconnect();
+        form.show();
+        fill("127.0.0.1", server.port());
+        form.TlsBox->setCurrentText(tlsMode);
+        form.Button1->click();
+    }
 
     velmo::test::TempDir dir; // also the settings store
     ScriptedDialogs seam;
@@ -231,16 +242,7 @@ TEST_F(ConnectDialog, ASelfSignedCertificateIsAskedForOnceAndThenPinned) {
     const auto second = test::makeSelfSigned(dir.path(), "zweites", "IP:127.0.0.1");
     server.enableTls(first.cert, first.key);
     server.reply("PWD", "257 \"/\" is the current directory\r\n");
-    const auto login = [&](const char* mode) {
-        seam.clear();
-        server.clearTranscript();
-        if (shop.connection.connected())
-            shop.connection.disconnect();
-        form.show();
-        fill("127.0.0.1", server.port());
-        form.TlsBox->setCurrentText(mode);
-        form.Button1->click();
-    };
+    const auto login = [this](const char* mode) { logInAfresh(mode); };
     const auto sent = [&](const std::string& verb) {
         const auto lines = server.transcript();
         return std::any_of(lines.begin(), lines.end(),
@@ -302,14 +304,7 @@ TEST_F(ConnectDialog, AServerWithoutTlsIsRefusedOnlyWhenTlsIsRequired) {
          {Case{"erforderlich", false, {"AUTH"}}, Case{"wenn möglich", true, {"AUTH", "USER", "PASS", "PWD"}},
           Case{"aus", true, {"USER", "PASS", "PWD"}}}) {
         SCOPED_TRACE(c.mode);
-        seam.clear();
-        server.clearTranscript();
-        if (shop.connection.connected())
-            shop.connection.disconnect();
-        form.show();
-        fill("127.0.0.1", server.port());
-        form.TlsBox->setCurrentText(c.mode);
-        form.Button1->click();
+        logInAfresh(c.mode);
         EXPECT_EQ(shop.connection.loggedIn(), c.loggedIn);
         std::vector<std::string> verbs;
         for (const std::string& line : server.transcript())
