@@ -27,6 +27,16 @@ const char* const kReplyTooLong =
     "Die Antwort des Servers ist zu lang (mehr als 10000 Zeilen oder 1 MiB), die Verbindung wurde getrennt";
 const char* const kBadPasvReply = "Ungültige Antwort des Servers auf PASV: %s";
 const char* const kShortTransfer = "Übertragung unvollständig: %s von %s Byte empfangen";
+const char* const kAuthRefused =
+    "Der Server bietet keine verschlüsselte Verbindung an (AUTH TLS abgelehnt): %s";
+const char* const kProtRefused = "Der Server verschlüsselt die Datenverbindungen nicht: %s";
+const char* const kBadFingerprint = "Ungültiger SHA-256-Fingerabdruck: %s";
+const char* const kPinMismatch =
+    "Der Server zeigt ein anderes Zertifikat als das hinterlegte. Das kann ein Angriff sein; die "
+    "Verbindung wurde vor der Anmeldung getrennt.\nErwartet: %s\nErhalten: %s";
+const char* const kUntrusted = "Dem Zertifikat des Servers wird nicht vertraut: %s";
+const char* const kDataCertificate =
+    "Die Datenverbindung zeigt ein anderes Zertifikat als die Steuerverbindung";
 const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windows-1252 darstellen";
 
 // A listing line may be long (a name with a long path), but not unbounded.
@@ -221,6 +231,14 @@ void TFtpClient::Connect() {
         return;
     for (const std::string* text : {&UserID, &Password, &FWUserID, &FWPassword, &Host})
         checkCommandText(*text);
+    std::string pin;
+    if (Tls != TlsMode::Off && !TlsFingerprint.empty()) {
+        pin = normalizeFingerprint(TlsFingerprint);
+        if (pin.empty())
+            throw ETlsError(formatMessage(kBadFingerprint, TlsFingerprint));
+    }
+    m_protectData = false;
+    m_serverFingerprint.clear();
     ClearInput();
     TSockSession::Connect();
     try {
@@ -231,40 +249,19 @@ void TFtpClient::Connect() {
         ReadMultiLine(line);
         if (LastReply().empty() || isFailure(ReplyNumber(), FailureRange::Login))
             loginFailed();
-
-        if (FWAuthenticate) {
-            loginCommand("USER " + FWUserID, {});
-            if (ReplyNumber() == 331)
-                loginCommand("PASS " + FWPassword, "PASS ");
-        }
-        if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
-            bool handled = false;
-            OnAuthenticationNeeded(*this, handled);
-            checkCommandText(UserID);
-            checkCommandText(Password);
-        }
-        if (!Proxy.empty()) {
-            // The proxy's own command is not judged by its reply; what follows is.
-            switch (FirewallType) {
-            case FTUser:
-                Transaction("USER " + UserID + "@" + Host);
-                break;
-            case FtOpen:
-                Transaction("OPEN " + Host);
-                break;
-            case FtSite:
-                Transaction("SITE " + Host);
-                break;
-            }
-            if (LastReply().empty())
-                loginFailed();
-        }
-        if (Proxy.empty() || FirewallType != FTUser)
-            loginCommand("USER " + UserID, "USER " + UserID);
-        if (ReplyNumber() == 331)
-            loginCommand("PASS " + Password, "PASS ");
+        if (Tls != TlsMode::Off)
+            negotiateTls(pin);
+        login();
+        if (TlsActive())
+            protectDataConnections();
         if (OnConnect)
             OnConnect(*this);
+    } catch (const ETlsError&) {
+        // Nothing more goes to a server whose encryption failed or was refused, not even QUIT.
+        if (Connected())
+            TSockSession::Disconnect();
+        ReportStatus(1, "Verbindung abgebrochen");
+        throw;
     } catch (...) {
         // Only a refused QUIT may take the place of the login's error; a socket failure while
         // hanging up says nothing new.
@@ -277,6 +274,100 @@ void TFtpClient::Connect() {
         ReportStatus(1, "Verbindung abgebrochen");
         throw;
     }
+}
+
+void TFtpClient::login() {
+    if (FWAuthenticate) {
+        loginCommand("USER " + FWUserID, {});
+        if (ReplyNumber() == 331)
+            loginCommand("PASS " + FWPassword, "PASS ");
+    }
+    if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
+        bool handled = false;
+        OnAuthenticationNeeded(*this, handled);
+        checkCommandText(UserID);
+        checkCommandText(Password);
+    }
+    if (!Proxy.empty()) {
+        // The proxy's own command is not judged by its reply; what follows is.
+        switch (FirewallType) {
+        case FTUser:
+            Transaction("USER " + UserID + "@" + Host);
+            break;
+        case FtOpen:
+            Transaction("OPEN " + Host);
+            break;
+        case FtSite:
+            Transaction("SITE " + Host);
+            break;
+        }
+        if (LastReply().empty())
+            loginFailed();
+    }
+    if (Proxy.empty() || FirewallType != FTUser)
+        loginCommand("USER " + UserID, "USER " + UserID);
+    if (ReplyNumber() == 331)
+        loginCommand("PASS " + Password, "PASS ");
+}
+
+void TFtpClient::negotiateTls(const std::string& pin) {
+    reportLevel1("AUTH TLS");
+    Transaction("AUTH TLS");
+    requireReply();
+    if (ReplyNumber() != 234) {
+        // Any other answer leaves the connection as it was: plain.
+        if (Tls == TlsMode::Required)
+            throw ETlsError(formatMessage(kAuthRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
+        ReportStatus(1, "Der Server bietet keine Verschlüsselung an; die Verbindung bleibt unverschlüsselt");
+        return;
+    }
+    // The handshake is bounded like a reply: the server may stop in the middle of it.
+    StartTls(Host, TlsTrustFile, nullptr, ReplyTimeOut > 0 ? ReplyTimeOut : TimeOut);
+    checkServerCertificate(pin);
+    ReportStatus(1, "Verbindung verschlüsselt (TLS)");
+}
+
+void TFtpClient::checkServerCertificate(const std::string& pin) {
+    const TlsCertificate certificate = tlsChannel()->peerCertificate();
+    m_serverFingerprint = certificate.sha256;
+    if (!pin.empty()) {
+        if (certificate.sha256 != pin)
+            throw ETlsPinMismatch(formatMessage(kPinMismatch, {pin, certificate.sha256}));
+        return;
+    }
+    if (certificate.problem.empty())
+        return;
+    if (OnUntrustedCertificate && OnUntrustedCertificate(certificate))
+        return;
+    throw ETlsError(formatMessage(kUntrusted, certificate.problem));
+}
+
+void TFtpClient::protectDataConnections() {
+    for (const char* command : {"PBSZ 0", "PROT P"}) {
+        reportLevel1(command);
+        Transaction(command);
+        requireReply();
+        if (ReplyNumber() != 200) {
+            if (Tls == TlsMode::Required)
+                throw ETlsError(formatMessage(kProtRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
+            ReportStatus(1, "Die Datenverbindungen bleiben unverschlüsselt");
+            return;
+        }
+    }
+    m_protectData = true;
+}
+
+void TFtpClient::secureDataConnection() {
+    TSockSession& ds = *m_dataSocket;
+    ds.StartTls(Host, TlsTrustFile, tlsChannel());
+    // The data must come from the server we checked: the same certificate as the control
+    // connection (a resumed session shows it too).
+    if (ds.tlsChannel()->peerCertificate().sha256 != m_serverFingerprint) {
+        ds.Close();
+        throw ETlsError(kDataCertificate);
+    }
+    // Closing hands over what is queued and the close_notify, instead of resetting.
+    ds.SetLinger(false);
 }
 
 void TFtpClient::Disconnect() {
@@ -628,6 +719,8 @@ bool TFtpClient::sendTransferCommand(const TransferRules& rules, const std::stri
 bool TFtpClient::beginDataPhase(const TransferRules& rules) {
     if (!Passive || rules.alwaysPort)
         acceptDataConnection();
+    if (m_protectData && controlFlagsClear())
+        secureDataConnection();
     if (OnTransactionStart)
         OnTransactionStart(*this);
     return controlFlagsClear();

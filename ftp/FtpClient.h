@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/SockSession.h"
+#include "ftp/tls.h"
 
 #include <array>
 #include <cstdint>
@@ -129,6 +130,22 @@ public:
     // up: the session is closed and EReplyTimeOut raised. 0 = no limit. TimeOut never ends such a
     // wait; this does.
     int ReplyTimeOut = 60000;
+    // Explicit TLS (AUTH TLS after the greeting, then PBSZ 0 and PROT P after the login, and TLS on
+    // every data connection). Off: the plain command sequence, byte for byte.
+    TlsMode Tls = TlsMode::Off;
+    // The server certificate's SHA-256 fingerprint, pinned (any form normalizeFingerprint accepts);
+    // empty = none. A match is trusted whatever the issuer and host name; any other certificate
+    // is refused with ETlsPinMismatch before the login.
+    std::string TlsFingerprint;
+    // Asked when the certificate is neither trusted by the system for Host nor pinned. true: go
+    // on (the caller keeps the fingerprint). Unset or false: refused, nothing more is sent.
+    std::function<bool(const TlsCertificate&)> OnUntrustedCertificate;
+    // PEM certificates trusted in place of the system's store; empty = the system's store.
+    std::string TlsTrustFile;
+    // The control connection is encrypted now.
+    bool TlsActive() const { return Connected() && tlsChannel() != nullptr; }
+    // Data connections are encrypted too (PROT P accepted).
+    bool TlsDataProtected() const { return TlsActive() && m_protectData; }
 
     // --- state --------------------------------------------------------------------------------
     // The data connection; present only while List, Nlist, Upload or Download runs.
@@ -195,6 +212,16 @@ private:
     };
 
     void checkCommandText(const std::string& text) const;
+    // AUTH TLS, the handshake and the certificate's verdict; returns with the control connection
+    // encrypted, or plain when IfPossible met a refusal.
+    void negotiateTls(const std::string& pin);
+    void checkServerCertificate(const std::string& pin);
+    // PBSZ 0 and PROT P after the login.
+    void protectDataConnections();
+    // TLS over a data connection that the server has begun to serve.
+    void secureDataConnection();
+    // The login after the greeting (and after TLS): firewall, USER, PASS.
+    void login();
     [[noreturn]] void loginFailed();
     void loginCommand(const std::string& command, const std::string& report);
     void discardStaleInput();
@@ -243,6 +270,8 @@ private:
     std::unique_ptr<TFTPDirectoryList> m_listParser;
     std::int64_t m_bytesTotal = 0;
     bool m_listBusy = false;
+    bool m_protectData = false;
+    std::string m_serverFingerprint; // the control connection's certificate
     std::recursive_mutex m_transferLock;
 };
 

@@ -1,6 +1,7 @@
 #include "ftp/SockSession.h"
 
 #include "ftp/pump_internal.h"
+#include "ftp/tls.h"
 #include "platform/cp1252.h"
 
 #include <arpa/inet.h>
@@ -32,6 +33,16 @@ constexpr int kWouldBlock = 10035;
 constexpr int kNotConnected = 10057;
 constexpr const char* kReplyTimedOut =
     "Zeitüberschreitung: Der Server hat %s ms lang nichts gesendet, die Verbindung wurde getrennt";
+constexpr const char* kTlsBroken = "Die verschlüsselte Verbindung ist gestört: %s";
+constexpr const char* kTlsHandshakeFailed = "Die verschlüsselte Verbindung kam nicht zustande: %s";
+constexpr const char* kTlsClosedInHandshake =
+    "Die verschlüsselte Verbindung kam nicht zustande: Der Server hat die Verbindung getrennt";
+constexpr const char* kTlsHandshakeCancelled = "Verschlüsselte Verbindung abgebrochen";
+constexpr const char* kTlsHandshakeTimedOut =
+    "Zeitüberschreitung: Der Server hat den Aufbau der verschlüsselten Verbindung %s ms lang nicht "
+    "fortgesetzt, die Verbindung wurde getrennt";
+// How long a close_notify may wait for room in the send queue.
+constexpr int kTlsShutdownWait = 2000;
 constexpr const char* kLineTooLong =
     "Der Server hat eine Zeile von mehr als %s Byte gesendet, die Verbindung wurde getrennt";
 
@@ -295,6 +306,7 @@ TSockSession::~TSockSession() { // NOLINT(bugprone-exception-escape)
     pump_detail::listenerRemoved(&m_pumpNotice);
     m_cancel = true;
     m_timer.reset();
+    shutdownTls(false);
     Close();
     --g_liveSockets;
 }
@@ -401,6 +413,16 @@ void TSockSession::timedDataLoop(const std::function<void()>& loop) {
 }
 
 void TSockSession::waitSocket(short events, std::optional<PumpClock::time_point> until) {
+    if (m_tls) {
+        // Records the layer holds already do not make the socket readable. Once a read said it
+        // wants more, what it holds is only part of a record, and the socket is what to wait for.
+        if ((events & POLLIN) && m_tlsWait == 0 && m_tls->hasPending()) {
+            processPendingEvents();
+            return;
+        }
+        if (m_tlsWait != 0)
+            events = m_tlsWait;
+    }
     pollfd fd{m_fd, events, 0};
     processPendingEvents(std::span<const pollfd>(&fd, 1), until);
 }
@@ -604,9 +626,12 @@ void TSockSession::Disconnect() {
 
 void TSockSession::Close() {
     ReportStatus(4, "Schließen des Socket anfordern");
-    m_connected = false;
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        m_connected = false;
         return;
+    }
+    shutdownTls(!m_destroying);
+    m_connected = false;
     // On Linux the descriptor is gone after close() whatever it returns.
     closeHandle();
     m_dataNotified = false;
@@ -625,7 +650,7 @@ void TSockSession::SendBuffer(const char* data, std::uint16_t length) {
         const std::size_t size = length != 0 ? length : ::strnlen(data, 65535);
         std::size_t sent = 0;
         while (sent < size && !m_cancel) {
-            const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n = ioSend(data + sent, size - sent);
             if (n == 0)
                 break;
             if (n > 0) {
@@ -664,6 +689,8 @@ std::string TSockSession::Read(std::uint16_t count) {
     ReportStatus(8, "Read( " + std::to_string(count) + " )");
     char* buf = m_buffer.get();
     std::size_t n = count;
+    if (m_tls)
+        return readTls(count);
     if (n == 0) {
         const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_PEEK | MSG_DONTWAIT);
         if (k < 0) {
@@ -722,7 +749,7 @@ std::string TSockSession::readLine(bool keepRest) {
     TimerOn();
     try {
         for (;;) {
-            const ssize_t k = ::recv(m_fd, buf, kLinePeek, MSG_PEEK | MSG_DONTWAIT);
+            const ssize_t k = ioRecv(buf, kLinePeek, true);
             if (k == 0) {
                 // The peer closed; a part of a line read so far is lost unless the caller wants it.
                 TimerOff();
@@ -750,7 +777,7 @@ std::string TSockSession::readLine(bool keepRest) {
                         Close();
                     throw ESockError(formatMessage(kLineTooLong, std::to_string(MaxLineLength)));
                 }
-                const ssize_t got = ::recv(m_fd, buf, take, MSG_DONTWAIT);
+                const ssize_t got = ioRecv(buf, take, false);
                 if (got > 0) {
                     line.append(buf, static_cast<std::size_t>(got));
                     lastByte = PumpClock::now();
@@ -833,8 +860,7 @@ void TSockSession::SendOpenFile(const ReadableFile& file) {
             break;
         std::size_t sent = 0;
         while (sent < static_cast<std::size_t>(n) && !m_cancel) {
-            const ssize_t k =
-                ::send(m_fd, buf + sent, static_cast<std::size_t>(n) - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t k = ioSend(buf + sent, static_cast<std::size_t>(n) - sent);
             if (k > 0) {
                 sent += static_cast<std::size_t>(k);
                 m_bytesSent += k;
@@ -872,7 +898,7 @@ void TSockSession::CaptureInto(AtomicFileWriter& target) {
     char* buf = m_buffer.get();
     timedDataLoop([&] {
         while (!m_cancel) {
-            const ssize_t k = ::recv(m_fd, buf, kBufferSize, MSG_DONTWAIT);
+            const ssize_t k = ioRecv(buf, kBufferSize, false);
             if (k > 0) {
                 target.write(std::string_view(buf, static_cast<std::size_t>(k)));
                 m_bytesRecvd += k;
@@ -972,12 +998,19 @@ void TSockSession::InstallAccepted(int handle) {
 bool TSockSession::DataAvailable() {
     ReportStatus(8, "Daten verfügbar");
     char c;
-    return ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    const ssize_t n = ioRecv(&c, 1, true);
+    if (n == 0 && m_tls && m_connected) {
+        // The peer's close_notify may have come with the last record, so the socket need not
+        // become readable again to tell: the connection ends here, as the pump would end it.
+        shutdownTls(false);
+        Close();
+    }
+    return n > 0;
 }
 
 void TSockSession::ClearInput() {
     ReportStatus(8, "Löschen der Eingabe");
-    (void)::recv(m_fd, m_buffer.get(), kBufferSize, MSG_DONTWAIT);
+    (void)ioRecv(m_buffer.get(), kBufferSize, false);
 }
 
 std::string TSockSession::LocalAddressCommas() {
@@ -1015,6 +1048,7 @@ void TSockSession::PollNotifications() {
         switch (m_state) {
         case State::None:
         case State::Failed:
+        case State::TlsHandshake:
             break;
         case State::Connecting: {
             pollfd p{m_fd, POLLOUT, 0};
@@ -1050,7 +1084,7 @@ void TSockSession::PollNotifications() {
         }
         case State::Connected: {
             char c;
-            const ssize_t n = ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            const ssize_t n = ioRecv(&c, 1, true);
             if (n > 0) {
                 m_lastNotificationOk = true;
                 if (!m_dataNotified) {
@@ -1060,6 +1094,7 @@ void TSockSession::PollNotifications() {
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // The peer closed and nothing unread is left: the connection is over.
                 m_lastNotificationOk = n == 0;
+                shutdownTls(false);
                 Close();
             } else {
                 m_dataNotified = false;
@@ -1068,6 +1103,146 @@ void TSockSession::PollNotifications() {
         }
         }
     } catch (...) {
+    }
+}
+
+} // namespace velmo
+
+namespace velmo {
+
+// ---- TLS -----------------------------------------------------------------------------------------
+
+ssize_t TSockSession::ioRecv(char* buffer, std::size_t size, bool peek) {
+    if (!m_tls)
+        return ::recv(m_fd, buffer, size, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
+    std::size_t count = 0;
+    const TlsChannel::Step step = m_tls->read(buffer, size, peek, count);
+    m_tlsWait = 0;
+    switch (step) {
+    case TlsChannel::Step::Done:
+        return static_cast<ssize_t>(count);
+    case TlsChannel::Step::Closed:
+        return 0;
+    case TlsChannel::Step::WantRead:
+    case TlsChannel::Step::WantWrite:
+        m_tlsWait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
+        errno = EAGAIN;
+        return -1;
+    case TlsChannel::Step::Failed:
+        break;
+    }
+    if (errno == EPROTO)
+        throw ETlsError(formatMessage(kTlsBroken, m_tls->errorText()));
+    return -1;
+}
+
+ssize_t TSockSession::ioSend(const char* data, std::size_t size) {
+    if (!m_tls)
+        return ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    std::size_t count = 0;
+    const TlsChannel::Step step = m_tls->write(data, size, count);
+    m_tlsWait = 0;
+    switch (step) {
+    case TlsChannel::Step::Done:
+        return static_cast<ssize_t>(count);
+    case TlsChannel::Step::WantRead:
+    case TlsChannel::Step::WantWrite:
+        m_tlsWait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
+        errno = EAGAIN;
+        return -1;
+    case TlsChannel::Step::Closed:
+        errno = EPIPE;
+        return -1;
+    case TlsChannel::Step::Failed:
+        break;
+    }
+    if (errno == EPROTO)
+        throw ETlsError(formatMessage(kTlsBroken, m_tls->errorText()));
+    return -1;
+}
+
+std::string TSockSession::readTls(std::uint16_t count) {
+    // What the layer has decrypted so far, or up to count bytes; never waits.
+    char* buf = m_buffer.get();
+    const std::size_t want = count == 0 ? kBufferSize : count;
+    const ssize_t got = ioRecv(buf, want, false);
+    if (got < 0 && errno != EAGAIN)
+        CheckSocketError(kWouldBlock);
+    return got > 0 ? std::string(buf, static_cast<std::size_t>(got)) : std::string();
+}
+
+void TSockSession::StartTls(const std::string& hostName, const std::string& trustFile,
+                            const TlsChannel* resumeFrom, int limitMs) {
+    ReportStatus(4, "TLS-Handshake");
+    if (!m_connected)
+        throw ESockError("Nicht verbunden");
+    m_tls = std::make_unique<TlsChannel>(m_fd, hostName, trustFile, resumeFrom);
+    m_state = State::TlsHandshake;
+    const int limit = limitMs > 0 ? limitMs : TimeOut;
+    const std::optional<PumpClock::time_point> deadline =
+        limit > 0 ? std::optional(PumpClock::now() + std::chrono::milliseconds(limit)) : std::nullopt;
+    auto fail = [this](const std::string& text) {
+        // A half-done handshake leaves nothing worth a close_notify.
+        m_tls.reset();
+        m_state = State::Connected;
+        Close();
+        throw ETlsError(text);
+    };
+    for (;;) {
+        const TlsChannel::Step step = m_tls->handshake();
+        if (step == TlsChannel::Step::Done)
+            break;
+        if (step == TlsChannel::Step::Closed)
+            fail(kTlsClosedInHandshake);
+        if (step == TlsChannel::Step::Failed)
+            fail(formatMessage(kTlsHandshakeFailed, m_tls->errorText()));
+        m_tlsWait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
+        waitSocket(m_tlsWait, deadline);
+        if (m_cancel) {
+            m_cancel = false;
+            fail(kTlsHandshakeCancelled);
+        }
+        if (deadline && PumpClock::now() >= *deadline)
+            fail(formatMessage(kTlsHandshakeTimedOut, std::to_string(limit)));
+    }
+    m_tlsWait = 0;
+    m_state = State::Connected;
+    m_dataNotified = false;
+}
+
+void TSockSession::shutdownTls(bool mayWait) {
+    if (!m_tls)
+        return;
+    std::unique_ptr<TlsChannel> channel = std::move(m_tls);
+    m_tlsWait = 0;
+    if (m_state != State::Connected || !m_connected)
+        return;
+    const auto deadline = PumpClock::now() + std::chrono::milliseconds(kTlsShutdownWait);
+    for (;;) {
+        const TlsChannel::Step step = channel->shutdown();
+        if (step != TlsChannel::Step::WantWrite || !mayWait || PumpClock::now() >= deadline)
+            break;
+        // The socket's send queue is full: room comes as the peer reads.
+        pollfd fd{m_fd, POLLOUT, 0};
+        processPendingEvents(std::span<const pollfd>(&fd, 1), deadline);
+    }
+    if (!mayWait || m_cancel)
+        return;
+    // What the peer sent and nobody read (the session tickets a server sends after the handshake,
+    // on an upload's connection that never reads) is read now, up to the peer's close: the newest
+    // ticket is what the next data connection offers, and unread data would turn close() into a
+    // reset that could cost the peer the end of an upload.
+    ::shutdown(m_fd, SHUT_WR);
+    char* buf = m_buffer.get();
+    while (PumpClock::now() < deadline) {
+        std::size_t count = 0;
+        const TlsChannel::Step step = channel->read(buf, kBufferSize, false, count);
+        if (step != TlsChannel::Step::Done && step != TlsChannel::Step::WantRead)
+            return;
+        if (step == TlsChannel::Step::WantRead) {
+            pollfd fd{m_fd, POLLIN, 0};
+            processPendingEvents(std::span<const pollfd>(&fd, 1), deadline);
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 // One IPv4 TCP connection with a blocking-style interface on a single-threaded, non-blocking core:
@@ -63,6 +64,7 @@ std::string socketErrorText(int errorNo);
 int socketErrorFromErrno(int err);
 
 class TSockSession;
+class TlsChannel;
 
 using TNotifyEvent = std::function<void(TSockSession& Sender)>;
 using THandlerEvent = std::function<void(TSockSession& Sender, bool& Handled)>;
@@ -171,6 +173,15 @@ public:
     bool TimedOut() const { return m_timedOut; }
     bool CancelRequested() const { return m_cancel; }
 
+    // --- TLS ------------------------------------------------------------------------------------
+    // Puts TLS over the connected socket: the handshake runs at once, bounded by limitMs of
+    // silence (0: TimeOut, and no limit when that is 0 too). Everything read and written afterwards
+    // goes through the channel. Raises ETlsError when the handshake fails (the session is closed).
+    void StartTls(const std::string& hostName, const std::string& trustFile, const TlsChannel* resumeFrom,
+                  int limitMs = 0);
+    // The TLS layer while one is in place, else nullptr.
+    const TlsChannel* tlsChannel() const { return m_tls.get(); }
+
 protected:
     // Milliseconds a line read may wait without a byte before the session gives up (0: no limit).
     virtual int replyIdleLimit() const { return 0; }
@@ -188,7 +199,7 @@ protected:
 private:
     // Failed: a connect that did not succeed; the socket is replaced before the next attempt and
     // must not turn "connected" later when a late handshake completes.
-    enum class State { None, Connecting, Failed, Connected, Listening };
+    enum class State { None, Connecting, Failed, Connected, TlsHandshake, Listening };
 
     // The event pump tells every session after each pass; the session then looks at its socket.
     struct PumpNotice : pump_detail::PumpListener {
@@ -198,6 +209,13 @@ private:
     };
 
     std::string readLine(bool keepRest);
+    // recv and send without waiting, through the TLS layer when there is one. -1 with errno
+    // EAGAIN when the socket has to become ready first (m_tlsWait says which way for TLS).
+    ssize_t ioRecv(char* buffer, std::size_t size, bool peek);
+    ssize_t ioSend(const char* data, std::size_t size);
+    // Sends close_notify before the socket closes; waits for room at most a short while.
+    void shutdownTls(bool mayWait);
+    std::string readTls(std::uint16_t count);
     void initSockets();
     int createSocket(bool lingerReset);
     void closeHandle();
@@ -214,6 +232,8 @@ private:
     std::unique_ptr<char[]> m_buffer; // 65,536 bytes plus a terminating byte
     std::uint32_t m_address = 0;      // IPv4 in network order; 0 = none
     std::unique_ptr<TThreadTimer> m_timer;
+    std::unique_ptr<TlsChannel> m_tls;
+    short m_tlsWait = 0; // POLLIN or POLLOUT: what the TLS layer last said it waits for
 
     bool m_cancel = false;
     bool m_destroying = false;

@@ -6,6 +6,7 @@
 #include "platform/qt/text.h"
 #include "platform/settings_store.h"
 #include "shell/shop.h"
+#include "sync/core/shopconnection.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +17,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace velmo {
 
@@ -68,6 +71,12 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
     Edit6 = new QLineEdit(this);
     Edit7 = new QLineEdit(this);
     Edit7->setMaximumWidth(60);
+    TlsBox = new QComboBox(this);
+    for (TlsMode mode : sync::kTlsModes)
+        TlsBox->addItem(fromUtf8(std::string(sync::tlsModeText(mode))));
+    ForgetButton = new QPushButton(QStringLiteral("Zertifikat vergessen"), this);
+    ForgetButton->setToolTip(QStringLiteral("Der gespeicherte Fingerabdruck des Server-Zertifikats wird "
+                                            "gelöscht; beim nächsten Verbinden wird wieder gefragt"));
     Button1 = new QPushButton(QStringLiteral("&Verbinden"), this);
     Button1->setDefault(true);
     Button2 = new QPushButton(QStringLiteral("&Abbrechen"), this);
@@ -90,6 +99,13 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
     form->addRow(QString(), CheckBox1);
     form->addRow(QStringLiteral("Proxy Server"), Edit6);
     form->addRow(QStringLiteral("Proxy Port"), Edit7);
+    auto* tlsRow = new QHBoxLayout;
+    tlsRow->addWidget(TlsBox);
+    tlsRow->addWidget(ForgetButton);
+    tlsRow->addStretch();
+    form->addRow(QStringLiteral("Verschlüsselung (TLS)"), tlsRow);
+    if (auto* label = qobject_cast<QLabel*>(form->labelForField(tlsRow)))
+        label->setBuddy(TlsBox);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Button1);
@@ -103,6 +119,7 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
 
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, guard([this] { Button2Click(); }));
+    connect(ForgetButton, &QPushButton::clicked, this, guard([this] { ForgetButtonClick(); }));
 }
 
 void TForm6::FormShow() {
@@ -114,6 +131,9 @@ void TForm6::FormShow() {
     PortTxt->setText(port.empty() ? QStringLiteral("21") : fromUtf8(port));
     UserTxt->setText(fromUtf8(store->readString("User")));
     PassTxt->setText(fromUtf8(store->readString("Pass")));
+    const TlsMode tls = sync::tlsModeFromText(store->readString("TLS"), store->valueExists("Host"));
+    TlsBox->setCurrentText(fromUtf8(std::string(sync::tlsModeText(tls))));
+    ForgetButton->setEnabled(!store->readString("TlsFingerprint").empty());
     HostTxt->setFocus();
 }
 
@@ -129,15 +149,56 @@ void TForm6::Button1Click() {
     account.password = codePageText(PassTxt, "Passwort");
     if (account.useProxy)
         account.proxy = codePageText(Edit6, "Proxy Server");
+    account.tls = sync::kTlsModes.at(static_cast<std::size_t>(std::max(0, TlsBox->currentIndex())));
+    account.fingerprint = trustedFingerprint(toUtf8(HostTxt->text()));
     if (std::optional<std::string> problem = sync::accountProblem(account))
         throw Exception(*problem);
+    logIn(account);
+    accept();
+}
 
+void TForm6::logIn(const sync::Account& account) {
+    const std::string host = toUtf8(HostTxt->text());
+    // A certificate nobody vouches for is trusted only when the user says so, and then kept with
+    // the account: later logins go on silently while the server shows the same one.
+    auto ask = [this, host](const TlsCertificate& certificate) {
+        if (!dialogs().confirm(fromUtf8(sync::certificateQuestion(certificate, host))))
+            return false;
+        if (auto store = SettingsStore::open()) {
+            store->writeString("TlsFingerprint", certificate.sha256);
+            store->writeString("TlsHost", host);
+        }
+        ForgetButton->setEnabled(true);
+        return true;
+    };
     try {
-        m_shop.ShopSettings.ftpHome = toQString(m_shop.connection.connect(account));
+        m_shop.ShopSettings.ftpHome = toQString(m_shop.connection.connect(account, ask));
+    } catch (const ETlsPinMismatch& e) {
+        dialogs().showError(fromUtf8(formatMessage(
+            "%s\n\nDas kann ein Angriff auf die Verbindung sein; es wurde nichts gesendet. Hat Ihr "
+            "Anbieter das Zertifikat erneuert, löschen Sie den gespeicherten Fingerabdruck mit "
+            "\"Zertifikat vergessen\" und verbinden Sie sich neu",
+            e.what())));
+    } catch (const ETlsError& e) {
+        dialogs().showError(fromUtf8(e.what()));
     } catch (const std::exception&) {
         dialogs().notice(QStringLiteral("Verbindung nicht möglich!"));
     }
-    accept();
+}
+
+std::string TForm6::trustedFingerprint(const std::string& host) {
+    auto store = SettingsStore::open();
+    if (!store || store->readString("TlsHost") != host)
+        return {};
+    return store->readString("TlsFingerprint");
+}
+
+void TForm6::ForgetButtonClick() {
+    if (auto store = SettingsStore::open()) {
+        store->writeString("TlsFingerprint", "");
+        store->writeString("TlsHost", "");
+    }
+    ForgetButton->setEnabled(false);
 }
 
 void TForm6::Button2Click() {
@@ -157,6 +218,7 @@ void TForm6::FormClose() {
     store->writeString("Port", toUtf8(PortTxt->text()));
     store->writeString("User", toUtf8(UserTxt->text()));
     store->writeString("Pass", CheckBox2->isChecked() ? toUtf8(PassTxt->text()) : std::string());
+    store->writeString("TLS", toUtf8(TlsBox->currentText()));
 }
 
 } // namespace velmo

@@ -11,6 +11,9 @@ class QStatusBar;
 namespace velmo {
 
 class Shop;
+namespace sync {
+struct Account;
+}
 
 // The connect dialog: a form that asks for the shop's FTP account, checks it and has the shop's
 // connection log in with it. What the login reports (status texts, message boxes) goes to whoever
@@ -25,18 +28,21 @@ public:
     QComboBox* ComboBox1 = nullptr; // host type; no action reads it
     QLineEdit* UserTxt = nullptr;
     QLineEdit* PassTxt = nullptr;
-    QCheckBox* CheckBox2 = nullptr; // "Passwort speichern"
-    QCheckBox* CheckBox1 = nullptr; // "Use Proxy Server"
-    QLineEdit* Edit6 = nullptr;     // proxy server
-    QLineEdit* Edit7 = nullptr;     // proxy port
-    QPushButton* Button1 = nullptr; // "&Verbinden"
-    QPushButton* Button2 = nullptr; // "&Abbrechen"
+    QCheckBox* CheckBox2 = nullptr;      // "Passwort speichern"
+    QCheckBox* CheckBox1 = nullptr;      // "Use Proxy Server"
+    QLineEdit* Edit6 = nullptr;          // proxy server
+    QLineEdit* Edit7 = nullptr;          // proxy port
+    QComboBox* TlsBox = nullptr;         // "erforderlich", "wenn möglich", "aus"
+    QPushButton* ForgetButton = nullptr; // forgets the trusted certificate
+    QPushButton* Button1 = nullptr;      // "&Verbinden"
+    QPushButton* Button2 = nullptr;      // "&Abbrechen"
     QStatusBar* StatusBar1 = nullptr;
 
     // Handlers, callable from tests.
     void FormShow();
     void Button1Click();
     void Button2Click();
+    void ForgetButtonClick();
     // The closing step: stores the account in the settings store.
     void FormClose();
 
@@ -46,6 +52,11 @@ protected:
     void opening() override { FormShow(); }
 
 private:
+    // Logs in; a TLS failure gets its own reason instead of the plain "Verbindung nicht möglich!".
+    void logIn(const sync::Account& account);
+    // The fingerprint trusted for host, or empty.
+    static std::string trustedFingerprint(const std::string& host);
+
     Shop& m_shop;
 };
 

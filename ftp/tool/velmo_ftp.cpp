@@ -17,11 +17,16 @@ namespace {
 const char* const kUsage =
     "usage: velmo-ftp --host H [--port N] [--user U] [--pass P] [--passive] [--timeout MS]\n"
     "                 [--reply-timeout MS] [--parse-list] [--proxy HOST:PORT [--firewall user|open|site]]\n"
-    "                 [--fw-user U --fw-pass P] [--report-level N] CMD...\n"
+    "                 [--fw-user U --fw-pass P] [--report-level N]\n"
+    "                 [--tls] [--tls-fingerprint SHA256] [--tls-ca PEMFILE] CMD...\n"
     "commands, run in order after the login:\n"
     "  pwd | cd DIR | list | nlist | get REMOTE [LOCAL] | put LOCAL [REMOTE] | dele NAME\n"
     "  rmd DIR | quote LINE | quit\n"
-    "An optional argument that is itself a command name counts as the next command.\n";
+    "An optional argument that is itself a command name counts as the next command.\n"
+    "--tls requires explicit FTP over TLS; --tls-fingerprint pins the server certificate by its\n"
+    "SHA-256 fingerprint as `openssl x509 -noout -fingerprint -sha256` prints it (colons and case\n"
+    "optional) and implies --tls; --tls-ca trusts the certificates of a PEM file instead of the\n"
+    "system's. An untrusted certificate is printed and refused.\n";
 
 void out(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -38,6 +43,10 @@ std::string stripLineEnd(std::string text) {
 std::string className(const std::exception& e) {
     if (dynamic_cast<const FTPException*>(&e))
         return "FTPException";
+    if (dynamic_cast<const ETlsPinMismatch*>(&e))
+        return "ETlsPinMismatch";
+    if (dynamic_cast<const ETlsError*>(&e))
+        return "ETlsError";
     if (dynamic_cast<const EReplyTimeOut*>(&e))
         return "EReplyTimeOut";
     if (dynamic_cast<const EAbortError*>(&e))
@@ -134,6 +143,15 @@ int run(int argc, char** argv) {
         } else if (o == "--report-level") {
             if (!parseNumber(value(o), client.ReportLevel))
                 badArguments("bad report level");
+        } else if (o == "--tls") {
+            client.Tls = TlsMode::Required;
+        } else if (o == "--tls-fingerprint") {
+            client.Tls = TlsMode::Required;
+            client.TlsFingerprint = value(o);
+            if (normalizeFingerprint(client.TlsFingerprint).empty())
+                badArguments("--tls-fingerprint needs 32 hex pairs (SHA-256)");
+        } else if (o == "--tls-ca") {
+            client.TlsTrustFile = value(o);
         } else if (o == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -174,6 +192,14 @@ int run(int argc, char** argv) {
 
     client.OnStatus = [](TSockSession&, const std::string& text) { out("status: " + stripLineEnd(text)); };
     client.OnConnect = [](TSockSession&) { out("connect"); };
+    client.OnUntrustedCertificate = [](const TlsCertificate& c) {
+        out("certificate: sha256 " + c.sha256);
+        out("certificate: subject " + c.subject);
+        out("certificate: issuer " + c.issuer);
+        out("certificate: valid " + c.notBefore + " - " + c.notAfter);
+        out("certificate: problem " + c.problem);
+        return false;
+    };
     client.OnDisconnect = [](TSockSession&) { out("disconnect"); };
     client.OnSuccess = [](TSockSession&, TCmdType t) { out(std::string("success: ") + cmdTypeName(t)); };
     client.OnFailure = [](TSockSession&, bool&, TCmdType t) {

@@ -186,7 +186,38 @@ void ShopConnection::installHandlers() {
     };
 }
 
-std::string ShopConnection::connect(const Account& account) {
+std::string_view tlsModeText(TlsMode mode) {
+    switch (mode) {
+    case TlsMode::Required:
+        return "erforderlich";
+    case TlsMode::IfPossible:
+        return "wenn möglich";
+    case TlsMode::Off:
+        return "aus";
+    }
+    return "erforderlich";
+}
+
+TlsMode tlsModeFromText(std::string_view text, bool accountKept) {
+    for (TlsMode mode : kTlsModes)
+        if (text == tlsModeText(mode))
+            return mode;
+    return accountKept ? TlsMode::IfPossible : TlsMode::Required;
+}
+
+std::string certificateQuestion(const TlsCertificate& certificate, std::string_view host) {
+    return formatMessage("Der Server %s weist sich mit einem Zertifikat aus, dem dieses System nicht "
+                         "vertraut (%s).\n\n"
+                         "Ausgestellt für: %s\nAusgestellt von: %s\nGültig von %s bis %s\n"
+                         "SHA-256-Fingerabdruck:\n%s\n\n"
+                         "Vergleichen Sie den Fingerabdruck mit dem, den Ihr Anbieter nennt. Wollen Sie "
+                         "diesem Zertifikat vertrauen? Der Fingerabdruck wird mit dem Zugang gespeichert; "
+                         "ein anderes Zertifikat wird danach abgewiesen.",
+                         {host, certificate.problem, certificate.subject, certificate.issuer,
+                          certificate.notBefore, certificate.notAfter, certificate.sha256});
+}
+
+std::string ShopConnection::connect(const Account& account, const CertificateQuestion& ask) {
     Operation op(*this);
     if (std::optional<std::string> problem = accountProblem(account))
         throw Exception(*problem);
@@ -200,6 +231,9 @@ std::string ShopConnection::connect(const Account& account) {
     m_ftp.TimeOut = 5000;
     m_ftp.UserID = account.user;
     m_ftp.Password = account.password;
+    m_ftp.Tls = account.tls;
+    m_ftp.TlsFingerprint = account.fingerprint;
+    m_ftp.OnUntrustedCertificate = ask;
     m_ftp.Vendor = VendorUnknown;
     m_loggedIn = true;
     try {

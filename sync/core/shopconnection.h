@@ -1,12 +1,16 @@
 #pragma once
 
 #include "ftp/FtpClient.h"
+#include "ftp/tls.h"
 #include "platform/linefile.h"
 #include "sync/core/transfer.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,10 +30,30 @@ struct Account {
     bool useProxy = false;
     std::string proxy;
     int proxyPort = 0;
+    // Plain FTP unless set; the connect dialog starts a new account with TlsMode::Required.
+    TlsMode tls = TlsMode::Off;
+    // The SHA-256 fingerprint of the server certificate the user has trusted; empty when none.
+    std::string fingerprint;
 };
 
 // Why the account cannot be used (a German message), before anything is sent; none when it can.
 std::optional<std::string> accountProblem(const Account& account);
+
+// The TLS modes as the connect dialog offers them (in this order) and the settings keep them.
+inline constexpr std::array<TlsMode, 3> kTlsModes = {TlsMode::Required, TlsMode::IfPossible, TlsMode::Off};
+// "erforderlich", "wenn möglich", "aus".
+std::string_view tlsModeText(TlsMode mode);
+// The mode a stored text names. Without one (or with one no mode has) a new account requires TLS,
+// while an account kept from before the program spoke TLS uses it where the server offers it: its
+// server has worked without, and may offer nothing else.
+TlsMode tlsModeFromText(std::string_view text, bool accountKept);
+
+// The question shown when the server's certificate is not trusted by the system: who it names, its
+// validity and its fingerprint, for a person to compare with what the provider publishes.
+std::string certificateQuestion(const TlsCertificate& certificate, std::string_view host);
+
+// Asked about a certificate the system does not trust; true trusts it (see TFtpClient).
+using CertificateQuestion = std::function<bool(const TlsCertificate&)>;
 
 // The shop's directories as the transfers need them: local ones as UTF-8 paths, the server's as
 // bytes.
@@ -95,9 +119,12 @@ public:
     const TFtpClient& client() const { return m_ftp; }
 
     // --- operations: each throws Exception(kBusy) while another runs ------------------------------
-    // Logs in with the account (USER, PASS; through the proxy when it is set) and returns the login
-    // directory. The events of a failure have been reported when it throws.
-    std::string connect(const Account& account);
+    // Logs in with the account (USER, PASS; through the proxy when it is set; over TLS as the
+    // account says) and returns the login directory. A certificate neither the system nor the
+    // account's fingerprint vouches for goes to ask. The events of a failure have been reported
+    // when it throws; a TLS failure throws ETlsError (ETlsPinMismatch for another certificate than
+    // the account's).
+    std::string connect(const Account& account, const CertificateQuestion& ask = {});
     void disconnect();
     std::string currentDir();
     void changeDir(const std::string& directory);

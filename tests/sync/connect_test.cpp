@@ -14,12 +14,14 @@
 #include "sync/connect.h"
 #include "sync/core/orderfetch.h"
 #include "tests/ftp/support/scripted_server.h"
+#include "tests/ftp/support/tls_files.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/sync/first_progress.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -86,6 +88,18 @@ protected:
         form.PortTxt->setText(QString::number(port));
         form.UserTxt->setText("anna");
         form.PassTxt->setText("geheim");
+        form.TlsBox->setCurrentText("aus"); // the scripted server speaks plain FTP
+    }
+    // A new login to the scripted server with the TLS mode given, with nothing recorded before it.
+    void logInAfresh(const char* tlsMode) {
+        seam.clear();
+        server.clearTranscript();
+        if (shop.connection.connected())
+            shop.connection.disconnect();
+        form.show();
+        fill("127.0.0.1", server.port());
+        form.TlsBox->setCurrentText(tlsMode);
+        form.Button1->click();
     }
 
     velmo::test::TempDir dir; // also the settings store
@@ -202,6 +216,107 @@ TEST_F(ConnectDialog, ANumberFieldThatIsNoNumberStopsBeforeAnythingIsSent) {
     form.Button1->click();
     EXPECT_EQ(seam.texts("error"), QStringList{"'' ist kein gültiger Integerwert."});
     EXPECT_TRUE(form.Edit6->text() == "127.0.0.1" && shop.connection.client().Proxy.empty());
+}
+
+// The account's TLS setting: required for a new account; an account kept from before keeps working
+// where its server has no TLS; a stored choice stays.
+TEST_F(ConnectDialog, TheTlsSettingStartsRequiredForANewAccountOnly) {
+    EXPECT_EQ(form.TlsBox->currentText(), "erforderlich");
+    EXPECT_FALSE(form.ForgetButton->isEnabled());
+    form.close();
+    SettingsStore::open()->writeString("TLS", "");
+    form.show();
+    EXPECT_EQ(form.TlsBox->currentText(), "wenn möglich");
+    form.TlsBox->setCurrentText("aus");
+    form.close();
+    EXPECT_EQ(stored("TLS"), "aus");
+    form.show();
+    EXPECT_EQ(form.TlsBox->currentText(), "aus");
+}
+
+// A self-signed certificate: the first login asks with its fingerprint and keeps it on "Ja", later
+// logins go on silently, another certificate is refused before the user name goes out, and
+// "Zertifikat vergessen" makes the next login ask again.
+TEST_F(ConnectDialog, ASelfSignedCertificateIsAskedForOnceAndThenPinned) {
+    const auto first = test::makeSelfSigned(dir.path(), "erstes", "IP:127.0.0.1");
+    const auto second = test::makeSelfSigned(dir.path(), "zweites", "IP:127.0.0.1");
+    server.enableTls(first.cert, first.key);
+    server.reply("PWD", "257 \"/\" is the current directory\r\n");
+    const auto login = [this](const char* mode) { logInAfresh(mode); };
+    const auto sent = [&](const std::string& verb) {
+        const auto lines = server.transcript();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(verb, 0) == 0; });
+    };
+
+    seam.answerConfirm(false);
+    login("erforderlich");
+    ASSERT_EQ(seam.texts("confirm").size(), 1);
+    EXPECT_TRUE(seam.texts("confirm")[0].contains(QString::fromStdString(first.fingerprint)))
+        << seam.texts("confirm")[0].toStdString();
+    EXPECT_FALSE(shop.connection.loggedIn());
+    EXPECT_FALSE(sent("USER"));
+    EXPECT_EQ(stored("TlsFingerprint"), "");
+
+    seam.answerConfirm(true);
+    login("erforderlich");
+    EXPECT_TRUE(shop.connection.loggedIn());
+    EXPECT_TRUE(shop.connection.client().TlsActive());
+    EXPECT_EQ(stored("TlsFingerprint"), normalizeFingerprint(first.fingerprint));
+    EXPECT_EQ(stored("TlsHost"), "127.0.0.1");
+    EXPECT_TRUE(form.ForgetButton->isEnabled());
+
+    login("wenn möglich"); // the pin holds in either mode
+    EXPECT_TRUE(seam.calls().empty());
+    EXPECT_TRUE(shop.connection.loggedIn());
+
+    server.enableTls(second.cert, second.key);
+    login("erforderlich");
+    EXPECT_TRUE(seam.texts("confirm").isEmpty());
+    ASSERT_EQ(seam.texts("error").size(), 1);
+    EXPECT_TRUE(seam.texts("error")[0].contains("Zertifikat vergessen"));
+    EXPECT_TRUE(
+        seam.texts("error")[0].contains(QString::fromStdString(normalizeFingerprint(second.fingerprint))));
+    EXPECT_FALSE(shop.connection.loggedIn());
+    EXPECT_FALSE(sent("USER"));
+    EXPECT_EQ(stored("TlsFingerprint"), normalizeFingerprint(first.fingerprint));
+
+    form.ForgetButton->click();
+    EXPECT_EQ(stored("TlsFingerprint"), "");
+    seam.answerConfirm(true);
+    login("erforderlich");
+    EXPECT_EQ(seam.texts("confirm").size(), 1);
+    EXPECT_TRUE(shop.connection.loggedIn());
+    EXPECT_EQ(stored("TlsFingerprint"), normalizeFingerprint(second.fingerprint));
+}
+
+// A server without TLS: "erforderlich" sends nothing but AUTH TLS and says why it stopped; "wenn
+// möglich" logs in without; "aus" never asks for TLS.
+TEST_F(ConnectDialog, AServerWithoutTlsIsRefusedOnlyWhenTlsIsRequired) {
+    server.reply("AUTH", "500 AUTH not understood\r\n");
+    server.reply("PWD", "257 \"/\" is the current directory\r\n");
+    struct Case {
+        const char* mode;
+        bool loggedIn;
+        std::vector<std::string> verbs;
+    };
+    for (const Case& c :
+         {Case{"erforderlich", false, {"AUTH"}}, Case{"wenn möglich", true, {"AUTH", "USER", "PASS", "PWD"}},
+          Case{"aus", true, {"USER", "PASS", "PWD"}}}) {
+        SCOPED_TRACE(c.mode);
+        logInAfresh(c.mode);
+        EXPECT_EQ(shop.connection.loggedIn(), c.loggedIn);
+        std::vector<std::string> verbs;
+        for (const std::string& line : server.transcript())
+            if (line.rfind("QUIT", 0) != 0)
+                verbs.push_back(line.substr(0, line.find(' ')));
+        EXPECT_EQ(verbs, c.verbs);
+        if (!c.loggedIn) {
+            ASSERT_EQ(seam.texts("error").size(), 1);
+            EXPECT_TRUE(seam.texts("error")[0].contains("500 AUTH not understood"))
+                << seam.texts("error")[0].toStdString();
+        }
+    }
 }
 
 // A port out of range, or a character the shop's code page lacks (it would go out as "?"), stops
@@ -369,6 +484,7 @@ TEST_F(PluggedMainWindow, TheMenuItemReadsTrennenWhileConnected) {
             auto& f = static_cast<TForm6&>(d);
             f.HostTxt->setText("127.0.0.1");
             f.PortTxt->setText(QString::number(port));
+            f.TlsBox->setCurrentText("aus");
             f.Button1->click();
             return f.result();
         });

@@ -1,7 +1,8 @@
-// The article transfers and the order fetch against pyftpdlib and vsftpd, with the exact files each
-// server holds afterwards.
+// The article transfers and the order fetch against pyftpdlib, the demo shop's server and vsftpd,
+// with the exact files each server holds afterwards.
 
 #include "datafiles/orderfiles.h"
+#include "platform/cp1252.h"
 #include "sync/core/articles.h"
 #include "sync/core/orderfetch.h"
 #include "tests/sync/transfer_fixture.h"
@@ -21,10 +22,12 @@ namespace fs = std::filesystem;
 namespace {
 
 RealFtpServer& server(const std::string& kind) {
-    static std::unique_ptr<RealFtpServer> pyftpdlib, vsftpd;
-    auto& slot = kind == "pyftpdlib" ? pyftpdlib : vsftpd;
+    static std::unique_ptr<RealFtpServer> pyftpdlib, demo, vsftpd;
+    auto& slot = kind == "pyftpdlib" ? pyftpdlib : kind == "demo" ? demo : vsftpd;
     if (!slot)
-        slot = kind == "pyftpdlib" ? startPyftpdlib() : startVsftpd();
+        slot = kind == "pyftpdlib" ? startPyftpdlib()
+               : kind == "demo"    ? startDemoServer(VELMO_DEMO_FTPD)
+                                   : startVsftpd();
     return *slot;
 }
 
@@ -176,13 +179,13 @@ TEST_P(SyncRealServer, OrderFetchMergesRemovesAndTakesLateOrdersNextTime) {
 }
 
 TEST_P(SyncRealServer, TheDemoShopsServerTreeCanBeWalked) {
-    fs::copy(VELMO_DEMO_SERVER, srv->localPath(shop),
+    fs::copy(VELMO_DEMO "/server", srv->localPath(shop),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     for (const auto& e : fs::recursive_directory_iterator(srv->localPath(shop)))
         ::chmod(e.path().c_str(), e.is_directory() ? 0777 : 0666);
 
     sync::articleDownload(ctx());
-    EXPECT_EQ(h.localFile("kerzen.db"), readBytes(std::string(VELMO_DEMO_SERVER) + "/db/kerzen.db"));
+    EXPECT_EQ(h.localFile("kerzen.db"), readBytes(VELMO_DEMO "/server/db/kerzen.db"));
     sync::OrderFetch(ctx()).run();
     const auto orders = datafiles::parseOrders(readLines(h.local.file("kunden.db")));
     ASSERT_EQ(orders.size(), 3u);
@@ -192,7 +195,47 @@ TEST_P(SyncRealServer, TheDemoShopsServerTreeCanBeWalked) {
     EXPECT_FALSE(fs::exists(onServer("db/kunden.db")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, SyncRealServer, ::testing::Values("pyftpdlib", "vsftpd"),
+// The shop's names are Windows-1252 bytes on the wire. The demo shop's server keeps them as UTF-8
+// names on its disk, as a Linux host would; vsftpd keeps the bytes as they come.
+using NameRoundTrip = SyncRealServer;
+
+TEST_P(NameRoundTrip, UmlautNamesComeBackAsTheyWent) {
+    for (const char* name : {"db_sys.db", "kerzen.db", "geschenke.db", "bücher.db"})
+        fs::copy_file(std::string(VELMO_DEMO "/") + name, h.local.file(name));
+    const std::string onDisk = GetParam() == "demo" ? "bücher.db" : cp1252::fromUtf8("bücher.db");
+    sync::articleUpload(ctx());
+    // (Its contents travel as text: the demo server keeps them with Unix line ends.)
+    EXPECT_TRUE(fs::exists(onServer("db/" + onDisk)));
+
+    // Another workstation downloads the catalogs again.
+    TransferHarness other;
+    other.ftp.Port = srv->port();
+    other.ftp.UserID = srv->user();
+    other.ftp.Password = srv->password();
+    other.ftp.Connect();
+    sync::articleDownload(other.context(docRoot, home));
+    EXPECT_EQ(other.localFile("bücher.db"), readBytes(VELMO_DEMO "/bücher.db"));
+    other.ftp.Disconnect();
+
+    // Names the FTP browser sends as they stand: upload, listing, download.
+    h.ftp.ChangeDir(docRoot + "pictures");
+    for (const std::string name : {"Ärger.txt", "Kerze grün.jpg"}) {
+        const std::string wire = cp1252::fromUtf8(name);
+        const std::string bytes = "Inhalt von " + wire + "\r\n";
+        h.writeLocal(name, bytes);
+        h.ftp.Upload(h.local.file(name), wire);
+        h.ListingLines.clear();
+        h.ftp.Nlist();
+        EXPECT_NE(std::find(h.ListingLines.begin(), h.ListingLines.end(), wire), h.ListingLines.end())
+            << name;
+        h.ftp.Download(wire, h.local.file("zurück-" + name));
+        EXPECT_EQ(h.localFile("zurück-" + name), bytes) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SyncRealServer, ::testing::Values("pyftpdlib", "demo", "vsftpd"),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Servers, NameRoundTrip, ::testing::Values("demo", "vsftpd"),
                          [](const auto& info) { return info.param; });
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -78,8 +79,15 @@ bool accepts(int port) {
 class Server : public RealFtpServer {
 public:
     ~Server() override { stop(); }
-    friend std::unique_ptr<RealFtpServer> velmo::test::startPyftpdlib();
-    friend std::unique_ptr<RealFtpServer> velmo::test::startVsftpd();
+    using RealFtpServer::m_dir;
+    using RealFtpServer::m_name;
+    using RealFtpServer::m_password;
+    using RealFtpServer::m_pid;
+    using RealFtpServer::m_port;
+    using RealFtpServer::m_root;
+    using RealFtpServer::m_user;
+    using RealFtpServer::m_writableDir;
+    using RealFtpServer::stop;
 };
 
 } // namespace
@@ -106,20 +114,46 @@ void RealFtpServer::stop() {
     m_pid = -1;
 }
 
-std::unique_ptr<RealFtpServer> startPyftpdlib() {
+// pyftpdlib's command line has no TLS: the same server with its TLS handler, logging the same line.
+const char* const kPyftpdlibTls = R"(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+root, user, password, cert, key = sys.argv[1:6]
+logging.basicConfig(level=logging.INFO)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+class Handler(TLS_FTPHandler):
+    pass
+Handler.authorizer = authorizer
+Handler.certfile = cert
+Handler.keyfile = key
+Handler.tls_control_required = True
+Handler.tls_data_required = True
+FTPServer(("127.0.0.1", 0), Handler).serve_forever()
+)";
+
+namespace {
+
+// The command line of a server made of pyftpdlib for a root, a user and a password.
+using PyftpdlibCommand = std::function<std::vector<std::string>(
+    const std::string& root, const std::string& user, const std::string& password)>;
+
+// pyftpdlib (or a server made of it) with the account velmo/geheim over a fresh root.
+std::unique_ptr<RealFtpServer> startPyftpdlibServer(const std::string& name,
+                                                    const PyftpdlibCommand& command) {
     auto s = std::make_unique<Server>();
-    s->m_name = "pyftpdlib";
+    s->m_name = name;
     s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
     s->m_root = s->m_dir->file("root");
     fs::create_directory(s->m_root);
     s->m_user = "velmo";
     s->m_password = "geheim";
     const std::string log = s->m_dir->file("server.log");
-    s->m_pid = spawn({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d",
-                      s->m_root, "-u", s->m_user, "-P", s->m_password},
-                     log);
+    s->m_pid = spawn(command(s->m_root, s->m_user, s->m_password), log);
     // The server names the port the system gave it in its log.
-    const std::regex started(R"(starting FTP server on 127\.0\.0\.1:(\d+))");
+    const std::regex started(R"(starting FTP(?:\+SSL)? server on 127\.0\.0\.1:(\d+))");
     const auto until = Clock::now() + std::chrono::seconds(15);
     while (Clock::now() < until) {
         std::smatch m;
@@ -130,14 +164,46 @@ std::unique_ptr<RealFtpServer> startPyftpdlib() {
         }
         if (exited(s->m_pid)) {
             s->m_pid = -1;
-            throw std::runtime_error("pyftpdlib did not start:\n" + text);
+            throw std::runtime_error(name + " did not start:\n" + text);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("pyftpdlib did not report its port:\n" + logText(log));
+    throw std::runtime_error(name + " did not report its port:\n" + logText(log));
 }
 
-std::unique_ptr<RealFtpServer> startVsftpd() {
+} // namespace
+
+std::unique_ptr<RealFtpServer> startPyftpdlib(const TlsFiles* tls) {
+    return startPyftpdlibServer(
+        "pyftpdlib", [tls](const std::string& root, const std::string& user, const std::string& password) {
+            if (tls)
+                return std::vector<std::string>{"/usr/bin/python3", "-c",      kPyftpdlibTls, root, user,
+                                                password,           tls->cert, tls->key};
+            return std::vector<std::string>{"/usr/bin/python3",
+                                            "-m",
+                                            "pyftpdlib",
+                                            "-i",
+                                            "127.0.0.1",
+                                            "-p",
+                                            "0",
+                                            "-w",
+                                            "-d",
+                                            root,
+                                            "-u",
+                                            user,
+                                            "-P",
+                                            password};
+        });
+}
+
+std::unique_ptr<RealFtpServer> startDemoServer(const std::string& script) {
+    return startPyftpdlibServer(
+        "demo", [&script](const std::string& root, const std::string& user, const std::string& password) {
+            return std::vector<std::string>{script, "--root", root, "--user", user, "--password", password};
+        });
+}
+
+std::unique_ptr<RealFtpServer> startVsftpd(const TlsFiles* tls) {
     auto s = std::make_unique<Server>();
     s->m_name = "vsftpd";
     s->m_dir = std::make_unique<TempDir>(TempDir::Settings::Keep);
@@ -174,6 +240,11 @@ std::unique_ptr<RealFtpServer> startVsftpd() {
                             << "connect_from_port_20=NO\npasv_enable=YES\nport_enable=YES\n"
                             << "xferlog_enable=NO\nvsftpd_log_file=" << s->m_dir->file("xfer.log") << "\n"
                             << "max_clients=20\nmax_per_ip=20\n";
+        if (tls)
+            std::ofstream(conf, std::ios::app)
+                << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
+                << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=YES\n"
+                << "rsa_cert_file=" << tls->cert << "\nrsa_private_key_file=" << tls->key << "\n";
         ::chmod(conf.c_str(), 0600);
         s->m_pid = spawn({"/usr/sbin/vsftpd", conf}, log);
         const auto until = Clock::now() + std::chrono::seconds(10);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/ftp/support/tls_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <memory>
@@ -36,9 +37,14 @@ protected:
     std::string m_writableDir;
 };
 
-// /usr/bin/python3 -m pyftpdlib with a user and write access.
-std::unique_ptr<RealFtpServer> startPyftpdlib();
-// vsftpd in stand-alone mode with an anonymous account that may write below "pub".
-std::unique_ptr<RealFtpServer> startVsftpd();
+// /usr/bin/python3 -m pyftpdlib with a user and write access. With tls: its TLS handler, which
+// demands TLS on the control and the data connections.
+std::unique_ptr<RealFtpServer> startPyftpdlib(const TlsFiles* tls = nullptr);
+// The demo shop's server (scripts/demo-ftpd, the script's path given): pyftpdlib speaking
+// Windows-1252 names, with a user and write access.
+std::unique_ptr<RealFtpServer> startDemoServer(const std::string& script);
+// vsftpd in stand-alone mode with an anonymous account that may write below "pub". With tls: logins
+// and data only over TLS, and every data connection must reuse the control connection's session.
+std::unique_ptr<RealFtpServer> startVsftpd(const TlsFiles* tls = nullptr);
 
 } // namespace velmo::test

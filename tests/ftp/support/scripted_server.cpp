@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/ssl.h>
+
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -49,7 +52,25 @@ void sendAll(int fd, const std::string& bytes) {
 // ---- Session ---------------------------------------------------------------------------------------
 
 void ScriptedFtpServer::Session::send(const std::string& raw) {
+    if (m_ssl) {
+        if (!raw.empty())
+            SSL_write(m_ssl, raw.data(), static_cast<int>(raw.size()));
+        return;
+    }
     sendAll(m_control, raw);
+}
+
+bool ScriptedFtpServer::Session::startTls() {
+    if (!m_tlsContext)
+        return false;
+    m_ssl = SSL_new(m_tlsContext);
+    SSL_set_fd(m_ssl, m_control);
+    if (SSL_accept(m_ssl) == 1)
+        return true;
+    SSL_free(m_ssl);
+    m_ssl = nullptr;
+    closeControl();
+    return false;
 }
 
 int ScriptedFtpServer::Session::listenPassive() {
@@ -116,6 +137,16 @@ void ScriptedFtpServer::Session::waitForHangUp(int ms) {
     ::poll(&p, 1, ms);
 }
 
+void ScriptedFtpServer::Session::holdUntilClosed(int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    char buf[4096];
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{m_control, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0 && ::recv(m_control, buf, sizeof buf, 0) <= 0)
+            return;
+    }
+}
+
 void ScriptedFtpServer::Session::closeControl() {
     ::shutdown(m_control, SHUT_RDWR);
 }
@@ -136,6 +167,8 @@ ScriptedFtpServer::~ScriptedFtpServer() {
     ::shutdown(m_listener, SHUT_RDWR);
     m_thread.join();
     ::close(m_listener);
+    if (m_tlsContext)
+        SSL_CTX_free(m_tlsContext);
 }
 
 void ScriptedFtpServer::greeting(std::string raw) {
@@ -151,6 +184,17 @@ void ScriptedFtpServer::reply(const std::string& verb, std::string raw) {
 void ScriptedFtpServer::on(const std::string& verb, Handler handler) {
     std::lock_guard lock(m_mutex);
     m_handlers[verb] = std::move(handler);
+}
+
+void ScriptedFtpServer::enableTls(const std::string& certFile, const std::string& keyFile) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        throw std::runtime_error("scripted server: cannot load the certificate");
+    std::lock_guard lock(m_mutex);
+    if (m_tlsContext)
+        SSL_CTX_free(m_tlsContext);
+    m_tlsContext = ctx;
 }
 
 void ScriptedFtpServer::setListing(std::string bytes) {
@@ -210,6 +254,7 @@ void ScriptedFtpServer::serve(int control) {
     {
         std::lock_guard lock(m_mutex);
         greeting = m_greeting;
+        s.m_tlsContext = m_tlsContext;
     }
     s.send(greeting);
     std::string pending;
@@ -228,7 +273,7 @@ void ScriptedFtpServer::serve(int control) {
             dispatch(s, line);
             continue;
         }
-        const ssize_t n = ::recv(control, buf, sizeof buf, 0);
+        const ssize_t n = s.m_ssl ? SSL_read(s.m_ssl, buf, sizeof buf) : ::recv(control, buf, sizeof buf, 0);
         if (n <= 0)
             break;
         pending.append(buf, static_cast<std::size_t>(n));
@@ -236,6 +281,10 @@ void ScriptedFtpServer::serve(int control) {
     s.closeData();
     if (s.m_passive >= 0)
         ::close(s.m_passive);
+    if (s.m_ssl) {
+        SSL_shutdown(s.m_ssl);
+        SSL_free(s.m_ssl);
+    }
 }
 
 void ScriptedFtpServer::dispatch(Session& s, const std::string& line) {
@@ -330,6 +379,11 @@ void ScriptedFtpServer::defaultHandler(Session& s, const std::string& verb, cons
             m_files[arg] = std::move(data);
         }
         s.send("226 Transfer complete\r\n");
+    } else if (verb == "AUTH" && s.m_tlsContext) {
+        s.send("234 Proceed with negotiation\r\n");
+        s.startTls();
+    } else if ((verb == "PBSZ" || verb == "PROT") && s.m_ssl) {
+        s.send("200 OK\r\n");
     } else if (verb == "ABOR") {
         s.send("226 ABOR successful\r\n");
     } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "MKD" || verb == "SITE" ||

@@ -11,6 +11,9 @@
 // A small FTP server on 127.0.0.1 that runs in a thread of the test, records every command line it
 // receives (the transcript) and answers from a script: fixed replies per verb, handlers that may
 // wait, refuse, inject faults or drive the data connection, and plain defaults for the rest.
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace velmo::test {
 
 class ScriptedFtpServer {
@@ -30,9 +33,14 @@ public:
         const std::string& portHost() const { return m_portHost; }
         int portPort() const { return m_portPort; }
         void closeControl();
+        // Puts TLS over the control connection (after a 234 reply); false when the handshake failed.
+        bool startTls();
         // Waits (at most ms) until the client hangs up or sends something: a silent server that
         // does not outlive the client it keeps waiting.
         void waitForHangUp(int ms = 5000);
+        // Takes in and drops whatever the client sends, without an answer, until it hangs up or ms
+        // pass: a server stuck in the middle of something.
+        void holdUntilClosed(int ms);
 
     private:
         friend class ScriptedFtpServer;
@@ -42,6 +50,8 @@ public:
         std::string m_portHost;
         int m_portPort = 0;
         bool m_usePassive = false;
+        ssl_ctx_st* m_tlsContext = nullptr;
+        ssl_st* m_ssl = nullptr;
     };
     using Handler = std::function<void(Session&, const std::string& line)>;
 
@@ -56,6 +66,9 @@ public:
     // Fixed raw answer for a verb (the first word, as sent).
     void reply(const std::string& verb, std::string raw);
     void on(const std::string& verb, Handler handler);
+    // From now on AUTH TLS is answered with 234 and TLS with this certificate is put over the
+    // control connection; PBSZ and PROT are accepted then. Data connections stay plain.
+    void enableTls(const std::string& certFile, const std::string& keyFile);
 
     // Data the default LIST, NLST and RETR handlers send; STOR stores into files.
     void setListing(std::string bytes);
@@ -85,6 +98,7 @@ private:
     std::string m_nameList;
     std::map<std::string, std::string> m_files;
     std::vector<std::string> m_transcript;
+    ssl_ctx_st* m_tlsContext = nullptr;
     std::thread m_thread;
 };
 
