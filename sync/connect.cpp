@@ -103,9 +103,9 @@ TForm6::TForm6(Shop& shop, QWidget* parent)
     tlsRow->addWidget(TlsBox);
     tlsRow->addWidget(ForgetButton);
     tlsRow->addStretch();
-    form->addRow(QStringLiteral("Verschlüsselung (TLS)"), tlsRow);
-    if (auto* label = qobject_cast<QLabel*>(form->labelForField(tlsRow)))
-        label->setBuddy(TlsBox);
+    auto* tlsLabel = new QLabel(QStringLiteral("Verschlüsselung (TLS)"), this);
+    tlsLabel->setBuddy(TlsBox);
+    form->addRow(tlsLabel, tlsRow);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Button1);
