@@ -8,6 +8,7 @@
 #include "platform/linefile.h"
 #include "platform/mounts.h"
 #include "platform/qt/text.h"
+#include "shell/desktop.h"
 #include "shell/directorytree.h"
 #include "shell/gridcolumns.h"
 #include "shell/shop.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -26,8 +28,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
-
-#include <unistd.h>
 
 namespace velmo {
 
@@ -358,9 +358,22 @@ void TForm11::Button1Click() {
 }
 
 void TForm11::Button3Click() {
-    for (QListWidgetItem* file : chosenFiles())
-        ::unlink(localFile(file->text()).c_str()); // what cannot be deleted stays, silently
+    // The desktop's trash is the way back. Directories are no files to delete here and stay.
+    QStringList refused;
+    for (QListWidgetItem* file : chosenFiles()) {
+        const QString name = file->text();
+        const QString path = QString::fromStdString(localFile(name));
+        if (name == QLatin1String(".") || name == QLatin1String("..") || !QFileInfo(path).isFile())
+            continue;
+        if (!moveToTrash(path))
+            refused << name;
+    }
     updateFileList();
+    if (!refused.isEmpty())
+        m_shop.dialogs.showMessage(
+            QStringLiteral("Diese Dateien konnten nicht in den Papierkorb verschoben werden und wurden nicht "
+                           "gelöscht:\n%1")
+                .arg(refused.join(QLatin1Char('\n'))));
 }
 
 void TForm11::Button4Click() {
@@ -377,7 +390,25 @@ void TForm11::Button4Click() {
 void TForm11::Button6Click() {
     const GridRow* row = currentGridRow();
     const std::string name = row ? (*row)[ColName] : std::string();
-    m_shop.connection.remove(name, row && browser::isDirectory(*row));
+    // The parent row (and a listing's own "." and ".."): removing it would take the directory
+    // the browser stands in, or its parent.
+    if (name.empty() || name == "." || name == "..") {
+        m_shop.dialogs.showMessage(QStringLiteral(
+            "Bitte wählen Sie zuerst die Datei oder das Verzeichnis aus, das gelöscht werden soll."));
+        return;
+    }
+    const bool directory = browser::isDirectory(*row);
+    // What is deleted on the server is gone: asked first, "Nein" preselected. Without a connection
+    // the deletion fails at once, and there is nothing to ask.
+    if (m_shop.connection.connected()) {
+        const QString shown = QString::fromStdString(printableName(name));
+        const QString question =
+            directory ? QStringLiteral("Das Verzeichnis „%1“ auf dem Server löschen?").arg(shown)
+                      : QStringLiteral("Die Datei „%1“ auf dem Server löschen?").arg(shown);
+        if (!m_shop.dialogs.confirmDefaultNo(question))
+            return;
+    }
+    m_shop.connection.remove(name, directory);
     RefreshRemote();
 }
 

@@ -88,6 +88,8 @@ protected:
     };
 
     void SetUp() override {
+        // The desktop's trash of this test, never the user's.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(trash.path()));
         account.host = "127.0.0.1";
         shop.connection.addObserver(watcher);
         configureClient();
@@ -158,6 +160,7 @@ protected:
     RealFtpServer* srv = nullptr;
     std::string remoteDir;
     TempDir local;
+    TempDir trash{TempDir::Settings::Keep};
     std::unique_ptr<TForm11> form;
     sync::Account account;
     bool loginOnConnect = true;
@@ -282,17 +285,34 @@ TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) 
     EXPECT_EQ(localFiles(), (QStringList{"logo.gif", "my file.db"}));
 }
 
-TEST_F(BrowserTest, DeleteOnTheServerTakesFilesAndDirectoriesThenRefreshes) {
+TEST_F(BrowserTest, DeleteOnTheServerAsksFirstThenTakesFilesAndDirectories) {
     writeBytes(serverPath("old file.db"), "x");
     fs::create_directory(serverPath("leer"));
     open();
-    form->setRow(rowOf("old file.db"));
-    form->Button6Click();
-    form->setRow(rowOf("leer"));
-    form->Button6Click();
-    EXPECT_EQ(commands, (Strings{"DELE old file.db", "PWD", "LIST", "RMD leer", "PWD", "LIST"}));
-    EXPECT_FALSE(fs::exists(serverPath("old file.db")));
-    EXPECT_FALSE(fs::exists(serverPath("leer")));
+    const struct {
+        const char* name;
+        bool yes;
+        const char* question;
+        Strings sent;
+    } cases[] = {
+        {"old file.db", false, "Die Datei „old file.db“ auf dem Server löschen?", {}},
+        {"leer", false, "Das Verzeichnis „leer“ auf dem Server löschen?", {}},
+        {"old file.db",
+         true,
+         "Die Datei „old file.db“ auf dem Server löschen?",
+         {"DELE old file.db", "PWD", "LIST"}},
+        {"leer", true, "Das Verzeichnis „leer“ auf dem Server löschen?", {"RMD leer", "PWD", "LIST"}},
+    };
+    for (const auto& c : cases) {
+        commands.clear();
+        scripted.clear();
+        form->setRow(rowOf(c.name));
+        scripted.answerConfirm(c.yes);
+        form->Button6Click();
+        EXPECT_EQ(scripted.texts("confirmDefaultNo"), QStringList{QString::fromUtf8(c.question)});
+        EXPECT_EQ(commands, c.sent) << c.name << " " << c.yes;
+        EXPECT_EQ(fs::exists(serverPath(c.name)), !c.yes) << c.name;
+    }
     EXPECT_EQ(names(), Strings{".."});
 }
 
@@ -301,6 +321,7 @@ TEST_F(BrowserTest, ARefusedDeleteShowsTheRepliesAndSkipsTheRefresh) {
     open();
     fs::remove(serverPath("gone.db"));
     form->setRow(rowOf("gone.db"));
+    scripted.answerConfirm(true);
     form->Button6->click();
     EXPECT_EQ(commands, Strings{"DELE gone.db"});
     ASSERT_EQ(scripted.texts("error").size(), 1);
@@ -389,13 +410,15 @@ TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
     EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
     form->setRow(2);
     form->Button6->click();
+    // Nothing to ask without a connection: the deletion fails at once.
+    EXPECT_TRUE(scripted.texts("confirmDefaultNo").isEmpty());
     ASSERT_EQ(scripted.texts("error").size(), 1);
     EXPECT_TRUE(scripted.texts("error")[0].startsWith("Nicht verbunden"));
 }
 
-TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhatItCannot) {
+TEST_F(BrowserTest, LocalDeleteMovesTheCurrentFileOrEverySelectedOneToTheTrash) {
     for (const char* f : {"a.db", "b.db", "c.db", "d.db"})
-        writeBytes(localPath(f), "x");
+        writeBytes(localPath(f), std::string("bytes of ") + f);
     fs::create_directory(localPath("dir"));
     loginOnConnect = false;
     form->show();
@@ -407,6 +430,29 @@ TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhat
     form->Button3Click();
     EXPECT_EQ(localFiles(), (QStringList{"dir", "a.db"}));
     EXPECT_TRUE(scripted.texts("error").isEmpty());
+    EXPECT_TRUE(scripted.texts("message").isEmpty());
+    for (const char* f : {"b.db", "c.db", "d.db"})
+        EXPECT_EQ(readBytes(trash.file(std::string("Trash/files/") + f)), std::string("bytes of ") + f);
+    EXPECT_FALSE(fs::exists(trash.file("Trash/files/dir")));
+}
+
+TEST_F(BrowserTest, ALocalFileTheTrashWillNotTakeStaysAndIsNamed) {
+    writeBytes(localPath("a.db"), "a");
+    // No trash can be made where the desktop keeps it.
+    writeBytes(trash.file("Trash"), "a file, not the trash folder");
+    loginOnConnect = false;
+    form->show();
+    form->selectFiles({"a.db"});
+    form->Button3Click();
+    EXPECT_EQ(readBytes(localPath("a.db")), "a");
+    EXPECT_EQ(localFiles(), QStringList{"a.db"});
+    ASSERT_EQ(scripted.texts("message").size(), 1);
+    EXPECT_TRUE(scripted.texts("message")[0].contains("nicht in den Papierkorb"))
+        << scripted.texts("message")[0].toStdString();
+    EXPECT_TRUE(scripted.texts("message")[0].endsWith("a.db"));
+    // Nothing of a makeshift trash is left in the local directory.
+    EXPECT_FALSE(fs::exists(localPath("files")));
+    EXPECT_FALSE(fs::exists(localPath("info")));
 }
 
 TEST_F(BrowserTest, EnterInTheTreeChangesTheLocalAndTheWorkingDirectory) {
@@ -502,13 +548,24 @@ TEST_F(ScriptedBrowserTest, TheTotalLineBecomesARowOfItsOwn) {
     form->setRow(rowOf("docs -> /srv"));
     form->StringGrid1DblClick();
     EXPECT_TRUE(commands.empty());
+    scripted.answerConfirm(true);
     form->Button6Click();
     EXPECT_EQ(commands.front(), "DELE docs -> /srv");
-    // The parent row is a directory to remove.
-    commands.clear();
-    form->setRow(1);
-    form->Button6Click();
-    EXPECT_EQ(commands.front(), "RMD ..");
+}
+
+// The parent row, and a listing's own "." and "..", are never removed: nothing is asked or sent.
+TEST_F(ScriptedBrowserTest, TheParentRowIsNeverDeleted) {
+    scriptedServer.setListing("drwxr-xr-x   2 shop     shop        4096 Dec  9 12:30 .\r\n"
+                              "drwxr-xr-x   9 shop     shop        4096 Dec  9 12:30 ..\r\n");
+    open();
+    ASSERT_EQ(names(), (Strings{"..", ".", ".."}));
+    for (int row = 1; row <= 3; ++row) {
+        form->setRow(row);
+        form->Button6Click();
+    }
+    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(scripted.texts("confirmDefaultNo").isEmpty());
+    EXPECT_EQ(scripted.texts("message").size(), 3);
 }
 
 TEST_F(ScriptedBrowserTest, ARefusedTypeStopsAMultiFileUpload) {
