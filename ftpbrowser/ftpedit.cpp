@@ -383,6 +383,13 @@ void TForm11::Button4Click() {
         throw Exception(formatMessage(
             "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname nicht zulässig",
             printableName(name)));
+    // A name the local folder cannot hold would fail only after the server sent the file.
+    const std::optional<std::size_t> nameMax = fileNameMax(toUtf8(m_localDirectory));
+    if (nameMax && !browser::fitsLocalNameMax(name, *nameMax))
+        throw Exception(formatMessage(
+            "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname "
+            "zu lang (%s Byte, erlaubt sind %s)",
+            {printableName(name), std::to_string(cp1252::toUtf8(name).size()), std::to_string(*nameMax)}));
     m_shop.connection.download(name, localFile(toQString(name)), browser::typeCommandFor(name));
     updateFileList();
 }
@@ -423,6 +430,10 @@ void TForm11::Button8Click() {
 
 void TForm11::Button9Click() {
     PermissionsDialog->PermissionMode = 0;
+    // The boxes start from what the entry has now; a row without a permissions word (the parent
+    // row, a total line) leaves the ticks of the last use.
+    if (const auto bits = browser::permissionBits(Cells(browser::ColPerms, Row())))
+        PermissionsDialog->setTicks(*bits);
     dialogs().showModal(*PermissionsDialog);
     if (PermissionsDialog->PermissionMode <= 0)
         return;

@@ -70,6 +70,8 @@ void articleDownload(const TransferContext& ctx) {
     } catch (const std::exception&) {
         // A refused listing downloads nothing; the lines that did arrive still count.
     }
+    // The local names are UTF-8, where a name may be longer than on the server.
+    const std::optional<std::size_t> nameMax = fileNameMax(ctx.localDat);
     for (const std::string& line : ctx.ListingLines) {
         if (!selectedForDownload(line))
             continue;
@@ -77,6 +79,10 @@ void articleDownload(const TransferContext& ctx) {
             continue;
         if (!safeFileName(line)) {
             ctx.status(skippedText(line));
+            continue;
+        }
+        if (nameMax && cp1252::toUtf8(line).size() > *nameMax) {
+            ctx.status("Dateiname zu lang für das Datenverzeichnis, übersprungen: " + cp1252::toUtf8(line));
             continue;
         }
         ctx.Memo2.push_back(line);

@@ -5,6 +5,7 @@
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/mkdir.h"
 #include "ftpbrowser/remotegrid.h"
+#include "platform/cp1252.h"
 #include "shell/shop.h"
 #include "tests/ftp/support/real_servers.h"
 #include "tests/ftp/support/scripted_server.h"
@@ -599,6 +600,57 @@ TEST_F(ScriptedBrowserTest, DownloadNamesThatWouldLeaveTheLocalDirectoryAreRefus
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_FALSE(fs::exists(localPath("sub/inner.db")));
     EXPECT_EQ(localFiles(), QStringList{"sub"});
+}
+
+// A name the local folder cannot hold is refused before RETR goes out; the local name is UTF-8,
+// where each "ä" takes two bytes. One that just fits is fetched.
+TEST_F(ScriptedBrowserTest, ANameTooLongForTheLocalFolderIsRefusedBeforeAnythingIsSent) {
+    const std::string tooLong = std::string(128, '\xE4') + ".db"; // 131 bytes there, 259 here
+    const std::string fits = std::string(126, '\xE4') + ".db";    // 255 here
+    scriptedServer.setListing("-rw-r--r-- 1 a b 5 Dec  9 12:30 " + tooLong +
+                              "\r\n-rw-r--r-- 1 a b 5 Dec  9 12:30 " + fits + "\r\n");
+    scriptedServer.setFile(tooLong, "long");
+    scriptedServer.setFile(fits, "fits");
+    open();
+    form->setRow(rowOf(tooLong));
+    form->Button4->click();
+    EXPECT_TRUE(commands.empty());
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_TRUE(scripted.texts("error")[0].contains("zu lang (259 Byte, erlaubt sind 255)"))
+        << scripted.texts("error")[0].toStdString();
+
+    form->setRow(rowOf(fits));
+    form->Button4->click();
+    // (The reports show the name in UTF-8.)
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "RETR " + cp1252::toUtf8(fits)), 1);
+    EXPECT_EQ(readBytes(localPath(cp1252::toUtf8(fits))), "fits");
+    EXPECT_EQ(scripted.texts("error").size(), 1);
+}
+
+// The permissions dialog starts from the entry's permissions; a row without them (the parent row)
+// shows the ticks of the last use.
+TEST_F(ScriptedBrowserTest, ThePermissionsDialogStartsFromTheRowsPermissions) {
+    scriptedServer.setListing("-rwxr-x--- 1 a b 5 Dec  9 12:30 run.cgi\r\n"
+                              "-rw-r--r-- 1 a b 5 Dec  9 12:30 prices.db\r\n");
+    open();
+    auto ticksShown = [this](int row) {
+        std::string seen;
+        scripted.onModal([&seen](QDialog& d) {
+            auto& f = dynamic_cast<TForm12&>(d);
+            for (QCheckBox* box : {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5,
+                                   f.CheckBox6, f.CheckBox7, f.CheckBox8, f.CheckBox9})
+                seen += box->isChecked() ? 'x' : '-';
+            f.Button2->click();
+            return f.result();
+        });
+        form->setRow(row);
+        form->Button9Click();
+        return seen;
+    };
+    EXPECT_EQ(ticksShown(rowOf("run.cgi")), "xxxx-x---");
+    EXPECT_EQ(ticksShown(rowOf("prices.db")), "xx-x--x--");
+    EXPECT_EQ(ticksShown(1), "xx-x--x--");
+    EXPECT_TRUE(commands.empty());
 }
 
 // The browser's own transfer: its server buttons are disabled while it runs (so is everything of
