@@ -71,7 +71,7 @@ void makeDirectory(const std::string& path) {
 // A fresh folder below parent for this second; mkdir decides who gets a name.
 std::string makeFreshFolder(const std::string& parent, const std::string& stamp) {
     for (unsigned n = 1;; ++n) {
-        const std::string path = joinPath(parent, n == 1 ? stamp : stamp + "_" + std::to_string(n));
+        std::string path = joinPath(parent, n == 1 ? stamp : stamp + "_" + std::to_string(n));
         if (::mkdir(path.c_str(), 0777) == 0)
             return path;
         if (errno != EEXIST || n >= 1000)

@@ -132,10 +132,10 @@ TEST_F(Backups, PruningKeepsTheNewOneAndLeavesForeignEntries) {
 
 TEST_F(Backups, AFailedCopyLeavesNoFolderAndSaysWhy) {
     writeBytes(dir.file("a.db"), "a\r\n");
-    writeBytes(dir.file("gross.db"), std::string(64 * 1024, 'x'));
+    writeBytes(dir.file("gross.db"), std::string(std::size_t{64} * 1024, 'x'));
     backUpBeforeReplacing(dir.path(), {"a.db"}, at());
     {
-        const FileSizeLimit diskFull(16 * 1024);
+        const FileSizeLimit diskFull(rlim_t{16} * 1024);
         try {
             backUpBeforeReplacing(dir.path(), {"a.db", "gross.db"}, at(1));
             FAIL() << "a copy past the size limit was taken for done";
