@@ -138,8 +138,11 @@ TEST_P(SyncRealServer, ArticleDownloadKeepsTheFilesItReplaces) {
 
 // A name that the server holds in 131 bytes takes 259 here: it is left out before RETR goes out.
 TEST_P(SyncRealServer, ArticleDownloadSkipsNamesTooLongForTheDataDirectory) {
-    if (GetParam() == "pyftpdlib")
-        GTEST_SKIP() << "pyftpdlib lists a name that is no UTF-8 with \"?\" for its bytes";
+    // Only vsftpd keeps the name's bytes on its disk as they came: pyftpdlib lists a name that is
+    // no UTF-8 with "?" for its bytes, and the demo server's disk holds names in UTF-8, where this
+    // one is too long to exist.
+    if (GetParam() != "vsftpd")
+        GTEST_SKIP() << "needs a server that keeps the name's bytes";
     const std::string tooLong = std::string(128, '\xE4') + ".db";
     putOnServer("db/" + tooLong, "x\r\n");
     putOnServer("db/kurz.db", "k\r\n");
