@@ -60,6 +60,12 @@ std::array<QCheckBox*, 9> TForm12::boxes() const {
             CheckBox6, CheckBox7, CheckBox8, CheckBox9};
 }
 
+void TForm12::setTicks(const std::array<bool, 9>& ticks) {
+    const auto all = boxes();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i]->setChecked(ticks[i]);
+}
+
 void TForm12::Button1Click() {
     const auto all = boxes();
     for (std::size_t i = 0; i < all.size(); ++i)

@@ -11,7 +11,8 @@ namespace velmo {
 
 // The permissions dialog: nine boxes for the UNIX permission bits. "&OK" adds the weight of every
 // ticked box to PermissionMode, whose decimal digits are then the octal mode (444, 644, 4, ...).
-// The ticks stay as they were left for the next showing.
+// The ticks stay as they were left for the next showing, unless the browser sets them from the
+// entry's permissions.
 class TForm12 : public ShopWindow {
     Q_OBJECT
 public:
@@ -28,6 +29,8 @@ public:
     int PermissionMode = 0;
 
     void Button1Click();
+    // Ticks the boxes as given, in the order of CheckBox1 to CheckBox9.
+    void setTicks(const std::array<bool, 9>& ticks);
 
 private:
     std::array<QCheckBox*, 9> boxes() const;

@@ -8,6 +8,7 @@
 #include "platform/linefile.h"
 #include "platform/mounts.h"
 #include "platform/qt/text.h"
+#include "shell/desktop.h"
 #include "shell/directorytree.h"
 #include "shell/gridcolumns.h"
 #include "shell/shop.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -26,8 +28,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
-
-#include <unistd.h>
 
 namespace velmo {
 
@@ -358,9 +358,22 @@ void TForm11::Button1Click() {
 }
 
 void TForm11::Button3Click() {
-    for (QListWidgetItem* file : chosenFiles())
-        ::unlink(localFile(file->text()).c_str()); // what cannot be deleted stays, silently
+    // The desktop's trash is the way back. Directories are no files to delete here and stay.
+    QStringList refused;
+    for (QListWidgetItem* file : chosenFiles()) {
+        const QString name = file->text();
+        const QString path = QString::fromStdString(localFile(name));
+        if (name == QLatin1String(".") || name == QLatin1String("..") || !QFileInfo(path).isFile())
+            continue;
+        if (!moveToTrash(path))
+            refused << name;
+    }
     updateFileList();
+    if (!refused.isEmpty())
+        m_shop.dialogs.showMessage(
+            QStringLiteral("Diese Dateien konnten nicht in den Papierkorb verschoben werden und wurden nicht "
+                           "gelöscht:\n%1")
+                .arg(refused.join(QLatin1Char('\n'))));
 }
 
 void TForm11::Button4Click() {
@@ -370,6 +383,13 @@ void TForm11::Button4Click() {
         throw Exception(formatMessage(
             "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname nicht zulässig",
             printableName(name)));
+    // A name the local folder cannot hold would fail only after the server sent the file.
+    const std::optional<std::size_t> nameMax = fileNameMax(toUtf8(m_localDirectory));
+    if (nameMax && !browser::fitsLocalNameMax(name, *nameMax))
+        throw Exception(formatMessage(
+            "\"%s\" kann nicht heruntergeladen werden: der Name ist als lokaler Dateiname "
+            "zu lang (%s Byte, erlaubt sind %s)",
+            {printableName(name), std::to_string(cp1252::toUtf8(name).size()), std::to_string(*nameMax)}));
     m_shop.connection.download(name, localFile(toQString(name)), browser::typeCommandFor(name));
     updateFileList();
 }
@@ -377,7 +397,25 @@ void TForm11::Button4Click() {
 void TForm11::Button6Click() {
     const GridRow* row = currentGridRow();
     const std::string name = row ? (*row)[ColName] : std::string();
-    m_shop.connection.remove(name, row && browser::isDirectory(*row));
+    // The parent row (and a listing's own "." and ".."): removing it would take the directory
+    // the browser stands in, or its parent.
+    if (name.empty() || name == "." || name == "..") {
+        m_shop.dialogs.showMessage(QStringLiteral(
+            "Bitte wählen Sie zuerst die Datei oder das Verzeichnis aus, das gelöscht werden soll."));
+        return;
+    }
+    const bool directory = browser::isDirectory(*row);
+    // What is deleted on the server is gone: asked first, "Nein" preselected. Without a connection
+    // the deletion fails at once, and there is nothing to ask.
+    if (m_shop.connection.connected()) {
+        const QString shown = QString::fromStdString(printableName(name));
+        const QString question =
+            directory ? QStringLiteral("Das Verzeichnis „%1“ auf dem Server löschen?").arg(shown)
+                      : QStringLiteral("Die Datei „%1“ auf dem Server löschen?").arg(shown);
+        if (!m_shop.dialogs.confirmDefaultNo(question))
+            return;
+    }
+    m_shop.connection.remove(name, directory);
     RefreshRemote();
 }
 
@@ -392,6 +430,10 @@ void TForm11::Button8Click() {
 
 void TForm11::Button9Click() {
     PermissionsDialog->PermissionMode = 0;
+    // The boxes start from what the entry has now; a row without a permissions word (the parent
+    // row, a total line) leaves the ticks of the last use.
+    if (const auto bits = browser::permissionBits(Cells(browser::ColPerms, Row())))
+        PermissionsDialog->setTicks(*bits);
     dialogs().showModal(*PermissionsDialog);
     if (PermissionsDialog->PermissionMode <= 0)
         return;

@@ -74,9 +74,9 @@ public:
     void RefreshRemote();
     void StringGrid1DblClick();
     void Button1Click();  // upload
-    void Button3Click();  // delete local files
+    void Button3Click();  // local files go to the desktop's trash
     void Button4Click();  // download
-    void Button6Click();  // delete on the server
+    void Button6Click();  // delete on the server, asked first; never the parent row
     void Button7Click();  // connect
     void Button8Click();  // disconnect
     void Button9Click();  // permissions

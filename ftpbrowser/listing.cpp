@@ -1,5 +1,7 @@
 #include "ftpbrowser/listing.h"
 
+#include "platform/cp1252.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -103,6 +105,42 @@ bool isSafeLocalName(std::string_view name) {
         const auto b = static_cast<unsigned char>(c);
         return c == '/' || c == '\\' || b < 0x20 || b == 0x7F;
     });
+}
+
+bool fitsLocalNameMax(std::string_view name, std::size_t nameMax) {
+    return cp1252::toUtf8(name).size() <= nameMax;
+}
+
+std::optional<std::array<bool, 9>> permissionBits(std::string_view word) {
+    // The type character, nine places, then at most a blank (the cell keeps the word's blank) or an
+    // ACL or attribute mark.
+    while (!word.empty() && word.back() == ' ')
+        word.remove_suffix(1);
+    if (word.size() == 11 && (word.back() == '+' || word.back() == '@' || word.back() == '.'))
+        word.remove_suffix(1);
+    if (word.size() != 10)
+        return std::nullopt;
+    std::array<bool, 9> bits{};
+    for (std::size_t i = 0; i < 9; ++i) {
+        const char c = word[i + 1];
+        switch (i % 3) {
+        case 0:
+            if (c != 'r' && c != '-')
+                return std::nullopt;
+            bits[i] = c == 'r';
+            break;
+        case 1:
+            if (c != 'w' && c != '-')
+                return std::nullopt;
+            bits[i] = c == 'w';
+            break;
+        default:
+            if (c != 'x' && c != 's' && c != 't' && c != 'S' && c != 'T' && c != '-')
+                return std::nullopt;
+            bits[i] = c == 'x' || c == 's' || c == 't';
+        }
+    }
+    return bits;
 }
 
 } // namespace velmo::browser

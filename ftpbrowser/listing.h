@@ -3,6 +3,7 @@
 #include "platform/linefile.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,5 +61,14 @@ std::string chmodModeText(int permissionMode);
 // path separator, no "..", no control character. Anything else could write outside the directory
 // or make a file nobody can name.
 bool isSafeLocalName(std::string_view name);
+
+// Whether a server name fits as a local file name of at most nameMax bytes. The local name is the
+// UTF-8 form, where one Windows-1252 byte can take two or three bytes ("ä" two, "€" three).
+bool fitsLocalNameMax(std::string_view name, std::size_t nameMax);
+
+// The permission boxes (owner read, write, execute; group ...; other ...) that a listing's
+// permissions word such as "-rwxr-xr-- " ticks; none for a word of another form. An execute place
+// counts as ticked for "x", "s" and "t", and as not for "S", "T" and "-".
+std::optional<std::array<bool, 9>> permissionBits(std::string_view word);
 
 } // namespace velmo::browser

@@ -218,6 +218,8 @@ void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
     // A preview below a stay-on-top order window could not be reached.
     window.setWindowFlag(Qt::WindowStaysOnTopHint, staysOnTop(opener));
     keepAbove(window, opener);
+    // Over the order window, where the owner's eyes are.
+    centreOnOwner(window);
     if (previewActivated)
         connect(&window, &report::PreviewWindow::activated, this, previewActivated);
     m_preview = &window;

@@ -58,7 +58,19 @@ int createTemporary(const std::string& target, std::string& temp) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     const std::string dir = directoryOf(target);
     const auto slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // The temporary name is the target's with 15 bytes more; a target name near the folder's limit
+    // is shortened for it (at a UTF-8 character's start), so that every name the folder takes can
+    // be written.
+    const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    constexpr std::size_t kDecoration = 15; // "." + "." + up to 9 digits + ".tmp"
+    if (nameMax > static_cast<long>(kDecoration) &&
+        name.size() + kDecoration > static_cast<std::size_t>(nameMax)) {
+        std::size_t keep = static_cast<std::size_t>(nameMax) - kDecoration;
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+            --keep;
+        name.resize(keep);
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = dir;
         temp.append("/.")

@@ -18,7 +18,9 @@
 //     is refused instead of blocking); there is no old content to keep;
 //   - a write-protected file: refused, even for a process that could override the protection;
 //   - the process killed mid-write: the target is untouched; the partial bytes stay behind in a
-//     hidden ".<name>.<number>.tmp" beside it, a name the program never reads.
+//     hidden ".<name>.<number>.tmp" beside it, a name the program never reads (<name> shortened
+//     where the whole would be longer than the folder allows: any name the folder takes can be
+//     written).
 namespace velmo {
 
 struct WriteOptions {

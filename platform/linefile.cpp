@@ -137,6 +137,14 @@ std::string_view baseName(std::string_view path) {
     return pos == std::string_view::npos ? path : path.substr(pos + 1);
 }
 
+std::optional<std::size_t> fileNameMax(const std::string& directory) {
+    errno = 0;
+    const long max = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+    if (max <= 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(max);
+}
+
 std::string currentDirectory() {
     char buf[PATH_MAX];
     if (::getcwd(buf, sizeof buf) == nullptr)

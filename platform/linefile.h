@@ -3,6 +3,7 @@
 #include "platform/atomic_file.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,10 @@ std::string joinPath(const std::string& directory, const std::string& name);
 
 // The part after the last '/' or '\'.
 std::string_view baseName(std::string_view path);
+
+// The longest file name, in bytes, that directory takes (pathconf's _PC_NAME_MAX); none when it
+// sets no limit or cannot tell.
+std::optional<std::size_t> fileNameMax(const std::string& directory);
 
 // The process's current working directory (UTF-8).
 std::string currentDirectory();

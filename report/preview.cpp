@@ -53,6 +53,8 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
         return a;
     };
     add(QStringLiteral("Drucken…"), QKeySequence(Qt::CTRL | Qt::Key_P), [this] { print(); });
+    // At the front, so that a narrow window never pushes it into the toolbar's overflow menu.
+    m_closeAction = add(QStringLiteral("Schließen"), QKeySequence(Qt::Key_Escape), [this] { close(); });
     bar->addSeparator();
     add(
         QStringLiteral("|<"), QKeySequence(Qt::Key_Home), [this] { setCurrentPage(1); },
@@ -74,8 +76,6 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
     add(QStringLiteral("Verkleinern"), QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { zoomOut(); });
     add(QStringLiteral("Seitenbreite"), QKeySequence(), [this] { fitToWidth(); });
     add(QStringLiteral("Ganze Seite"), QKeySequence(), [this] { fitInView(); });
-    bar->addSeparator();
-    add(QStringLiteral("Schließen"), QKeySequence(Qt::Key_Escape), [this] { close(); });
     // The button that opens the commands a narrow window has no room for.
     if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
         more->setAccessibleName(QStringLiteral("Weitere Befehle"));

@@ -52,6 +52,8 @@ public:
     void fitInView();
 
     QPrintPreviewWidget* view() const { return m_view; }
+    // The toolbar's command that closes the window.
+    QAction* closeAction() const { return m_closeAction; }
 
 signals:
     // The window became the program's active window.
@@ -75,6 +77,7 @@ private:
     std::unique_ptr<QPrinter> m_previewPrinter;
     QPrintPreviewWidget* m_view = nullptr;
     QLabel* m_pageLabel = nullptr;
+    QAction* m_closeAction = nullptr;
     bool m_running = false;
     std::function<void()> m_quit;
 };

@@ -3,6 +3,9 @@
 #include "shell/logo.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -28,6 +31,24 @@ void setUpDesktop(QApplication& app) {
     QApplication::setWindowIcon(shopLogoIcon());
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopName));
+}
+
+bool moveToTrash(const QString& path) {
+    QString inTrash;
+    if (!QFile::moveToTrash(path, &inTrash))
+        return false;
+    if (QFileInfo(inTrash).isAbsolute())
+        return true;
+    // Where no trash folder can be made, Qt "succeeds" by moving the file to files/ below the
+    // working directory, with its note in info/. That is no trash: the file goes back.
+    const QDir here = QDir::current();
+    const QString moved = here.absoluteFilePath(inTrash);
+    const QString name = QFileInfo(moved).fileName();
+    QFile::rename(moved, path);
+    QFile::remove(here.absoluteFilePath(QStringLiteral("info/") + name + QStringLiteral(".trashinfo")));
+    here.rmdir(QStringLiteral("files"));
+    here.rmdir(QStringLiteral("info"));
+    return false;
 }
 
 } // namespace velmo

@@ -2,6 +2,7 @@
 
 class QApplication;
 class QCoreApplication;
+class QString;
 
 namespace velmo {
 
@@ -17,5 +18,9 @@ bool loadQtTranslations(QCoreApplication& app);
 // Sets the program up on the desktop once at start, before any window is created: Qt's German
 // translations, and the shop logo as the icon of the program and of every window.
 void setUpDesktop(QApplication& app);
+
+// Moves a local file to the desktop's trash, the way back from a local delete. False when it is not
+// in a trash afterwards; the file is then where it was.
+bool moveToTrash(const QString& path);
 
 } // namespace velmo

@@ -65,6 +65,17 @@ public:
         return box.clickedButton() == yes;
     }
 
+    bool confirmDefaultNo(const QString& text) override {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
+                        owner());
+        QAbstractButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+        box.setDefaultButton(no);
+        box.setEscapeButton(no);
+        execOwned(box, box.parentWidget());
+        return box.clickedButton() == yes;
+    }
+
     bool confirmOkCancel(const QString& text) override {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text, QMessageBox::NoButton,
                         owner());

@@ -29,6 +29,9 @@ public:
     virtual void showError(const QString& text) = 0;
     // Confirmation box, caption "Bestätigung", buttons "&Ja" and "&Nein". True for "&Ja".
     virtual bool confirm(const QString& text) = 0;
+    // The confirmation box with "&Nein" preselected (Enter and Escape answer no), for a step that
+    // cannot be taken back, such as deleting a file on the server.
+    virtual bool confirmDefaultNo(const QString& text) = 0;
     // The same question with the buttons "OK" and "Abbrechen" (a grid's own deletion). True for "OK".
     virtual bool confirmOkCancel(const QString& text) = 0;
     // Information box, caption "Information", one OK button.

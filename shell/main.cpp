@@ -7,6 +7,7 @@
 #include "shell/dialogs.h"
 #include "shell/settings.h"
 #include "shell/windows.h"
+#include "sync/core/orderfetch.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -52,6 +53,12 @@ TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
     m_progress->setMaximumWidth(200);
     m_progress->hide();
     statusBar()->addPermanentWidget(m_progress);
+    // How many orders the last order download brought, beside the status text until the next
+    // server action.
+    m_newOrders = new QLabel(this);
+    m_newOrders->setAccessibleName(QStringLiteral("Neue Bestellungen"));
+    m_newOrders->hide();
+    statusBar()->addPermanentWidget(m_newOrders);
 
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("&Datei"));
@@ -136,8 +143,17 @@ void TForm1::information(const std::string& text) {
     m_shop.dialogs.information(fromUtf8(text));
 }
 
+void TForm1::ordersArrived(std::size_t count) {
+    m_newOrders->setText(QString::fromStdString(sync::newOrdersText(count)));
+    m_newOrders->show();
+}
+
 void TForm1::stateChanged() {
     const bool busy = m_shop.connection.busy();
+    if (busy) {
+        m_newOrders->clear();
+        m_newOrders->hide();
+    }
     for (QAction* item : m_serverItems)
         item->setEnabled(!busy);
     m_connectItem->setText(m_shop.connection.loggedIn() ? kDisconnectCaption : kConnectCaption);

@@ -60,6 +60,9 @@ public:
     void showProgress(std::int64_t done, std::int64_t total) override;
     void hideProgress() override;
     QProgressBar* progressBar() const { return m_progress; }
+    // The field beside the status text that tells how many orders the last order download merged;
+    // empty and hidden from the next server action on.
+    QLabel* newOrdersField() const { return m_newOrders; }
 
     // ConnectionObserver
     void status(const std::string& text) override;
@@ -68,6 +71,7 @@ public:
     void message(const std::string& text) override;
     void information(const std::string& text) override;
     void stateChanged() override;
+    void ordersArrived(std::size_t count) override;
 
     // Handlers, callable from tests.
     void FormActivate();
@@ -104,6 +108,7 @@ private:
     CurrencyPrompt& m_currency;
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
+    QLabel* m_newOrders = nullptr;
     QAction* m_connectItem = nullptr;
     std::vector<QAction*> m_serverItems;
     // A window asked for while an operation ran.

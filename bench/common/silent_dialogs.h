@@ -18,6 +18,7 @@ public:
     void showMessage(const QString& t) override { report("message", t); }
     void showError(const QString& t) override { report("error", t); }
     bool confirm(const QString&) override { return m_answer; }
+    bool confirmDefaultNo(const QString&) override { return m_answer; }
     bool confirmOkCancel(const QString&) override { return m_answer; }
     void information(const QString& t) override { report("information", t); }
     void notice(const QString& t) override { report("notice", t); }

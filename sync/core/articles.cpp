@@ -1,9 +1,11 @@
 #include "sync/core/articles.h"
 
 #include "datafiles/orderfiles.h"
+#include "platform/backup.h"
 #include "platform/cp1252.h"
 
 #include <cstdio>
+#include <set>
 
 namespace velmo::sync {
 
@@ -47,6 +49,12 @@ bool selectedForDownload(const std::string& name) {
     return p != std::string::npos && p >= 1;
 }
 
+std::string replacedText(std::size_t count, const std::string& folder) {
+    if (count == 1)
+        return "1 Datei ersetzt; die alte liegt in " + folder;
+    return std::to_string(count) + " Dateien ersetzt; die alten liegen in " + folder;
+}
+
 std::string uploadFileName(const std::string& line) {
     return afterSeparator(afterSeparator(line));
 }
@@ -62,6 +70,8 @@ void articleDownload(const TransferContext& ctx) {
     } catch (const std::exception&) {
         // A refused listing downloads nothing; the lines that did arrive still count.
     }
+    // The local names are UTF-8, where a name may be longer than on the server.
+    const std::optional<std::size_t> nameMax = fileNameMax(ctx.localDat);
     for (const std::string& line : ctx.ListingLines) {
         if (!selectedForDownload(line))
             continue;
@@ -71,15 +81,39 @@ void articleDownload(const TransferContext& ctx) {
             ctx.status(skippedText(line));
             continue;
         }
+        if (nameMax && cp1252::toUtf8(line).size() > *nameMax) {
+            ctx.status("Dateiname zu lang für das Datenverzeichnis, übersprungen: " + cp1252::toUtf8(line));
+            continue;
+        }
         ctx.Memo2.push_back(line);
     }
-    for (const std::string& name : ctx.Memo2) {
+    // Every local file a download may replace is copied first; when that fails, nothing is fetched.
+    std::vector<std::string> localNames;
+    localNames.reserve(ctx.Memo2.size());
+    for (const std::string& name : ctx.Memo2)
+        localNames.push_back(cp1252::toUtf8(name));
+    Backup backup = backUpBeforeReplacing(ctx.localDat, localNames);
+    std::set<std::string> fetched;
+    for (std::size_t i = 0; i < ctx.Memo2.size(); ++i) {
         try {
-            ctx.ftp.Download(name, ctx.dataFile(name));
+            ctx.ftp.Download(ctx.Memo2[i], ctx.dataFile(ctx.Memo2[i]));
+            fetched.insert(localNames[i]);
         } catch (const std::exception&) {
             // One file that fails is skipped; the status bar shows "failure".
         }
     }
+    // A failed download writes nothing (it replaces the file atomically at its end), so the copy
+    // of a file that was not replaced is taken back.
+    const std::vector<std::string> kept = backup.names;
+    std::size_t replaced = 0;
+    for (const std::string& name : kept) {
+        if (fetched.contains(name))
+            ++replaced;
+        else
+            dropFromBackup(backup, name);
+    }
+    if (replaced > 0)
+        ctx.status(replacedText(replaced, backup.folder));
 }
 
 namespace {

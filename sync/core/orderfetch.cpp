@@ -132,24 +132,33 @@ std::string OrderFetch::newRunId() {
     return std::string(stamp) + rest;
 }
 
-void OrderFetch::run() {
+std::string newOrdersText(std::size_t count) {
+    if (count == 0)
+        return "Keine neuen Bestellungen";
+    if (count == 1)
+        return "1 neue Bestellung";
+    return std::to_string(count) + " neue Bestellungen";
+}
+
+std::size_t OrderFetch::run() {
     const std::string id = runId.empty() ? newRunId() : runId;
     datafiles::OrderStore store(m_ctx.localDat, id, localStep);
     m_ctx.enterServerDir("db");
     // Binary, so that the bytes and SIZE agree with the file on the server.
     m_ctx.ftp.DoCommand("TYPE I");
     std::vector<Source> sources = plan(store, listNames(), id);
-    bool newOrders = false;
+    std::size_t newOrders = 0;
     if (!sources.empty()) {
         download(store, sources);
         newOrders = merge(store, sources);
         removeFromServer(store, sources);
     }
     m_ctx.ftp.DoCommand("TYPE A");
-    if (newOrders)
+    if (newOrders > 0)
         m_ctx.status("Connected");
     else
         m_ctx.information(kNoNewOrders);
+    return newOrders;
 }
 
 void OrderFetch::mergeDownloaded(std::string_view serverOrders, std::string_view serverPositions) {
@@ -307,7 +316,7 @@ void OrderFetch::download(datafiles::OrderStore& store, std::vector<Source>& sou
     }
 }
 
-bool OrderFetch::merge(datafiles::OrderStore& store, const std::vector<Source>& sources) {
+std::size_t OrderFetch::merge(datafiles::OrderStore& store, const std::vector<Source>& sources) {
     std::string orderTail, positionTail;
     std::map<std::string, MergedPrefix> prefixes;
     for (const Source& s : sources) {
@@ -317,7 +326,8 @@ bool OrderFetch::merge(datafiles::OrderStore& store, const std::vector<Source>& 
         prefixes[s.name] = {s.bytes.size(), datafiles::contentHash(s.bytes)};
     }
     store.merge(orderTail, positionTail, prefixes);
-    return !orderTail.empty();
+    // In written form every merged order is one line with its CR LF.
+    return static_cast<std::size_t>(std::count(orderTail.begin(), orderTail.end(), '\n'));
 }
 
 bool OrderFetch::unchangedOnServer(datafiles::OrderStore& store, const Source& source, std::size_t spare) {

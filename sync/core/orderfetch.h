@@ -13,6 +13,10 @@
 // never doubles an order; the states are described in orderfetch.cpp.
 namespace velmo::sync {
 
+// What a fetch tells about the orders it merged: "3 neue Bestellungen", "1 neue Bestellung",
+// "Keine neuen Bestellungen".
+std::string newOrdersText(std::size_t count);
+
 class OrderFetch {
 public:
     explicit OrderFetch(const TransferContext& ctx);
@@ -25,8 +29,9 @@ public:
 
     // Fetches, merges and removes the new orders on the server, together with whatever an earlier
     // run left there. Errors end the action; the local files then hold every order of the files
-    // merged so far exactly once, and nothing that was not merged has been deleted.
-    void run();
+    // merged so far exactly once, and nothing that was not merged has been deleted. Returns how many
+    // orders this run merged: the lines it appended to kunden.db, which holds one line per order.
+    std::size_t run();
 
     // The merge step alone, for server files already downloaded (the benchmark measures it).
     void mergeDownloaded(std::string_view serverOrders, std::string_view serverPositions);
@@ -53,7 +58,7 @@ private:
     // Sends a command the server may not know; false when it refuses it.
     bool probe(const std::string& command);
     void download(datafiles::OrderStore& store, std::vector<Source>& sources);
-    bool merge(datafiles::OrderStore& store, const std::vector<Source>& sources);
+    std::size_t merge(datafiles::OrderStore& store, const std::vector<Source>& sources);
     void removeFromServer(datafiles::OrderStore& store, const std::vector<Source>& sources);
     bool unchangedOnServer(datafiles::OrderStore& store, const Source& source, std::size_t spare);
     std::optional<std::uint64_t> serverSize(const std::string& name);

@@ -375,10 +375,12 @@ void ShopConnection::articleUpload(const ShopDirs& dirs, Lines& pictures, Lines&
     sync::articleUpload(transferContext(dirs, pictures, thumbs));
 }
 
-void ShopConnection::fetchOrders(const ShopDirs& dirs) {
+std::size_t ShopConnection::fetchOrders(const ShopDirs& dirs) {
     Operation op(*this);
     Lines noPictures, noThumbs;
-    OrderFetch(transferContext(dirs, noPictures, noThumbs)).run();
+    const std::size_t count = OrderFetch(transferContext(dirs, noPictures, noThumbs)).run();
+    tell([count](ConnectionObserver& o) { o.ordersArrived(count); });
+    return count;
 }
 
 void ShopConnection::cancel() {

@@ -91,6 +91,8 @@ public:
     virtual void stateChanged() {}
     // The client's reports of what it sends and receives ("RETR a.db", "Empfangen 12 Byte").
     virtual void report(const std::string& text) {}
+    // A new orders download ended and merged count orders (0: none were waiting).
+    virtual void ordersArrived(std::size_t count) {}
 };
 
 class ShopConnection {
@@ -145,8 +147,8 @@ public:
     // The catalog transfers of the "Artikel" menu, with the pending picture lists.
     void articleDownload(const ShopDirs& dirs, Lines& pictures, Lines& thumbs);
     void articleUpload(const ShopDirs& dirs, Lines& pictures, Lines& thumbs);
-    // The new orders download.
-    void fetchOrders(const ShopDirs& dirs);
+    // The new orders download; returns how many orders it merged and tells the watchers.
+    std::size_t fetchOrders(const ShopDirs& dirs);
 
     // Cancels the running listing or data transfer (from its progress); nothing when none runs.
     void cancel();

@@ -5,6 +5,7 @@
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/mkdir.h"
 #include "ftpbrowser/remotegrid.h"
+#include "platform/cp1252.h"
 #include "shell/shop.h"
 #include "tests/ftp/support/real_servers.h"
 #include "tests/ftp/support/scripted_server.h"
@@ -88,6 +89,8 @@ protected:
     };
 
     void SetUp() override {
+        // The desktop's trash of this test, never the user's.
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(trash.path()));
         account.host = "127.0.0.1";
         shop.connection.addObserver(watcher);
         configureClient();
@@ -158,6 +161,7 @@ protected:
     RealFtpServer* srv = nullptr;
     std::string remoteDir;
     TempDir local;
+    TempDir trash{TempDir::Settings::Keep};
     std::unique_ptr<TForm11> form;
     sync::Account account;
     bool loginOnConnect = true;
@@ -282,17 +286,34 @@ TEST_F(BrowserTest, DownloadFetchesTheRowIntoTheLocalDirectoryAndLeavesTheGrid) 
     EXPECT_EQ(localFiles(), (QStringList{"logo.gif", "my file.db"}));
 }
 
-TEST_F(BrowserTest, DeleteOnTheServerTakesFilesAndDirectoriesThenRefreshes) {
+TEST_F(BrowserTest, DeleteOnTheServerAsksFirstThenTakesFilesAndDirectories) {
     writeBytes(serverPath("old file.db"), "x");
     fs::create_directory(serverPath("leer"));
     open();
-    form->setRow(rowOf("old file.db"));
-    form->Button6Click();
-    form->setRow(rowOf("leer"));
-    form->Button6Click();
-    EXPECT_EQ(commands, (Strings{"DELE old file.db", "PWD", "LIST", "RMD leer", "PWD", "LIST"}));
-    EXPECT_FALSE(fs::exists(serverPath("old file.db")));
-    EXPECT_FALSE(fs::exists(serverPath("leer")));
+    const struct {
+        const char* name;
+        bool yes;
+        const char* question;
+        Strings sent;
+    } cases[] = {
+        {"old file.db", false, "Die Datei „old file.db“ auf dem Server löschen?", {}},
+        {"leer", false, "Das Verzeichnis „leer“ auf dem Server löschen?", {}},
+        {"old file.db",
+         true,
+         "Die Datei „old file.db“ auf dem Server löschen?",
+         {"DELE old file.db", "PWD", "LIST"}},
+        {"leer", true, "Das Verzeichnis „leer“ auf dem Server löschen?", {"RMD leer", "PWD", "LIST"}},
+    };
+    for (const auto& c : cases) {
+        commands.clear();
+        scripted.clear();
+        form->setRow(rowOf(c.name));
+        scripted.answerConfirm(c.yes);
+        form->Button6Click();
+        EXPECT_EQ(scripted.texts("confirmDefaultNo"), QStringList{QString::fromUtf8(c.question)});
+        EXPECT_EQ(commands, c.sent) << c.name << " " << c.yes;
+        EXPECT_EQ(fs::exists(serverPath(c.name)), !c.yes) << c.name;
+    }
     EXPECT_EQ(names(), Strings{".."});
 }
 
@@ -301,6 +322,7 @@ TEST_F(BrowserTest, ARefusedDeleteShowsTheRepliesAndSkipsTheRefresh) {
     open();
     fs::remove(serverPath("gone.db"));
     form->setRow(rowOf("gone.db"));
+    scripted.answerConfirm(true);
     form->Button6->click();
     EXPECT_EQ(commands, Strings{"DELE gone.db"});
     ASSERT_EQ(scripted.texts("error").size(), 1);
@@ -389,13 +411,15 @@ TEST_F(BrowserTest, DisconnectKeepsTheGridAndLaterServerActionsFail) {
     EXPECT_EQ(form->Edit1->text().toStdString(), "/" + remoteDir);
     form->setRow(2);
     form->Button6->click();
+    // Nothing to ask without a connection: the deletion fails at once.
+    EXPECT_TRUE(scripted.texts("confirmDefaultNo").isEmpty());
     ASSERT_EQ(scripted.texts("error").size(), 1);
     EXPECT_TRUE(scripted.texts("error")[0].startsWith("Nicht verbunden"));
 }
 
-TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhatItCannot) {
+TEST_F(BrowserTest, LocalDeleteMovesTheCurrentFileOrEverySelectedOneToTheTrash) {
     for (const char* f : {"a.db", "b.db", "c.db", "d.db"})
-        writeBytes(localPath(f), "x");
+        writeBytes(localPath(f), std::string("bytes of ") + f);
     fs::create_directory(localPath("dir"));
     loginOnConnect = false;
     form->show();
@@ -407,6 +431,29 @@ TEST_F(BrowserTest, LocalDeleteTakesTheCurrentFileOrEverySelectedOneAndSkipsWhat
     form->Button3Click();
     EXPECT_EQ(localFiles(), (QStringList{"dir", "a.db"}));
     EXPECT_TRUE(scripted.texts("error").isEmpty());
+    EXPECT_TRUE(scripted.texts("message").isEmpty());
+    for (const char* f : {"b.db", "c.db", "d.db"})
+        EXPECT_EQ(readBytes(trash.file(std::string("Trash/files/") + f)), std::string("bytes of ") + f);
+    EXPECT_FALSE(fs::exists(trash.file("Trash/files/dir")));
+}
+
+TEST_F(BrowserTest, ALocalFileTheTrashWillNotTakeStaysAndIsNamed) {
+    writeBytes(localPath("a.db"), "a");
+    // No trash can be made where the desktop keeps it.
+    writeBytes(trash.file("Trash"), "a file, not the trash folder");
+    loginOnConnect = false;
+    form->show();
+    form->selectFiles({"a.db"});
+    form->Button3Click();
+    EXPECT_EQ(readBytes(localPath("a.db")), "a");
+    EXPECT_EQ(localFiles(), QStringList{"a.db"});
+    ASSERT_EQ(scripted.texts("message").size(), 1);
+    EXPECT_TRUE(scripted.texts("message")[0].contains("nicht in den Papierkorb"))
+        << scripted.texts("message")[0].toStdString();
+    EXPECT_TRUE(scripted.texts("message")[0].endsWith("a.db"));
+    // Nothing of a makeshift trash is left in the local directory.
+    EXPECT_FALSE(fs::exists(localPath("files")));
+    EXPECT_FALSE(fs::exists(localPath("info")));
 }
 
 TEST_F(BrowserTest, EnterInTheTreeChangesTheLocalAndTheWorkingDirectory) {
@@ -502,13 +549,24 @@ TEST_F(ScriptedBrowserTest, TheTotalLineBecomesARowOfItsOwn) {
     form->setRow(rowOf("docs -> /srv"));
     form->StringGrid1DblClick();
     EXPECT_TRUE(commands.empty());
+    scripted.answerConfirm(true);
     form->Button6Click();
     EXPECT_EQ(commands.front(), "DELE docs -> /srv");
-    // The parent row is a directory to remove.
-    commands.clear();
-    form->setRow(1);
-    form->Button6Click();
-    EXPECT_EQ(commands.front(), "RMD ..");
+}
+
+// The parent row, and a listing's own "." and "..", are never removed: nothing is asked or sent.
+TEST_F(ScriptedBrowserTest, TheParentRowIsNeverDeleted) {
+    scriptedServer.setListing("drwxr-xr-x   2 shop     shop        4096 Dec  9 12:30 .\r\n"
+                              "drwxr-xr-x   9 shop     shop        4096 Dec  9 12:30 ..\r\n");
+    open();
+    ASSERT_EQ(names(), (Strings{"..", ".", ".."}));
+    for (int row = 1; row <= 3; ++row) {
+        form->setRow(row);
+        form->Button6Click();
+    }
+    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(scripted.texts("confirmDefaultNo").isEmpty());
+    EXPECT_EQ(scripted.texts("message").size(), 3);
 }
 
 TEST_F(ScriptedBrowserTest, ARefusedTypeStopsAMultiFileUpload) {
@@ -542,6 +600,57 @@ TEST_F(ScriptedBrowserTest, DownloadNamesThatWouldLeaveTheLocalDirectoryAreRefus
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_FALSE(fs::exists(localPath("sub/inner.db")));
     EXPECT_EQ(localFiles(), QStringList{"sub"});
+}
+
+// A name the local folder cannot hold is refused before RETR goes out; the local name is UTF-8,
+// where each "ä" takes two bytes. One that just fits is fetched.
+TEST_F(ScriptedBrowserTest, ANameTooLongForTheLocalFolderIsRefusedBeforeAnythingIsSent) {
+    const std::string tooLong = std::string(128, '\xE4') + ".db"; // 131 bytes there, 259 here
+    const std::string fits = std::string(126, '\xE4') + ".db";    // 255 here
+    scriptedServer.setListing("-rw-r--r-- 1 a b 5 Dec  9 12:30 " + tooLong +
+                              "\r\n-rw-r--r-- 1 a b 5 Dec  9 12:30 " + fits + "\r\n");
+    scriptedServer.setFile(tooLong, "long");
+    scriptedServer.setFile(fits, "fits");
+    open();
+    form->setRow(rowOf(tooLong));
+    form->Button4->click();
+    EXPECT_TRUE(commands.empty());
+    ASSERT_EQ(scripted.texts("error").size(), 1);
+    EXPECT_TRUE(scripted.texts("error")[0].contains("zu lang (259 Byte, erlaubt sind 255)"))
+        << scripted.texts("error")[0].toStdString();
+
+    form->setRow(rowOf(fits));
+    form->Button4->click();
+    // (The reports show the name in UTF-8.)
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "RETR " + cp1252::toUtf8(fits)), 1);
+    EXPECT_EQ(readBytes(localPath(cp1252::toUtf8(fits))), "fits");
+    EXPECT_EQ(scripted.texts("error").size(), 1);
+}
+
+// The permissions dialog starts from the entry's permissions; a row without them (the parent row)
+// shows the ticks of the last use.
+TEST_F(ScriptedBrowserTest, ThePermissionsDialogStartsFromTheRowsPermissions) {
+    scriptedServer.setListing("-rwxr-x--- 1 a b 5 Dec  9 12:30 run.cgi\r\n"
+                              "-rw-r--r-- 1 a b 5 Dec  9 12:30 prices.db\r\n");
+    open();
+    auto ticksShown = [this](int row) {
+        std::string seen;
+        scripted.onModal([&seen](QDialog& d) {
+            auto& f = dynamic_cast<TForm12&>(d);
+            for (QCheckBox* box : {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4, f.CheckBox5,
+                                   f.CheckBox6, f.CheckBox7, f.CheckBox8, f.CheckBox9})
+                seen += box->isChecked() ? 'x' : '-';
+            f.Button2->click();
+            return f.result();
+        });
+        form->setRow(row);
+        form->Button9Click();
+        return seen;
+    };
+    EXPECT_EQ(ticksShown(rowOf("run.cgi")), "xxxx-x---");
+    EXPECT_EQ(ticksShown(rowOf("prices.db")), "xx-x--x--");
+    EXPECT_EQ(ticksShown(1), "xx-x--x--");
+    EXPECT_TRUE(commands.empty());
 }
 
 // The browser's own transfer: its server buttons are disabled while it runs (so is everything of

@@ -72,6 +72,25 @@ TEST(GridRows, ParentRowFirstThenLinesSortedWithoutRegardToCase) {
     EXPECT_EQ(rows[0][ColPerms], "");
 }
 
+// Each byte's sort key where a wrong case fold would move it: ß (0xDF) has no upper-case partner
+// in Windows-1252 and keeps its own place between × (0xD7) and à (0xE0); Þ folds to þ (0xFE); ¿
+// and × are no letters. A tie keeps the listing order, so the listing puts each neighbour where a
+// wrong key for ß would show: ÿ before ß (ß taken for ÿ), ß before ¿ (ß taken for ¿) and before
+// "ss" (ß spelt out).
+TEST(GridRows, LettersWithoutACasePartnerKeepTheirPlace) {
+    const char* const listed[] = {"\xFF", "\xDF", "\xE0", "\xDE", "\xD7", "\xBF", "ss", "\xC0"};
+    Lines listing;
+    for (const char* name : listed)
+        listing.push_back(std::string("-rw 1 a b 1 Dec 9 12:30 ") + name);
+    const std::vector<GridRow> rows = gridRows(listing);
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        names.push_back(rows[i][ColName]);
+    // By key: ss, ¿ (BF), × (D7), ß (DF), À and à (E0, in listing order), Þ (FE), ÿ (FF).
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"ss", "\xBF", "\xD7", "\xDF", "\xE0", "\xC0", "\xDE", "\xFF"}));
+}
+
 TEST(TransferType, AsciiOnlyForTheStorefrontsDataAndScriptExtensions) {
     const std::pair<const char*, const char*> cases[] = {
         {"prices.db", "TYPE A"},     {"index.pl", "TYPE A"},
@@ -91,6 +110,59 @@ TEST(DownloadNames, OnlyPlainNamesMayBecomeLocalFiles) {
     for (const char* bad : {"", ".", "..", "../evil", "a/b", "sub\\file", "x..y", "/etc/passwd", "tab\tname",
                             "line\nbreak", "del\x7F"})
         EXPECT_FALSE(isSafeLocalName(bad)) << bad;
+    // Every control character, the highest (unit separator) included, alone or inside a name.
+    for (int c = 0x01; c < 0x20; ++c) {
+        const std::string inside = "a" + std::string(1, static_cast<char>(c)) + "b.db";
+        EXPECT_FALSE(isSafeLocalName(inside)) << "control character " << c;
+        EXPECT_FALSE(isSafeLocalName(std::string(1, static_cast<char>(c)))) << "control character " << c;
+    }
+    EXPECT_FALSE(isSafeLocalName(std::string("a\0b", 3)));
+}
+
+// The local name is UTF-8: one Windows-1252 byte can take two (ä) or three (€) bytes there.
+TEST(DownloadNames, TheLengthLimitCountsTheLocalUtf8Bytes) {
+    const struct {
+        std::string name;
+        std::size_t max;
+        bool fits;
+    } cases[] = {
+        {std::string(255, 'a'), 255, true},
+        {std::string(256, 'a'), 255, false},
+        {std::string(127, '\xE4'), 255, true},
+        {std::string(128, '\xE4'), 255, false},
+        {std::string(85, '\x80'), 255, true},
+        {std::string(86, '\x80'), 255, false},
+        {"\xE4" + std::string(253, 'a'), 255, true},
+        {"\x80" + std::string(253, 'a'), 255, false},
+        {"kurz.db", 7, true},
+        {"kurz.db", 6, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fitsLocalNameMax(c.name, c.max), c.fits) << c.name.size() << " bytes, limit " << c.max;
+}
+
+TEST(Permissions, TheWordTicksTheBoxes) {
+    using Bits = std::array<bool, 9>;
+    const struct {
+        const char* word;
+        std::optional<Bits> bits;
+    } cases[] = {
+        {"-rwxr-xr-- ", Bits{true, true, true, true, false, true, true, false, false}},
+        {"drwxr-xr-x", Bits{true, true, true, true, false, true, true, false, true}},
+        {"-r--r--r-- ", Bits{true, false, false, true, false, false, true, false, false}},
+        {"----------", Bits{}},
+        {"-rwsr-Sr-t ", Bits{true, true, true, true, false, false, true, false, true}},
+        {"-rw-r--r--+ ", Bits{true, true, false, true, false, false, true, false, false}},
+        {"-------r-T", Bits{false, false, false, false, false, false, true, false, false}},
+        {"total ", std::nullopt},
+        {"", std::nullopt},
+        {"-rwxr-xr-", std::nullopt},
+        {"-rwxr-xr-xx", std::nullopt},
+        {"-wrxr-xr-x", std::nullopt},
+        {"-rwxr-xr-q", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(permissionBits(c.word), c.bits) << "'" << c.word << "'";
 }
 
 } // namespace

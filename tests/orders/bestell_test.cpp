@@ -7,12 +7,15 @@
 #include "memtable/qt/tablegrid.h"
 #include "platform/filelock.h"
 #include "report/preview.h"
+#include "shell/windows.h"
 #include "tests/support/grid_widths.h"
 #include "tests/support/pdf_text.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTimer>
+#include <QToolBar>
 #include <QtTest/QTest>
 
 using namespace velmo;
@@ -322,6 +325,25 @@ protected:
     TForm8 form8;
     TForm7 realWindow;
 };
+
+// The preview opens over the order window, and at its first size its close command is on the
+// toolbar itself, not in the overflow menu.
+TEST_F(InvoiceRoad, ThePreviewOpensCentredOverTheWindowWithItsCloseCommandInSight) {
+    realWindow.move(40, 30);
+    realWindow.show();
+    QApplication::processEvents();
+    withPreview([&](report::PreviewWindow& preview) {
+        const QRect area = preview.screen()->availableGeometry();
+        EXPECT_EQ(preview.frameGeometry(),
+                  centredWithin(preview.frameGeometry(), realWindow.frameGeometry().center(), area));
+        auto* bar = preview.findChild<QToolBar*>();
+        ASSERT_NE(bar, nullptr);
+        QWidget* close = bar->widgetForAction(preview.closeAction());
+        ASSERT_NE(close, nullptr);
+        EXPECT_TRUE(close->isVisible());
+        EXPECT_TRUE(bar->rect().contains(close->geometry())) << "in the overflow";
+    });
+}
 
 TEST_F(InvoiceRoad, PrintFromThePreviewMarksTheOrder) {
     realWindow.show();

@@ -222,6 +222,25 @@ TEST(AtomicWriter, TargetsOfEveryKind) {
     EXPECT_NO_THROW(checkWritable(dir.file("not-there-yet")));
 }
 
+// Every name the folder takes can be written, also one whose temporary name would be too long.
+// Nothing is left beside the files.
+TEST(AtomicWriter, NamesUpToTheFoldersLimit) {
+    TempDir dir;
+    const std::optional<std::size_t> max = fileNameMax(dir.path());
+    ASSERT_TRUE(max.has_value());
+    const std::string names[] = {std::string(*max, 'a'), std::string(*max - 10, 'b'),
+                                 "c" + std::string((*max - 1) / 2 * 2, '\0'), std::string(*max / 2, 'd')};
+    for (std::string name : names) {
+        // Two-byte characters throughout the third name.
+        for (std::size_t i = 1; i + 1 < name.size() && name[i] == '\0'; i += 2)
+            name.replace(i, 2, "\xC3\xA4");
+        writeFileAtomically(dir.file(name), "bytes");
+        EXPECT_EQ(readBytes(dir.file(name)), "bytes") << name.size();
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
+    EXPECT_THROW(writeFileAtomically(dir.file(std::string(*max + 1, 'e')), "x"), EFCreateError);
+}
+
 TEST(LineFiles, PathsJoinWithTheSeparatorAndSplitAtEither) {
     EXPECT_EQ(joinPath("/srv/shop", "db_sys.db"), "/srv/shop/db_sys.db");
     EXPECT_EQ(joinPath("", "db_sys.db"), "/db_sys.db");

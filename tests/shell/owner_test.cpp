@@ -5,6 +5,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -68,6 +71,34 @@ TEST_P(SeamOwnerTest, WindowsAndBoxesBelongToTheWindowInFront) {
     EXPECT_EQ(seen.parent, front);
     EXPECT_EQ(seen.transientParent, front->windowHandle());
     EXPECT_EQ(seen.onTop, GetParam());
+}
+
+// A question whose "Ja" cannot be taken back: Enter and Escape both answer no; only "&Ja" says yes.
+TEST(SeamQuestions, TheRiskyQuestionHasNoPreselected) {
+    std::unique_ptr<DialogSeam> seam = makeQtDialogs();
+    const std::function<void(QMessageBox&)> answers[] = {
+        [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); },
+        [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); },
+        [](QMessageBox& box) {
+            for (QAbstractButton* b : box.buttons())
+                if (b->text() == QStringLiteral("&Ja"))
+                    b->click();
+        },
+    };
+    const bool expected[] = {false, false, true};
+    for (int i = 0; i < 3; ++i) {
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            caption = box->windowTitle();
+            answers[i](*box);
+        });
+        EXPECT_EQ(seam->confirmDefaultNo(QStringLiteral("Die Datei „kunden.db“ auf dem Server löschen?")),
+                  expected[i])
+            << i;
+        EXPECT_EQ(caption, QStringLiteral("Bestätigung"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Owner, SeamOwnerTest, ::testing::Values(false, true),

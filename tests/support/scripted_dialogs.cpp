@@ -31,6 +31,11 @@ bool ScriptedDialogs::confirm(const QString& text) {
     return nextConfirm(text);
 }
 
+bool ScriptedDialogs::confirmDefaultNo(const QString& text) {
+    m_calls.push_back({"confirmDefaultNo", text});
+    return nextConfirm(text);
+}
+
 bool ScriptedDialogs::confirmOkCancel(const QString& text) {
     m_calls.push_back({"okcancel", text});
     return nextConfirm(text);

@@ -24,14 +24,14 @@ namespace velmo::test {
 class ScriptedDialogs : public DialogSeam {
 public:
     struct Call {
-        // "message", "error", "confirm", "okcancel", "information", "notice", "picture", "printer",
-        // "modal"
+        // "message", "error", "confirm", "confirmDefaultNo", "okcancel", "information", "notice", "picture",
+        // "printer", "modal"
         QString kind;
         QString text; // the text shown, or the window's object name for "modal"
     };
 
-    // Answers for confirm() and confirmOkCancel(), in order; an unscripted question fails the test
-    // and answers no.
+    // Answers for confirm(), confirmDefaultNo() and confirmOkCancel(), in order; an unscripted question fails
+    // the test and answers no.
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
     void answerPicture(const QString& path) { m_pictures.push_back(path); }
     void answerPrinter(bool print) { m_printers.push_back(print); }
@@ -48,6 +48,7 @@ public:
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool confirmDefaultNo(const QString& text) override;
     bool confirmOkCancel(const QString& text) override;
     void information(const QString& text) override;
     void notice(const QString& text) override;

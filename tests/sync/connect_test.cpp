@@ -2,6 +2,7 @@
 // boxes of each failed attempt, the proxy kept for the run, the main menu's connect item and the
 // progress shown during a transfer.
 
+#include "datafiles/orderfiles.h"
 #include "datafiles/ordermerge.h"
 #include "datafiles/orderstore.h"
 #include "platform/errors.h"
@@ -18,11 +19,13 @@
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/sync/first_progress.h"
+#include "tests/sync/shop_server.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -543,6 +546,56 @@ TEST_F(PluggedMainWindow, ServerItemsWaitForTheRunningOperation) {
     QCoreApplication::processEvents();
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(velmo::test::readBytes(local.file("big.db")).size(), 300000u) << "the transfer whole";
+}
+
+// The field beside the status text counts the orders each download merged, and the next server
+// action clears it; the status texts and the box are those the fetch has always given.
+TEST_F(PluggedMainWindow, TheStatusBarCountsTheOrdersOfTheLastDownload) {
+    test::ShopServer server;
+    sync::Account account;
+    account.host = "127.0.0.1";
+    account.port = server.port();
+    shop.connection.connect(account);
+    const sync::ShopDirs dirs{
+        .localDat = dir.path(), .localBg = dir.path(), .localBk = dir.path(), .docRoot = "/", .ftpHome = "/"};
+    auto order = [](int nr) {
+        return "08.12.2026;;" + std::to_string(nr) + ";;Neu;;;;W;;O;;D;;;;;;m;;Vorkasse;;4.90\r\n";
+    };
+    const struct {
+        std::string orders, positions;
+        const char* field;
+        const char* status;
+    } runs[] = {
+        // Three orders with five positions, and a blank line that is no order.
+        {order(1) + "\r\n" + order(2) + order(3),
+         "Kopf\r\n1;;x;;1;;A;;B;;1.00\r\n2;;x;;1;;A;;B;;1.00\r\n"
+         "2;;x;;2;;C;;D;;2.00\r\n3;;x;;1;;A;;B;;1.00\r\n3;;x;;3;;E;;F;;3.00\r\n",
+         "3 neue Bestellungen", "Connected"},
+        {order(4), "Kopf\r\n4;;x;;1;;A;;B;;1.00\r\n", "1 neue Bestellung", "Connected"},
+        {"", "", "Keine neuen Bestellungen", nullptr},
+    };
+    for (const auto& run : runs) {
+        if (!run.orders.empty()) {
+            server.put("/db/kunden.db", run.orders);
+            server.put("/db/bestellungen.db", run.positions);
+        }
+        main.setStatusText("vorher");
+        seam.clear();
+        shop.connection.fetchOrders(dirs);
+        EXPECT_EQ(main.newOrdersField()->text(), run.field);
+        EXPECT_FALSE(main.newOrdersField()->isHidden());
+        if (run.status) {
+            EXPECT_EQ(main.statusText(), run.status);
+            EXPECT_TRUE(seam.texts("information").isEmpty());
+        } else {
+            EXPECT_EQ(seam.texts("information"), QStringList{"Es sind keine neuen Bestellungen vorhanden"});
+        }
+    }
+    EXPECT_EQ(datafiles::parseOrders(readLines(dir.file("kunden.db"))).size(), 4u);
+
+    shop.connection.currentDir();
+    EXPECT_TRUE(main.newOrdersField()->text().isEmpty());
+    EXPECT_TRUE(main.newOrdersField()->isHidden());
 }
 
 TEST(TransferActions, AnUnsetDataDirectoryStopsThemBeforeAnyFileIsTouched) {

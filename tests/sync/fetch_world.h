@@ -37,7 +37,8 @@ inline std::string positionText(int nr, int i) {
 // How a run of the fetch ended.
 struct RunEnd {
     enum Kind { Fetched, NothingNew, Failed, Killed, Hung } kind = Fetched;
-    std::string message; // the error's text, when it failed
+    std::string message;    // the error's text, when it failed
+    std::size_t merged = 0; // the orders the run said it merged
 };
 
 struct FetchWorld {
@@ -95,16 +96,17 @@ struct FetchWorld {
     // One run in this process, with the harness's client (connected first when it is not).
     RunEnd runHere(const datafiles::StoreStepHook& hook = {}) {
         h.informations.clear();
+        std::size_t merged = 0;
         try {
             if (!h.ftp.Connected())
                 h.ftp.Connect();
             sync::OrderFetch f(h.context());
             f.localStep = hook;
-            f.run();
+            merged = f.run();
         } catch (const std::exception& e) {
             return {RunEnd::Failed, e.what()};
         }
-        return {h.informations.empty() ? RunEnd::Fetched : RunEnd::NothingNew, {}};
+        return {h.informations.empty() ? RunEnd::Fetched : RunEnd::NothingNew, {}, merged};
     }
 
     // One run in a child process of its own, as the program would run it: its own connection,

@@ -52,7 +52,7 @@ TEST_F(OrderFetchTest, ClaimsDownloadsMergesThenDeletesWithExactCommands) {
     server.scripted().clearTranscript();
     OrderFetch f(h.context());
     f.runId = "T1";
-    f.run();
+    EXPECT_EQ(f.run(), 2u);
     EXPECT_EQ(verbs(), (std::vector<std::string>{
                            "CWD /", "CWD /db", "TYPE I", "NLST", "RNFR kunden.db", "RNTO kunden-T1.claim",
                            "RNFR bestellungen.db", "RNTO bestellungen-T1.claim", "SIZE kunden-T1.claim",
@@ -63,7 +63,9 @@ TEST_F(OrderFetchTest, ClaimsDownloadsMergesThenDeletesWithExactCommands) {
     EXPECT_EQ(h.statuses.back(), "Connected");
     EXPECT_TRUE(h.informations.empty());
     // Nothing new: the second run only says so.
-    EXPECT_EQ(runHere().kind, RunEnd::NothingNew);
+    const RunEnd second = runHere();
+    EXPECT_EQ(second.kind, RunEnd::NothingNew);
+    EXPECT_EQ(second.merged, 0u);
     EXPECT_EQ(h.informations, std::vector<std::string>{kNoNewOrders});
     EXPECT_EQ(allFetched(), "");
 }
@@ -97,7 +99,9 @@ TEST_F(OrderFetchTest, ANotConnectedClientLeavesEverythingAsItWas) {
 TEST_F(OrderFetchTest, BlankLinesFromTheStorefrontAreLeftOut) {
     server.put("/db/kunden.db", "\r\n" + orderText(5) + "\r\n \t\r\n\r\n");
     server.put("/db/bestellungen.db", "Bestellungen\r\n\r\n" + positionText(5, 1) + "\r\n   \r\n");
-    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    const RunEnd end = runHere();
+    EXPECT_EQ(end.kind, RunEnd::Fetched);
+    EXPECT_EQ(end.merged, 1u) << "a blank line counted as an order";
     EXPECT_EQ(h.localFile("kunden.db"), oldOrders + orderText(5) + ";;0\r\n");
     EXPECT_EQ(h.localFile("bestellungen.db"), oldPositions + positionText(5, 1) + ";;0\r\n");
 }
@@ -212,13 +216,17 @@ TEST_F(OrderFetchTest, TheDirectFetchLeavesFilesThatGrewSinceItsDownload) {
         if (path == "/db/kunden.db" && *next < 1103)
             placeOnServer((*next)++);
     });
-    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    const RunEnd first = runHere();
+    EXPECT_EQ(first.kind, RunEnd::Fetched);
     for (int nr = 1100; nr < *next; ++nr)
         placed.push_back(nr);
     EXPECT_EQ(nothingLostOrDoubled(), "");
     EXPECT_TRUE(server.has("/db/kunden.db")) << "deleted although it held new orders";
     server.afterRetr({});
-    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    const RunEnd second = runHere();
+    EXPECT_EQ(second.kind, RunEnd::Fetched);
+    // The second run counts only what the first did not merge of the same file.
+    EXPECT_EQ(first.merged + second.merged, placed.size());
     EXPECT_EQ(runHere().kind, RunEnd::NothingNew);
     EXPECT_EQ(allFetched(), "");
 }
@@ -256,7 +264,9 @@ TEST_F(OrderFetchTest, ANewFileAfterADeletionWhoseReplyWasLostIsMergedWhole) {
     server.fault("DELE", "kunden.db", Fault::DropAfter);
     EXPECT_EQ(runHere().kind, RunEnd::Failed);
     placeOrder(1006); // a shorter file than the one merged
-    EXPECT_EQ(runHere().kind, RunEnd::Fetched);
+    const RunEnd whole = runHere();
+    EXPECT_EQ(whole.kind, RunEnd::Fetched);
+    EXPECT_EQ(whole.merged, 1u);
     EXPECT_EQ(nothingLostOrDoubled(), "");
     // The positions merged directly, and then claimed by a server that renames again.
     placeOrder(1007);
