@@ -111,9 +111,9 @@ void InvoiceSettings::save(SettingsStore& store) const {
 
 std::string InvoiceSettings::missingDetail() const {
     if (sellerName.empty())
-        return "Für die Rechnung fehlt der Name des Verkäufers.";
+        return "Für die Rechnung fehlt der Name des Verkäufers";
     if (street.empty() || town.empty())
-        return "Für die Rechnung fehlt die Anschrift des Verkäufers.";
+        return "Für die Rechnung fehlt die Anschrift des Verkäufers";
     if (taxNumber.empty() && vatId.empty())
         return "Für die Rechnung fehlt die Steuernummer oder die USt-IdNr.";
     return {};

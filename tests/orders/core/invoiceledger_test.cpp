@@ -194,10 +194,10 @@ TEST(InvoiceSettingsRules, RatesPerGroupAndMissingDetails) {
     s.taxMode = InvoiceSettings::TaxMode::SmallBusiness;
     EXPECT_EQ(s.percentOf("Bücher"), 0);
 
-    EXPECT_EQ(s.missingDetail(), "Für die Rechnung fehlt der Name des Verkäufers.");
+    EXPECT_EQ(s.missingDetail(), "Für die Rechnung fehlt der Name des Verkäufers");
     s.sellerName = "Kerzen Müller";
     s.street = "Hauptstraße 1";
-    EXPECT_EQ(s.missingDetail(), "Für die Rechnung fehlt die Anschrift des Verkäufers.");
+    EXPECT_EQ(s.missingDetail(), "Für die Rechnung fehlt die Anschrift des Verkäufers");
     s.town = "50667 Köln";
     EXPECT_EQ(s.missingDetail(), "Für die Rechnung fehlt die Steuernummer oder die USt-IdNr.");
     s.taxNumber = "214/5678/1234";
