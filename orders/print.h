@@ -1,5 +1,6 @@
 #pragma once
 
+#include "orders/completeinvoice.h"
 #include "orders/invoicesource.h"
 #include "orders/ordervalues.h"
 #include "report/report.h"
@@ -40,6 +41,18 @@ public:
     // no after-print step.
     bool renderTo(const InvoiceSnapshot& invoice, QPagedPaintDevice& device);
 
+    // The complete invoice (settings "Rechnungsangaben"), used instead of QuickRep1 when switched on.
+    CompleteInvoice CompleteRep;
+    // The layout the settings choose now: QuickRep1 unless the complete invoice is switched on.
+    report::Report& chosenReport();
+    // The complete invoice's computed texts, its invoice number included: the order's own when it
+    // has one, otherwise the next free one, which its first completed print records.
+    void CompleteRepBeforePrint();
+    // Records the invoice number, then marks the order as QuickRep1AfterPrint does.
+    void CompleteRepAfterPrint();
+    // The ledger entry of the last complete run.
+    const LedgerEntry& invoiceEntry() const { return m_entry; }
+
     // Sets the computed texts; runs before every run.
     void QuickRep1BeforePrint();
     // A print on the printer has completed: its order is to be marked.
@@ -60,6 +73,8 @@ private:
     InvoiceSource m_order{InvoiceSource::Part::Order};
     InvoiceSource m_positions{InvoiceSource::Part::Positions};
     report::PreviewWindow* m_preview = nullptr;
+    InvoiceSettings m_settings;
+    LedgerEntry m_entry;
 };
 
 } // namespace velmo
