@@ -243,8 +243,11 @@ void TForm8::CompleteRepBeforePrint() {
     m_settings = InvoiceSettings::load(*store);
     if (const std::string missing = m_settings.missingDetail(); !missing.empty())
         throw Exception(missing + " (Optionen, Rechnungsangaben)");
-    const auto groups = loadArticleGroups([this](const std::string& name) { return m_shop.dataFile(name); });
-    const InvoiceFigures figures = invoiceFigures(m_invoice, m_settings, groups);
+    std::unordered_map<std::string, std::string> loaded;
+    if (!m_batchGroups)
+        loaded = loadArticleGroups([this](const std::string& name) { return m_shop.dataFile(name); });
+    const InvoiceFigures figures =
+        invoiceFigures(m_invoice, m_settings, m_batchGroups ? *m_batchGroups : loaded);
 
     InvoiceLedger ledger(m_shop.dataFile(InvoiceLedger::kFileName));
     m_entry =

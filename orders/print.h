@@ -8,8 +8,13 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 class QPagedPaintDevice;
+class QProgressDialog;
 
 namespace velmo {
 
@@ -34,6 +39,14 @@ public:
     // open is refused (it would change what the first one prints).
     void Preview(const InvoiceSnapshot& invoice, QWidget* opener,
                  const std::function<void()>& previewActivated) override;
+    // One print dialog, then one print job per invoice; a progress window with "Abbrechen". Printing
+    // to a file gives each invoice a file of its own, numbered ("rechnungen.pdf" →
+    // "rechnungen-001.pdf", …).
+    int PrintBatch(const std::vector<InvoiceSnapshot>& invoices, QWidget* opener,
+                   const std::function<void(const std::string& bestellNr)>& printed) override;
+    // The progress window of a running batch, null when none runs.
+    QProgressDialog* batchProgress() const { return m_batchProgress; }
+
     // The open preview, null when none is open.
     report::PreviewWindow* preview() const { return m_preview; }
 
@@ -62,6 +75,10 @@ public:
     // name of the FTP host ("ftp.example.de" gives "www.example.de").
     static QString shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost);
 
+signals:
+    // A batch has printed done of total invoices.
+    void batchInvoicePrinted(int done, int total);
+
 private:
     void buildLayout();
     void bind(const InvoiceSnapshot& invoice);
@@ -75,6 +92,9 @@ private:
     report::PreviewWindow* m_preview = nullptr;
     InvoiceSettings m_settings;
     LedgerEntry m_entry;
+    QProgressDialog* m_batchProgress = nullptr;
+    // The article groups, read once for a whole batch.
+    std::optional<std::unordered_map<std::string, std::string>> m_batchGroups;
 };
 
 } // namespace velmo
