@@ -218,6 +218,7 @@ void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
     report::PrintSeam printSeam{
         [&seam](QWidget* parent, QPrinter& printer) { return seam.choosePrinter(parent, printer); },
         [&seam](const QString& message) { seam.showError(errorBoxText(message)); },
+        [&seam](QWidget* parent, const QString& suggested) { return seam.choosePdfFile(parent, suggested); },
     };
     report::PreviewWindow window(chosenReport(), std::move(printSeam), opener ? opener : this);
     // A preview below a stay-on-top order window could not be reached.

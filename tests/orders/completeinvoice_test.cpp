@@ -83,6 +83,7 @@ protected:
         report::PrintSeam seam{
             [this](QWidget* parent, QPrinter& printer) { return scripted.choosePrinter(parent, printer); },
             [this](const QString& text) { scripted.showError(text); },
+            nullptr,
         };
         report::PreviewWindow preview(form8.chosenReport(), std::move(seam), nullptr);
         const bool printed = preview.print();
@@ -202,6 +203,34 @@ TEST_F(CompleteInvoiceTest, AnInvoiceNumberIsGivenOutByTheFirstCompletedPrintOnl
     ASSERT_TRUE(printFromPreview(true));
     EXPECT_TRUE(lastPrint.contains(QStringLiteral("RE-0041")));
     EXPECT_EQ(ledger().size(), 1u);
+}
+
+TEST_F(CompleteInvoiceTest, SavingAsPdfIssuesTheInvoiceLikeAPrint) {
+    writeMixedOrder();
+    const std::optional<InvoiceSnapshot> invoice = window.document().invoice();
+    QPdfWriter bind(QString::fromStdString(dir.file("bound.pdf")));
+    ASSERT_TRUE(form8.renderTo(*invoice, bind));
+    report::PrintSeam seam{
+        nullptr,
+        [this](const QString& text) { scripted.showError(text); },
+        [this](QWidget* parent, const QString& suggested) {
+            return scripted.choosePdfFile(parent, suggested);
+        },
+    };
+    report::PreviewWindow preview(form8.chosenReport(), std::move(seam), nullptr);
+    EXPECT_FALSE(preview.savePdf()); // the file chooser cancelled
+    EXPECT_TRUE(ledger().empty());
+
+    const QString path = QString::fromStdString(dir.file("Rechnung 4711.pdf"));
+    writeBytes(path.toStdString(), "old");
+    scripted.answerPdfFile(path);
+    ASSERT_TRUE(preview.savePdf());
+    const QString text = pdfLayoutText(path);
+    EXPECT_TRUE(has(text, "Rechnungsnummer:\\s+RE-0041"));
+    EXPECT_TRUE(has(text, "Nettobetrag zu 7 %:\\s+10,24 EUR\\s+Umsatzsteuer 7 %:\\s+0,72 EUR"));
+    EXPECT_EQ(ledger().size(), 1u);
+    EXPECT_EQ(values.PrintedMarkPending, "4711");
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
 }
 
 TEST_F(CompleteInvoiceTest, TheShortInvoiceStaysTheDefault) {
