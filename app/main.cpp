@@ -9,6 +9,7 @@
 #include "ftpbrowser/mkdir.h"
 #include "memtable/qt/datalink.h"
 #include "orders/bestell.h"
+#include "orders/invoicesettingswindow.h"
 #include "orders/print.h"
 #include "shell/application.h"
 #include "shell/currency.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
         shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
     auto* form14 = new TForm14(shop, main);
     auto* form15 = new TForm15(shop, main);
+    auto* invoiceSettings = new InvoiceSettingsWindow(shop, main);
 
     auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
     a.statisticsArticles = modal(form14);
     a.statisticsTurnover = modal(form15);
     a.directories = modal(form10);
+    a.invoiceSettings = modal(invoiceSettings);
     a.about = modal(aboutBox);
     sync::plugSyncActions(*main, shop, *form6);
 

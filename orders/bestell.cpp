@@ -167,6 +167,7 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
     new GridColumns(*DBGrid2, QStringLiteral("Form7.DBGrid2"));
 
     Button2 = makeButton("&Rechnung", this);
+    Button3 = makeButton("Alle offenen Rechnungen &drucken", this);
     Button1 = makeButton("&OK", this);
     StatusBar1 = new QStatusBar(this);
 
@@ -200,6 +201,7 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
+    bottom->addWidget(Button3);
     bottom->addWidget(Button2);
     bottom->addWidget(Button1);
 
@@ -219,6 +221,7 @@ TForm7::TForm7(Shop& shop, OrderValues& values, InvoicePrinting& invoice, QWidge
     connect(Edit1, &QLineEdit::textChanged, this, guard([this] { Edit1Change(); }));
     connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, guard([this] { Button2Click(); }));
+    connect(Button3, &QPushButton::clicked, this, guard([this] { Button3Click(); }));
 }
 
 TForm7::~TForm7() = default;
@@ -365,6 +368,59 @@ void TForm7::Button2Click() {
     // already delivered it.
     if (m_previewActive)
         FormActivate();
+}
+
+void TForm7::Button3Click() {
+    if (m_previewOpen)
+        return;
+    // The open orders as the list shows them, each with its positions and totals collected anew;
+    // an amount that is no money stops here, before anything is printed.
+    std::vector<InvoiceSnapshot> batch;
+    const int row = OrderTable.currentRow();
+    {
+        struct Back {
+            TForm7& w;
+            int row;
+            ~Back() {
+                w.OrderTable.moveToRow(row);
+                w.guarded([this] { w.ShowPositions(); });
+            }
+        } back{*this, row};
+        for (int r = 0; r < OrderTable.visibleCount(); ++r) {
+            OrderTable.moveToRow(r);
+            if (OrderTable.field(OrderDocument::kStatus).view() != "0")
+                continue;
+            if (std::optional<InvoiceSnapshot> invoice = m_document.invoice())
+                batch.push_back(std::move(*invoice));
+        }
+    }
+    if (batch.empty()) {
+        dialogs().information(QStringLiteral("Es gibt keine offenen Rechnungen."));
+        return;
+    }
+    Button2->setEnabled(false);
+    Button3->setEnabled(false);
+    struct Enable {
+        TForm7& w;
+        ~Enable() {
+            w.Button2->setEnabled(true);
+            w.Button3->setEnabled(true);
+        }
+    } enable{*this};
+    int marked = 0;
+    struct Write {
+        TForm7& w;
+        int& marked;
+        // Printed invoices stay marked whatever stopped the batch.
+        ~Write() {
+            if (marked > 0)
+                w.guarded([this] { w.WriteOrders(); });
+        }
+    } write{*this, marked};
+    m_invoice.PrintBatch(batch, this, [&](const std::string& nr) {
+        m_document.markPrinted(nr);
+        ++marked;
+    });
 }
 
 void TForm7::WriteOrders() {

@@ -60,6 +60,7 @@ public:
     QLabel* Label12;        // "<n> Positionen"
     MemTableGrid* DBGrid2;  // the positions
     QPushButton* Button2;   // &Rechnung
+    QPushButton* Button3;   // Alle offenen Rechnungen drucken
     QPushButton* Button1;   // &OK
     QStatusBar* StatusBar1; // stays empty
 
@@ -72,6 +73,9 @@ public:
     void DBGrid1Click();
     void Button1Click();
     void Button2Click();
+    // Prints the invoices of every order of the list whose status is "0", in list order, and marks
+    // each once its invoice has been printed; kunden.db is written when any was.
+    void Button3Click();
     // Posts a pending correction and replaces kunden.db (OrderDocument::save); the filter is off
     // afterwards.
     void WriteOrders();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -27,6 +28,12 @@ public:
     // preview becomes the active window.
     virtual void Preview(const InvoiceSnapshot& invoice, QWidget* opener,
                          const std::function<void()>& previewActivated) = 0;
+    // Prints these invoices in this order after one print dialog for all, each as a print job of its
+    // own. printed(BestellNr) runs once the printer has accepted that invoice's pages, and only
+    // then. The owner can cancel between two invoices; a failed invoice stops the batch and is named
+    // in an error box. Returns how many were printed.
+    virtual int PrintBatch(const std::vector<InvoiceSnapshot>& invoices, QWidget* opener,
+                           const std::function<void(const std::string& bestellNr)>& printed) = 0;
 };
 
 } // namespace velmo

@@ -1,5 +1,6 @@
 #include "orders/print.h"
 
+#include "platform/german.h"
 #include "platform/qt/text.h"
 #include "platform/settings_store.h"
 #include "report/painter.h"
@@ -157,6 +158,9 @@ void TForm8::buildLayout() {
 
     r.beforeRun = [this](report::Report&) { QuickRep1BeforePrint(); };
     r.afterPrint = [this] { QuickRep1AfterPrint(); };
+
+    CompleteRep.report.beforeRun = [this](report::Report&) { CompleteRepBeforePrint(); };
+    CompleteRep.report.afterPrint = [this] { CompleteRepAfterPrint(); };
 }
 
 QString TForm8::shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost) {
@@ -195,13 +199,14 @@ void TForm8::bind(const InvoiceSnapshot& invoice) {
     m_invoice = invoice;
     m_order.setSnapshot(&m_invoice);
     m_positions.setSnapshot(&m_invoice);
+    CompleteRep.setSnapshot(&m_invoice);
 }
 
 bool TForm8::renderTo(const InvoiceSnapshot& invoice, QPagedPaintDevice& device) {
     if (m_preview)
         return false;
     bind(invoice);
-    return report::renderReport(QuickRep1, device);
+    return report::renderReport(chosenReport(), device);
 }
 
 void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
@@ -213,8 +218,9 @@ void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
     report::PrintSeam printSeam{
         [&seam](QWidget* parent, QPrinter& printer) { return seam.choosePrinter(parent, printer); },
         [&seam](const QString& message) { seam.showError(errorBoxText(message)); },
+        [&seam](QWidget* parent, const QString& suggested) { return seam.choosePdfFile(parent, suggested); },
     };
-    report::PreviewWindow window(QuickRep1, std::move(printSeam), opener ? opener : this);
+    report::PreviewWindow window(chosenReport(), std::move(printSeam), opener ? opener : this);
     // A preview below a stay-on-top order window could not be reached.
     window.setWindowFlag(Qt::WindowStaysOnTopHint, staysOnTop(opener));
     keepAbove(window, opener);
@@ -228,6 +234,46 @@ void TForm8::Preview(const InvoiceSnapshot& invoice, QWidget* opener,
         ~Reset() { p = nullptr; }
     } reset{m_preview};
     window.run();
+}
+
+report::Report& TForm8::chosenReport() {
+    std::unique_ptr<SettingsStore> store = SettingsStore::open();
+    return store && InvoiceSettings::load(*store).complete ? CompleteRep.report : QuickRep1;
+}
+
+void TForm8::CompleteRepBeforePrint() {
+    std::unique_ptr<SettingsStore> store = SettingsStore::openOrThrow();
+    m_settings = InvoiceSettings::load(*store);
+    if (const std::string missing = m_settings.missingDetail(); !missing.empty())
+        throw Exception(missing + " (Optionen, Rechnungsangaben)");
+    std::unordered_map<std::string, std::string> loaded;
+    if (!m_batchGroups)
+        loaded = loadArticleGroups([this](const std::string& name) { return m_shop.dataFile(name); });
+    const InvoiceFigures figures =
+        invoiceFigures(m_invoice, m_settings, m_batchGroups ? *m_batchGroups : loaded);
+
+    InvoiceLedger ledger(m_shop.dataFile(InvoiceLedger::kFileName));
+    m_entry =
+        ledger.prospective(m_invoice.bestellNr(), m_settings.nextNumber, german::dateToStr(german::now()),
+                           [this](std::int64_t n) { return m_settings.numberText(n); });
+    m_entry.gross = invoice::formatCents(figures.total);
+    invoice::Cents net = 0, tax = 0;
+    for (const invoice::RateSum& rate : figures.rates) {
+        net += rate.net;
+        tax += rate.tax;
+    }
+    m_entry.net = invoice::formatCents(net);
+    m_entry.tax = invoice::formatCents(tax);
+
+    const QString shopLine = QStringLiteral("Velmo-Shop -  ") +
+                             shopAddress(store->readString("shopUrl"), store->readString("Host"));
+    CompleteRep.prepare(m_settings, figures, m_entry, m_shop.ShopSettings.Currency, shopLine);
+}
+
+void TForm8::CompleteRepAfterPrint() {
+    InvoiceLedger ledger(m_shop.dataFile(InvoiceLedger::kFileName));
+    m_entry = ledger.record(m_entry, m_settings.nextNumber);
+    QuickRep1AfterPrint();
 }
 
 } // namespace velmo

@@ -32,10 +32,15 @@ const Font& effectiveFont(const Report& report, const Element& e) {
     return e.font.family.isEmpty() ? report.baseFont : e.font;
 }
 
-QString elementText(const Report& report, const Element& e, int record) {
+// page counts from 1.
+QString elementText(const Report& report, const Element& e, int record, int page, int pages) {
     switch (e.kind) {
     case Element::Kind::Text:
         return e.text;
+    case Element::Kind::PageNumber:
+        return QString(e.text)
+            .replace(QLatin1String("%1"), QString::number(page))
+            .replace(QLatin1String("%2"), QString::number(pages));
     case Element::Kind::Field: {
         if (e.source)
             return e.source->text(-1, e.field);
@@ -181,7 +186,8 @@ bool renderPages(const Report& report, const std::vector<Page>& pages, QPagedPai
                     painter.drawLine(r.topLeft(), r.bottomRight());
                     continue;
                 }
-                const QString text = elementText(report, e, placed.record);
+                const QString text = elementText(report, e, placed.record, static_cast<int>(p) + 1,
+                                                 static_cast<int>(pages.size()));
                 if (text.isEmpty())
                     continue;
                 const QFont font = qtFont(effectiveFont(report, e));

@@ -1,13 +1,16 @@
 #include "report/preview.h"
 
+#include "platform/atomic_file.h"
 #include "report/painter.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QToolBar>
@@ -55,6 +58,8 @@ PreviewWindow::PreviewWindow(Report& report, PrintSeam seam, QWidget* opener)
     add(QStringLiteral("Drucken…"), QKeySequence(Qt::CTRL | Qt::Key_P), [this] { print(); });
     // At the front, so that a narrow window never pushes it into the toolbar's overflow menu.
     m_closeAction = add(QStringLiteral("Schließen"), QKeySequence(Qt::Key_Escape), [this] { close(); });
+    if (m_seam.choosePdfFile)
+        add(QStringLiteral("Als PDF speichern…"), QKeySequence(), [this] { savePdf(); });
     bar->addSeparator();
     add(
         QStringLiteral("|<"), QKeySequence(Qt::Key_Home), [this] { setCurrentPage(1); },
@@ -135,6 +140,40 @@ bool PreviewWindow::print() {
                 m_seam.showError(QStringLiteral("Der Bericht konnte nicht gedruckt werden."));
             return false;
         }
+        if (m_report.afterPrint)
+            m_report.afterPrint();
+        return true;
+    } catch (const std::exception& e) {
+        report(e);
+        return false;
+    }
+}
+
+bool PreviewWindow::savePdf() {
+    try {
+        if (!m_seam.choosePdfFile)
+            return false;
+        const QString path = m_seam.choosePdfFile(this, windowTitle() + QStringLiteral(".pdf"));
+        if (path.isEmpty())
+            return false;
+        // Into memory first: the file is replaced only by a whole PDF.
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        bool rendered = false;
+        {
+            QPdfWriter writer(&buffer);
+            writer.setCreator(QStringLiteral("Velmo-Shop"));
+            writer.setTitle(windowTitle());
+            rendered = renderReport(m_report, writer);
+        }
+        if (!rendered) {
+            if (m_seam.showError)
+                m_seam.showError(QStringLiteral("Der Bericht konnte nicht als PDF gespeichert werden."));
+            return false;
+        }
+        writeFileAtomically(
+            path.toStdString(),
+            std::string_view(buffer.data().constData(), static_cast<std::size_t>(buffer.data().size())));
         if (m_report.afterPrint)
             m_report.afterPrint();
         return true;

@@ -20,6 +20,9 @@ struct PrintSeam {
     std::function<bool(QWidget* parent, QPrinter& printer)> choosePrinter;
     // An error box (a failed print, an error of a run).
     std::function<void(const QString& text)> showError;
+    // The file chooser for "Als PDF speichern", starting at the suggested name; empty text when
+    // cancelled. Without it the preview offers no PDF.
+    std::function<QString(QWidget* parent, const QString& suggested)> choosePdfFile;
 };
 
 // The preview window of a report, caption "Vorschau": shows the pages, turns and zooms them, and
@@ -39,6 +42,9 @@ public:
     // The print dialog, then a run on the chosen printer. True when the print completed; the report's
     // afterPrint has run then. A cancelled dialog or a failed print returns false.
     bool print();
+    // "Als PDF speichern": the file chooser, then a run into a PDF that replaces the file at once.
+    // A saved PDF counts as a completed print (afterPrint runs). True when it was saved.
+    bool savePdf();
     // Produces the preview pages again from the data as it is now.
     void refresh();
 

@@ -51,6 +51,9 @@ struct Element {
         Field, // a field of a data source
         Date,  // the date of the run, in the short date form
         Line,  // a line from (left, top) to (left + width, top + height)
+        // text with "%1" replaced by the page's number (from 1) and "%2" by the number of pages
+        // ("Seite %1 von %2")
+        PageNumber,
     };
     Kind kind = Kind::Text;
     // For finding the element before a run (Report::element).
@@ -67,7 +70,7 @@ struct Element {
     // box's height are left out.
     bool wordWrap = false;
     Font font;
-    QString text;  // Text: the text
+    QString text;  // Text: the text; PageNumber: the pattern
     QString field; // Field: the field name
     // Field: where the value comes from; null for the report's own data (the detail records).
     const DataSource* source = nullptr;

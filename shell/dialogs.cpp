@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -98,6 +99,16 @@ public:
 
     QString choosePicture(QWidget* parent, const QString& directory, const QString&) override {
         TPictureDialog dialog(owner(parent), directory);
+        if (execOwned(dialog, dialog.parentWidget()) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
+    QString choosePdfFile(QWidget* parent, const QString& suggested) override {
+        QFileDialog dialog(owner(parent), QStringLiteral("Als PDF speichern"), suggested,
+                           QStringLiteral("PDF-Dateien (*.pdf)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("pdf"));
         if (execOwned(dialog, dialog.parentWidget()) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return {};
         return dialog.selectedFiles().constFirst();

@@ -43,6 +43,9 @@ public:
     virtual QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) = 0;
     // Print dialog for printer; true when the user chose to print.
     virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
+    // The file chooser for saving a PDF, starting at suggested. Returns the chosen path, or empty
+    // text when cancelled.
+    virtual QString choosePdfFile(QWidget* parent, const QString& suggested) = 0;
     // Shows a window modally and returns its result code when it has closed.
     virtual int showModal(QDialog& window) = 0;
 };

@@ -92,6 +92,7 @@ TForm1::TForm1(Shop& shop, CurrencyPrompt& currency, QWidget* parent)
 
     QMenu* options = bar->addMenu(QStringLiteral("&Optionen"));
     addItem(options, QStringLiteral("&Verzeichnisse"), &Actions::directories);
+    addItem(options, QStringLiteral("&Rechnungsangaben"), &Actions::invoiceSettings);
 
     // Three entries without caption and without action stand before "&Info".
     for (int i = 0; i < 3; ++i)

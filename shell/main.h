@@ -46,6 +46,7 @@ public:
         std::function<void()> statisticsArticles;
         std::function<void()> statisticsTurnover;
         std::function<void()> directories;
+        std::function<void()> invoiceSettings;
         std::function<void()> about;
         // Once the first activation has loaded the settings, before any other window opens.
         std::function<void()> settingsLoaded;

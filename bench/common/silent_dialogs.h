@@ -24,6 +24,7 @@ public:
     void notice(const QString& t) override { report("notice", t); }
     QString choosePicture(QWidget*, const QString&, const QString&) override { return {}; }
     bool choosePrinter(QWidget*, QPrinter&) override { return false; }
+    QString choosePdfFile(QWidget*, const QString&) override { return {}; }
     int showModal(QDialog&) override { return 0; }
     int problems = 0;
 

@@ -103,6 +103,10 @@ std::size_t writeShop(const std::string& dir) {
 class NoInvoice : public InvoicePrinting {
 public:
     void Preview(const InvoiceSnapshot&, QWidget*, const std::function<void()>&) override {}
+    int PrintBatch(const std::vector<InvoiceSnapshot>&, QWidget*,
+                   const std::function<void(const std::string&)>&) override {
+        return 0;
+    }
 };
 
 // The pending events handled, which paints what changed; a grid the platform did not paint is

@@ -33,8 +33,20 @@ public:
         if (print)
             m_values.PrintedMarkPending = invoice.bestellNr();
     }
+    int PrintBatch(const std::vector<InvoiceSnapshot>& invoices, QWidget*,
+                   const std::function<void(const std::string&)>& printed) override {
+        batches.push_back({});
+        for (const InvoiceSnapshot& i : invoices)
+            batches.back().push_back(i.bestellNr());
+        for (std::size_t n = 0; n < invoices.size() && n < batchPrints; ++n)
+            printed(invoices[n].bestellNr());
+        return static_cast<int>(std::min(invoices.size(), batchPrints));
+    }
     bool print = false;
     int previews = 0;
+    // The order numbers of every batch asked for, and how many of a batch "print".
+    std::vector<std::vector<std::string>> batches;
+    std::size_t batchPrints = 0;
     std::string orderAtPreview;
     std::string goodsAtPreview;
     std::size_t positionsAtPreview = 0;

@@ -209,7 +209,7 @@ struct PreviewFixture : ::testing::Test {
                     printer.setOutputFileName(output);
                     return answer;
                 },
-                [this](const QString& text) { errors << text; }};
+                [this](const QString& text) { errors << text; }, nullptr};
     }
 };
 

@@ -66,6 +66,15 @@ QString ScriptedDialogs::choosePicture(QWidget*, const QString& directory, const
     return path;
 }
 
+QString ScriptedDialogs::choosePdfFile(QWidget*, const QString& suggested) {
+    m_calls.push_back({"pdffile", suggested});
+    if (m_pdfFiles.empty())
+        return {};
+    QString path = m_pdfFiles.front();
+    m_pdfFiles.pop_front();
+    return path;
+}
+
 bool ScriptedDialogs::choosePrinter(QWidget*, QPrinter& printer) {
     m_calls.push_back({"printer", {}});
     if (m_printers.empty())

@@ -24,8 +24,8 @@ namespace velmo::test {
 class ScriptedDialogs : public DialogSeam {
 public:
     struct Call {
-        // "message", "error", "confirm", "confirmDefaultNo", "okcancel", "information", "notice", "picture",
-        // "printer", "modal"
+        // "message", "error", "confirm", "confirmDefaultNo", "okcancel", "information", "notice",
+        // "picture", "printer", "pdffile", "modal"
         QString kind;
         QString text; // the text shown, or the window's object name for "modal"
     };
@@ -35,6 +35,8 @@ public:
     void answerConfirm(bool yes) { m_confirms.push_back(yes); }
     void answerPicture(const QString& path) { m_pictures.push_back(path); }
     void answerPrinter(bool print) { m_printers.push_back(print); }
+    // Answers for choosePdfFile(), in order; none left answers "cancelled".
+    void answerPdfFile(const QString& path) { m_pdfFiles.push_back(path); }
     // A printer chosen with "print" writes to this PDF file (there is no printer in a test).
     void printToPdf(const QString& path) { m_pdfPath = path; }
     // What happens while a window is "shown modally": the script gets the window (to type into it,
@@ -54,6 +56,7 @@ public:
     void notice(const QString& text) override;
     QString choosePicture(QWidget* parent, const QString& directory, const QString& filter) override;
     bool choosePrinter(QWidget* parent, QPrinter& printer) override;
+    QString choosePdfFile(QWidget* parent, const QString& suggested) override;
     int showModal(QDialog& window) override;
 
     // Directory and filter the last picture chooser opened with.
@@ -66,6 +69,7 @@ private:
     std::deque<bool> m_confirms;
     std::deque<QString> m_pictures;
     std::deque<bool> m_printers;
+    std::deque<QString> m_pdfFiles;
     QString m_pdfPath;
     std::deque<std::function<int(QDialog&)>> m_modals;
 };
