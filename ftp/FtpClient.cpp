@@ -575,59 +575,73 @@ void TFtpClient::listLoop(bool nameList) {
     TSockSession& ds = *m_dataSocket;
     // Silence is bounded on both sides: TimeOut while the data connection is open, ReplyTimeOut
     // while only the completion reply is awaited.
-    auto lastActivity = PumpClock::now();
-    bool dataOpen = true;
+    ListWait wait{PumpClock::now(), true};
     for (;;) {
         if (!Connected()) {
             // The server hung up the control connection: no reply will ever come.
             throw ESockError(kClosedByServer);
         }
         if (ds.DataAvailable()) {
-            std::string line = ds.ReadLnKeepingRest();
-            if (line.empty())
+            if (!deliverListLine(nameList))
                 break;
-            lastActivity = PumpClock::now();
-            // A last line without a line end is kept whole.
-            if (line.size() > 2 && line.back() == '\n')
-                line.resize(line.size() - (line[line.size() - 2] == '\r' ? 2 : 1));
-            if (!nameList && ParseList && m_listParser)
-                m_listParser->ParseLine(line);
-            if (OnListItem)
-                OnListItem(*this, line);
+            wait.lastActivity = PumpClock::now();
         } else {
-            if (dataOpen && !ds.Connected()) {
-                dataOpen = false;
-                lastActivity = PumpClock::now();
-            }
-            const int limit = dataOpen ? TimeOut : ReplyTimeOut;
-            std::optional<PumpClock::time_point> deadline;
-            if (limit > 0)
-                deadline = lastActivity + std::chrono::milliseconds(limit);
-            // Wait for the next listing data and for the completion reply, whichever comes.
-            pollfd fds[2];
-            std::size_t count = 0;
-            if (dataOpen)
-                fds[count++] = pollfd{ds.Handle(), POLLIN, 0};
-            if (!DataAvailable())
-                fds[count++] = pollfd{Handle(), POLLIN, 0};
-            processPendingEvents(std::span<const pollfd>(fds, count), deadline);
-            // Each side is judged by its own silence: a reply that came early does not excuse a data
-            // connection that stays open without sending.
-            if (deadline && PumpClock::now() >= *deadline) {
-                if (dataOpen && !ds.DataAvailable())
-                    throw EAbortError("Socket-readln abgebrochen");
-                if (!dataOpen && !DataAvailable())
-                    raiseReplyTimeOut(ReplyTimeOut);
-            }
+            awaitListing(wait);
         }
-        const bool dataConnected = ds.Connected();
-        const bool replyWaiting = DataAvailable();
-        const bool dataWaiting = ds.DataAvailable();
-        const bool again = nameList ? (dataConnected && !replyWaiting) || dataWaiting
-                                    : dataConnected || !replyWaiting || dataWaiting;
-        if (!again)
+        if (!listGoesOn(nameList))
             break;
     }
+}
+
+bool TFtpClient::deliverListLine(bool nameList) {
+    std::string line = m_dataSocket->ReadLnKeepingRest();
+    if (line.empty())
+        return false;
+    // A last line without a line end is kept whole.
+    if (line.size() > 2 && line.back() == '\n')
+        line.resize(line.size() - (line[line.size() - 2] == '\r' ? 2 : 1));
+    if (!nameList && ParseList && m_listParser)
+        m_listParser->ParseLine(line);
+    if (OnListItem)
+        OnListItem(*this, line);
+    return true;
+}
+
+void TFtpClient::awaitListing(ListWait& wait) {
+    TSockSession& ds = *m_dataSocket;
+    if (wait.dataOpen && !ds.Connected()) {
+        wait.dataOpen = false;
+        wait.lastActivity = PumpClock::now();
+    }
+    const int limit = wait.dataOpen ? TimeOut : ReplyTimeOut;
+    std::optional<PumpClock::time_point> deadline;
+    if (limit > 0)
+        deadline = wait.lastActivity + std::chrono::milliseconds(limit);
+    // Wait for the next listing data and for the completion reply, whichever comes.
+    pollfd fds[2];
+    std::size_t count = 0;
+    if (wait.dataOpen)
+        fds[count++] = pollfd{ds.Handle(), POLLIN, 0};
+    if (!DataAvailable())
+        fds[count++] = pollfd{Handle(), POLLIN, 0};
+    processPendingEvents(std::span<const pollfd>(fds, count), deadline);
+    // Each side is judged by its own silence: a reply that came early does not excuse a data
+    // connection that stays open without sending.
+    if (!deadline || PumpClock::now() < *deadline)
+        return;
+    if (wait.dataOpen && !ds.DataAvailable())
+        throw EAbortError("Socket-readln abgebrochen");
+    if (!wait.dataOpen && !DataAvailable())
+        raiseReplyTimeOut(ReplyTimeOut);
+}
+
+bool TFtpClient::listGoesOn(bool nameList) {
+    TSockSession& ds = *m_dataSocket;
+    const bool dataConnected = ds.Connected();
+    const bool replyWaiting = DataAvailable();
+    const bool dataWaiting = ds.DataAvailable();
+    return nameList ? (dataConnected && !replyWaiting) || dataWaiting
+                    : dataConnected || !replyWaiting || dataWaiting;
 }
 
 void TFtpClient::beginTransfer(bool forwardRecvd, bool forwardSent) {
