@@ -42,6 +42,21 @@ const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windo
 // A listing line may be long (a name with a long path), but not unbounded.
 constexpr std::size_t kMaxListingLine = std::size_t{1024} * 1024;
 
+// The one success code RFC 959 gives the commands whose reply we rely on; 0 where any reply
+// below 400 will do. A server that floods replies (several to one NOOP) must not have a stray
+// "200 ok" taken as a directory or a completed change.
+int expectedCode(const std::string& line) {
+    static const std::pair<std::string_view, int> codes[] = {
+        {"CWD ", 250}, {"DELE ", 250}, {"RMD ", 250}, {"MKD ", 257}, {"TYPE ", 200},
+    };
+    if (line == "PWD")
+        return 257;
+    for (const auto& [verb, code] : codes)
+        if (line.starts_with(verb))
+            return code;
+    return 0;
+}
+
 std::string withoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
         text.pop_back();
@@ -424,6 +439,10 @@ void TFtpClient::DoCommand(const std::string& line) {
         offerFailure(type);
         return;
     }
+    if (const int expected = expectedCode(line); expected != 0 && code != expected) {
+        offerFailure(type);
+        return;
+    }
     fireSuccess(type);
 }
 
@@ -535,7 +554,8 @@ bool TFtpClient::openDataConnection(const TransferRules& rules) {
         reportLevel1(port);
     Transaction(port);
     requireReply();
-    if (isFailure(ReplyNumber(), FailureRange::Transfer))
+    // Only 200 means the server will connect there.
+    if (ReplyNumber() != 200)
         return refuse(rules);
     return true;
 }

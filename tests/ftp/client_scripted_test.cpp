@@ -256,6 +256,62 @@ TEST_F(Scripted, ReplyCodesDecideSuccessAndFailure) {
     EXPECT_NO_THROW(client.Delete("x"));
 }
 
+TEST_F(Scripted, AReplyCountsOnlyWithTheCodeItsCommandExpects) {
+    struct Case {
+        std::string command;
+        std::string reply;
+        bool success;
+    } cases[] = {
+        {"PWD", "200 ok\r\n", false},
+        {"PWD", "257 \"/\"\r\n", true},
+        {"CWD a", "200 ok\r\n", false},
+        {"CWD a", "250 ok\r\n", true},
+        {"DELE x", "200 ok\r\n", false},
+        {"DELE x", "250 deleted\r\n", true},
+        {"RMD d", "257 \"d\"\r\n", false},
+        {"RMD d", "250 removed\r\n", true},
+        {"MKD n", "250 ok\r\n", false},
+        {"MKD n", "257 \"n\" created\r\n", true},
+        {"TYPE I", "250 ok\r\n", false},
+        {"TYPE I", "200 Type set to I\r\n", true},
+        // Commands without one success code keep the rule that anything below 400 is success.
+        {"SITE CHMOD 644 a", "200 ok\r\n", true},
+        {"NOOP", "250 ok\r\n", true},
+    };
+    login();
+    for (const auto& c : cases) {
+        server.reply(c.command.substr(0, c.command.find(' ')), c.reply);
+        events.clear();
+        if (c.success) {
+            EXPECT_NO_THROW(client.DoCommand(c.command)) << c.command << " / " << c.reply;
+        } else {
+            EXPECT_EQ(raises<FTPException>([&] { client.DoCommand(c.command); }), c.reply) << c.command;
+            ASSERT_FALSE(events.empty());
+            EXPECT_EQ(events.back().rfind("failure ", 0), 0U) << c.command;
+        }
+    }
+}
+
+TEST_F(Scripted, AStrayReplyAfterAFloodIsNoDirectory) {
+    // The server answers NOOP twice, the second time late: that answer meets the PWD.
+    server.on("NOOP", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("200 ok\r\n");
+        sleepMs(100);
+        s.send("200 ok\r\n");
+    });
+    login();
+    client.DoCommand("NOOP");
+    EXPECT_EQ(raises<FTPException>([&] { client.CurrentDir(); }), "200 ok\r\n");
+}
+
+TEST_F(Scripted, APortReplyOtherThan200OpensNoTransfer) {
+    server.reply("PORT", "250 whatever\r\n");
+    login();
+    EXPECT_EQ(raises<FTPException>([&] { client.List(); }), "250 whatever\r\n");
+    const Lines transcript = server.transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "LIST"), 0);
+}
+
 TEST_F(Scripted, CurrentDirIsTheTextBetweenTheFirstQuotes) {
     login();
     struct Case {

@@ -386,8 +386,12 @@ void ScriptedFtpServer::defaultHandler(Session& s, const std::string& verb, cons
         s.send("200 OK\r\n");
     } else if (verb == "ABOR") {
         s.send("226 ABOR successful\r\n");
-    } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "MKD" || verb == "SITE" ||
-               verb == "OPEN" || verb == "NOOP" || verb == "TYPE") {
+    } else if (verb == "MKD") {
+        s.send("257 \"" + arg + "\" created\r\n");
+    } else if (verb == "TYPE") {
+        s.send("200 Type set\r\n");
+    } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "SITE" || verb == "OPEN" ||
+               verb == "NOOP") {
         s.send("250 OK\r\n");
     } else {
         s.send("502 Command not implemented\r\n");
