@@ -329,7 +329,7 @@ void TFtpClient::negotiateTls(const std::string& pin) {
     reportLevel1("AUTH TLS");
     Transaction("AUTH TLS");
     requireReply();
-    if (ReplyNumber() != 234) {
+    if (!tlsReplyAccepted("AUTH TLS", LastReply())) {
         // Any other answer leaves the connection as it was: plain.
         if (Tls == TlsMode::Required)
             throw ETlsError(formatMessage(kAuthRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
@@ -362,7 +362,7 @@ void TFtpClient::protectDataConnections() {
         reportLevel1(command);
         Transaction(command);
         requireReply();
-        if (ReplyNumber() != 200) {
+        if (!tlsReplyAccepted(command, LastReply())) {
             if (Tls == TlsMode::Required)
                 throw ETlsError(formatMessage(kProtRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
             ReportStatus(1, "Die Datenverbindungen bleiben unverschlüsselt");

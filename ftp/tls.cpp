@@ -200,6 +200,14 @@ std::string normalizeFingerprint(std::string_view text) {
     return count == sizeof bytes ? hexPairs(bytes, count) : std::string();
 }
 
+bool tlsReplyAccepted(std::string_view command, std::string_view reply) {
+    const std::string_view code = command.starts_with("AUTH ") ? "234" : "200";
+    if (!reply.starts_with(code))
+        return false;
+    // "2340" is no 234; "234 ..." and "234-..." (the first line of a longer reply) are.
+    return reply.size() == 3 || reply[3] < '0' || reply[3] > '9';
+}
+
 struct TlsChannel::Impl {
     std::shared_ptr<SSL_CTX> ctx;
     std::shared_ptr<SessionSlot> slot;
