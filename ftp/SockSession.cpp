@@ -1227,6 +1227,16 @@ void TSockSession::shutdownTls(bool mayWait) {
     m_tlsWait = 0;
     if (!dataMayFlow())
         return;
+    // The waits below run the pump, whose look at this socket must not take the peer's last
+    // records for data (or close the socket under our feet).
+    m_state = State::TlsClosing;
+    struct Reopen {
+        TSockSession& session;
+        ~Reopen() {
+            if (session.m_state == State::TlsClosing)
+                session.m_state = State::Connected;
+        }
+    } reopen{*this};
     const auto deadline = PumpClock::now() + std::chrono::milliseconds(kTlsShutdownWait);
     for (;;) {
         const TlsChannel::Step step = channel->shutdown();

@@ -208,6 +208,8 @@ private:
         Connected,     // data may flow (through TLS once its handshake is done)
         DataAnnounced, // connected, and OnDataArrival has told about unread data
         TlsHandshake,  // connected; TLS is being set up and nothing else may use the socket
+        TlsClosing,    // close_notify is on its way and the peer's end is read; nothing else may
+                       // use the socket
         Listening,     // Listen(false): OnAccept fires when a peer comes
         PeerAnnounced, // Listen(false): OnAccept has told about the waiting peer
         ListenWaiting, // Listen(true): Accept waits for a peer
@@ -216,7 +218,8 @@ private:
     };
     static constexpr bool countsAsConnected(State s) {
         return s == State::Connected || s == State::DataAnnounced || s == State::TlsHandshake ||
-               s == State::PeerAnnounced || s == State::PeerWaiting || s == State::ListenFailed;
+               s == State::TlsClosing || s == State::PeerAnnounced || s == State::PeerWaiting ||
+               s == State::ListenFailed;
     }
     bool dataMayFlow() const { return m_state == State::Connected || m_state == State::DataAnnounced; }
     enum class LineStep : std::uint8_t { Complete, PeerClosed, More };
