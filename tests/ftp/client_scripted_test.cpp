@@ -397,7 +397,7 @@ TEST_F(Scripted, SlowButSteadyPeersAreNotCutOff) {
         for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0; sleepMs(10))
             got.append(buf, static_cast<std::size_t>(n));
         s.closeData();
-        s.send(got.size() == 12U * 1024 * 1024 ? "226 ok\r\n" : "451 short\r\n");
+        s.send(got.size() == std::size_t{12} * 1024 * 1024 ? "226 ok\r\n" : "451 short\r\n");
     });
     client.TimeOut = 500;
     TempDir dir;
