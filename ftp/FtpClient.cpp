@@ -42,6 +42,21 @@ const char* const kNoCodePageName = "Der Dateiname %s lässt sich nicht in Windo
 // A listing line may be long (a name with a long path), but not unbounded.
 constexpr std::size_t kMaxListingLine = std::size_t{1024} * 1024;
 
+// The one success code RFC 959 gives the commands whose reply we rely on; 0 where any reply
+// below 400 will do. A server that floods replies (several to one NOOP) must not have a stray
+// "200 ok" taken as a directory or a completed change.
+int expectedCode(const std::string& line) {
+    static const std::pair<std::string_view, int> codes[] = {
+        {"CWD ", 250}, {"DELE ", 250}, {"RMD ", 250}, {"MKD ", 257}, {"TYPE ", 200},
+    };
+    if (line == "PWD")
+        return 257;
+    for (const auto& [verb, code] : codes)
+        if (line.starts_with(verb))
+            return code;
+    return 0;
+}
+
 std::string withoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
         text.pop_back();
@@ -314,7 +329,7 @@ void TFtpClient::negotiateTls(const std::string& pin) {
     reportLevel1("AUTH TLS");
     Transaction("AUTH TLS");
     requireReply();
-    if (ReplyNumber() != 234) {
+    if (!tlsReplyAccepted("AUTH TLS", LastReply())) {
         // Any other answer leaves the connection as it was: plain.
         if (Tls == TlsMode::Required)
             throw ETlsError(formatMessage(kAuthRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
@@ -347,7 +362,7 @@ void TFtpClient::protectDataConnections() {
         reportLevel1(command);
         Transaction(command);
         requireReply();
-        if (ReplyNumber() != 200) {
+        if (!tlsReplyAccepted(command, LastReply())) {
             if (Tls == TlsMode::Required)
                 throw ETlsError(formatMessage(kProtRefused, cp1252::toUtf8(withoutLineEnd(LastReply()))));
             ReportStatus(1, "Die Datenverbindungen bleiben unverschlüsselt");
@@ -421,6 +436,10 @@ void TFtpClient::DoCommand(const std::string& line) {
     if (isFailure(code, FailureRange::Command)) {
         if (code >= 500 && code <= 502 && OnUnSupportedFunction)
             OnUnSupportedFunction(*this, type);
+        offerFailure(type);
+        return;
+    }
+    if (const int expected = expectedCode(line); expected != 0 && code != expected) {
         offerFailure(type);
         return;
     }
@@ -535,7 +554,8 @@ bool TFtpClient::openDataConnection(const TransferRules& rules) {
         reportLevel1(port);
     Transaction(port);
     requireReply();
-    if (isFailure(ReplyNumber(), FailureRange::Transfer))
+    // Only 200 means the server will connect there.
+    if (ReplyNumber() != 200)
         return refuse(rules);
     return true;
 }
@@ -575,59 +595,73 @@ void TFtpClient::listLoop(bool nameList) {
     TSockSession& ds = *m_dataSocket;
     // Silence is bounded on both sides: TimeOut while the data connection is open, ReplyTimeOut
     // while only the completion reply is awaited.
-    auto lastActivity = PumpClock::now();
-    bool dataOpen = true;
+    ListWait wait{PumpClock::now(), true};
     for (;;) {
         if (!Connected()) {
             // The server hung up the control connection: no reply will ever come.
             throw ESockError(kClosedByServer);
         }
         if (ds.DataAvailable()) {
-            std::string line = ds.ReadLnKeepingRest();
-            if (line.empty())
+            if (!deliverListLine(nameList))
                 break;
-            lastActivity = PumpClock::now();
-            // A last line without a line end is kept whole.
-            if (line.size() > 2 && line.back() == '\n')
-                line.resize(line.size() - (line[line.size() - 2] == '\r' ? 2 : 1));
-            if (!nameList && ParseList && m_listParser)
-                m_listParser->ParseLine(line);
-            if (OnListItem)
-                OnListItem(*this, line);
+            wait.lastActivity = PumpClock::now();
         } else {
-            if (dataOpen && !ds.Connected()) {
-                dataOpen = false;
-                lastActivity = PumpClock::now();
-            }
-            const int limit = dataOpen ? TimeOut : ReplyTimeOut;
-            std::optional<PumpClock::time_point> deadline;
-            if (limit > 0)
-                deadline = lastActivity + std::chrono::milliseconds(limit);
-            // Wait for the next listing data and for the completion reply, whichever comes.
-            pollfd fds[2];
-            std::size_t count = 0;
-            if (dataOpen)
-                fds[count++] = pollfd{ds.Handle(), POLLIN, 0};
-            if (!DataAvailable())
-                fds[count++] = pollfd{Handle(), POLLIN, 0};
-            processPendingEvents(std::span<const pollfd>(fds, count), deadline);
-            // Each side is judged by its own silence: a reply that came early does not excuse a data
-            // connection that stays open without sending.
-            if (deadline && PumpClock::now() >= *deadline) {
-                if (dataOpen && !ds.DataAvailable())
-                    throw EAbortError("Socket-readln abgebrochen");
-                if (!dataOpen && !DataAvailable())
-                    raiseReplyTimeOut(ReplyTimeOut);
-            }
+            awaitListing(wait);
         }
-        const bool dataConnected = ds.Connected();
-        const bool replyWaiting = DataAvailable();
-        const bool dataWaiting = ds.DataAvailable();
-        const bool again = nameList ? (dataConnected && !replyWaiting) || dataWaiting
-                                    : dataConnected || !replyWaiting || dataWaiting;
-        if (!again)
+        if (!listGoesOn(nameList))
             break;
     }
+}
+
+bool TFtpClient::deliverListLine(bool nameList) {
+    std::string line = m_dataSocket->ReadLnKeepingRest();
+    if (line.empty())
+        return false;
+    // A last line without a line end is kept whole.
+    if (line.size() > 2 && line.back() == '\n')
+        line.resize(line.size() - (line[line.size() - 2] == '\r' ? 2 : 1));
+    if (!nameList && ParseList && m_listParser)
+        m_listParser->ParseLine(line);
+    if (OnListItem)
+        OnListItem(*this, line);
+    return true;
+}
+
+void TFtpClient::awaitListing(ListWait& wait) {
+    TSockSession& ds = *m_dataSocket;
+    if (wait.dataOpen && !ds.Connected()) {
+        wait.dataOpen = false;
+        wait.lastActivity = PumpClock::now();
+    }
+    const int limit = wait.dataOpen ? TimeOut : ReplyTimeOut;
+    std::optional<PumpClock::time_point> deadline;
+    if (limit > 0)
+        deadline = wait.lastActivity + std::chrono::milliseconds(limit);
+    // Wait for the next listing data and for the completion reply, whichever comes.
+    pollfd fds[2];
+    std::size_t count = 0;
+    if (wait.dataOpen)
+        fds[count++] = pollfd{ds.Handle(), POLLIN, 0};
+    if (!DataAvailable())
+        fds[count++] = pollfd{Handle(), POLLIN, 0};
+    processPendingEvents(std::span<const pollfd>(fds, count), deadline);
+    // Each side is judged by its own silence: a reply that came early does not excuse a data
+    // connection that stays open without sending.
+    if (!deadline || PumpClock::now() < *deadline)
+        return;
+    if (wait.dataOpen && !ds.DataAvailable())
+        throw EAbortError("Socket-readln abgebrochen");
+    if (!wait.dataOpen && !DataAvailable())
+        raiseReplyTimeOut(ReplyTimeOut);
+}
+
+bool TFtpClient::listGoesOn(bool nameList) {
+    TSockSession& ds = *m_dataSocket;
+    const bool dataConnected = ds.Connected();
+    const bool replyWaiting = DataAvailable();
+    const bool dataWaiting = ds.DataAvailable();
+    return nameList ? (dataConnected && !replyWaiting) || dataWaiting
+                    : dataConnected || !replyWaiting || dataWaiting;
 }
 
 void TFtpClient::beginTransfer(bool forwardRecvd, bool forwardSent) {

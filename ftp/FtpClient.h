@@ -262,7 +262,18 @@ private:
     void endReceiving(bool moved);
     // Detects the server system once (SYST) and makes or clears the listing parser.
     void prepareListParser();
+    // Reads a listing until the data connection and the reply say it is over.
     void listLoop(bool nameList);
+    struct ListWait {
+        PumpClock::time_point lastActivity;
+        bool dataOpen;
+    };
+    // Hands one listing line to the parser and OnListItem; false when the data had ended.
+    bool deliverListLine(bool nameList);
+    // Waits for listing data or the completion reply; raises when the side waited for was silent
+    // too long.
+    void awaitListing(ListWait& wait);
+    bool listGoesOn(bool nameList);
     void fireSuccess(TCmdType type);
     void reportLevel1(const std::string& bytes);
 

@@ -348,7 +348,7 @@ void TSockSession::closeHandle() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    m_state = State::None;
+    m_state = State::Idle;
 }
 
 void TSockSession::SetLinger(bool on, int seconds) {
@@ -428,7 +428,7 @@ void TSockSession::waitSocket(short events, std::optional<PumpClock::time_point>
 }
 
 [[noreturn]] void TSockSession::raiseReplyTimeOut(int milliseconds) {
-    if (m_connected)
+    if (Connected())
         Close();
     throw EReplyTimeOut(formatMessage(kReplyTimedOut, std::to_string(milliseconds)));
 }
@@ -449,7 +449,7 @@ void TSockSession::CheckConnection() {
     // A peer that closed while nobody was waiting is noticed here at the latest.
     PollNotifications();
     bool offered = false;
-    while (!m_connected) {
+    while (!Connected()) {
         if (offered || !OnConnectionRequired)
             throw Exception("Nicht verbunden");
         offered = true;
@@ -477,7 +477,6 @@ void TSockSession::TimerFired() {
     ReportStatus(8, "Zeitgeber ausgelöst");
     TimerOff();
     m_timedOut = true;
-    m_eventSeen = true;
     Abort();
 }
 
@@ -492,7 +491,7 @@ void TSockSession::ResolveHost() {
     }
     m_address = 0;
     TimerOn();
-    m_eventSeen = false;
+    bool done = false;
     auto job = std::make_shared<Lookup>();
     try {
         std::thread(runLookup, job, name).detach();
@@ -500,11 +499,10 @@ void TSockSession::ResolveHost() {
         TimerOff();
         throw EHostLookupFailed("Host-Lookup fehlgeschlagen");
     }
-    while (!m_eventSeen && !m_timedOut && !m_cancel) {
+    while (!done && !m_timedOut && !m_cancel) {
         pollfd fd{job->readFd, POLLIN, 0};
         processPendingEvents(std::span<const pollfd>(&fd, 1), std::nullopt);
-        if (job->finished())
-            m_eventSeen = true;
+        done = job->finished();
     }
     TimerOff();
     if (m_timedOut)
@@ -527,9 +525,27 @@ void TSockSession::ResolveHost() {
 void TSockSession::Connect() {
     ReportStatus(8, "Herstellen der Verbindung");
     m_cancel = false;
-    if (m_connected)
+    if (Connected())
         throw ESockError("Bereits verbunden");
+    resolveOrAsk();
+    beginConnect();
+    TimerOn();
+    try {
+        while (m_state == State::Connecting && !m_timedOut && !m_cancel)
+            waitSocket(POLLOUT);
+    } catch (...) {
+        TimerOff();
+        if (m_state == State::Connecting)
+            m_state = State::ConnectFailed;
+        throw;
+    }
+    TimerOff();
+    if (m_state == State::Connected && !m_timedOut && !m_cancel)
+        return;
+    connectFailed();
+}
 
+void TSockSession::resolveOrAsk() {
     auto resolve = [this] {
         try {
             ResolveHost();
@@ -551,62 +567,49 @@ void TSockSession::Connect() {
         }
         throw ESockError("Null Externe Adresse");
     }
+}
 
+void TSockSession::beginConnect() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
     address.sin_addr.s_addr = m_address;
-    m_eventSeen = false;
-    m_lastNotificationOk = true;
 
     // A socket left behind by a failed attempt (or a listening one) cannot connect again.
-    if (m_state != State::None) {
+    if (m_state != State::Idle) {
         closeHandle();
         m_fd = createSocket(false);
     }
     m_state = State::Connecting;
     if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         m_state = State::Connected;
-        m_connected = true;
         fireNotify(OnConnect);
-    } else {
-        switch (errno) {
-        case EINPROGRESS:
-        case EAGAIN:
-        case EINTR:
-            break;
-        case ECONNREFUSED:
-        case ENETUNREACH:
-        case EHOSTUNREACH:
-        case ETIMEDOUT:
-        case ECONNRESET:
-            // What a connect-completed notification would carry as its error.
-            m_lastNotificationOk = false;
-            break;
-        default:
-            m_state = State::None;
-            CheckSocketError(kWouldBlock);
-        }
-    }
-
-    TimerOn();
-    try {
-        while (!m_connected && !m_timedOut && !m_cancel && m_lastNotificationOk)
-            waitSocket(POLLOUT);
-    } catch (...) {
-        TimerOff();
-        if (m_state == State::Connecting)
-            m_state = State::Failed;
-        throw;
-    }
-    TimerOff();
-    if (m_connected && !m_timedOut && !m_cancel && m_lastNotificationOk)
         return;
+    }
+    switch (errno) {
+    case EINPROGRESS:
+    case EAGAIN:
+    case EINTR:
+        break;
+    case ECONNREFUSED:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ETIMEDOUT:
+    case ECONNRESET:
+        // What a connect-completed notification would carry as its error.
+        m_state = State::ConnectFailed;
+        break;
+    default:
+        m_state = State::Idle;
+        CheckSocketError(kWouldBlock);
+    }
+}
+
+void TSockSession::connectFailed() {
     if (m_state == State::Connecting)
-        m_state = State::Failed;
-    if (m_connected) {
+        m_state = State::ConnectFailed;
+    if (m_state == State::Connected) {
         // Established just as the attempt was given up: do not leave a half-used connection.
-        m_connected = false;
         closeHandle();
         m_fd = createSocket(false);
     }
@@ -627,15 +630,12 @@ void TSockSession::Disconnect() {
 void TSockSession::Close() {
     ReportStatus(4, "Schließen des Socket anfordern");
     if (m_fd < 0) {
-        m_connected = false;
+        m_state = State::Idle;
         return;
     }
     shutdownTls(!m_destroying);
-    m_connected = false;
     // On Linux the descriptor is gone after close() whatever it returns.
     closeHandle();
-    m_dataNotified = false;
-    m_acceptNotified = false;
     if (m_destroying)
         return;
     m_fd = createSocket(false);
@@ -659,7 +659,7 @@ void TSockSession::SendBuffer(const char* data, std::uint16_t length) {
             }
             if (errno == EINTR)
                 continue;
-            if (errno == EPIPE && !m_connected)
+            if (errno == EPIPE && !Connected())
                 errno = ENOTCONN;
             CheckSocketError(kWouldBlock);
             // The peer's window is full: wait for room instead of spinning (the time-out can end
@@ -742,70 +742,80 @@ std::string TSockSession::ReadLnKeepingRest() {
 }
 
 std::string TSockSession::readLine(bool keepRest) {
-    char* buf = m_buffer.get();
     std::string line;
     const int idleMs = replyIdleLimit();
     auto lastByte = PumpClock::now();
     TimerOn();
     try {
         for (;;) {
-            const ssize_t k = ioRecv(buf, kLinePeek, true);
-            if (k == 0) {
-                // The peer closed; a part of a line read so far is lost unless the caller wants it.
+            switch (takeLineBytes(line, lastByte)) {
+            case LineStep::Complete:
+                TimerOff();
+                return line;
+            case LineStep::PeerClosed:
+                // A part of a line read so far is lost unless the caller wants it.
                 TimerOff();
                 return keepRest ? line : std::string();
+            case LineStep::More:
+                break;
             }
-            if (k < 0) {
-                const int err = errno;
-                if (err != EINTR) {
-                    m_lastErrorNo = socketErrorFromErrno(err);
-                    if (m_lastErrorNo == kNotConnected || err == ECONNRESET) {
-                        TimerOff();
-                        return keepRest ? line : std::string();
-                    }
-                    errno = err;
-                    CheckSocketError(kWouldBlock);
-                }
-            } else {
-                const void* lf = std::memchr(buf, '\n', static_cast<std::size_t>(k));
-                const std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1
-                                            : static_cast<std::size_t>(k);
-                if (line.size() + take > MaxLineLength) {
-                    // The rest of this line cannot be skipped reliably: the session is unusable.
-                    TimerOff();
-                    if (m_connected)
-                        Close();
-                    throw ESockError(formatMessage(kLineTooLong, std::to_string(MaxLineLength)));
-                }
-                const ssize_t got = ioRecv(buf, take, false);
-                if (got > 0) {
-                    line.append(buf, static_cast<std::size_t>(got));
-                    lastByte = PumpClock::now();
-                }
-                if (lf && got == static_cast<ssize_t>(take)) {
-                    TimerOff();
-                    return line;
-                }
-            }
-            const auto deadline =
-                idleMs > 0 ? std::optional(lastByte + std::chrono::milliseconds(idleMs)) : std::nullopt;
-            if (m_cancel) {
-                processPendingEvents();
-            } else {
-                waitSocket(POLLIN, deadline);
-            }
-            if (m_cancel) {
-                TimerOff();
-                raiseAbort("Socket-readln abgebrochen");
-            }
-            if (deadline && PumpClock::now() >= *deadline) {
-                TimerOff();
-                raiseReplyTimeOut(idleMs);
-            }
+            awaitLineBytes(lastByte, idleMs);
         }
     } catch (...) {
         TimerOff();
         throw;
+    }
+}
+
+TSockSession::LineStep TSockSession::takeLineBytes(std::string& line, PumpClock::time_point& lastByte) {
+    char* buf = m_buffer.get();
+    const ssize_t k = ioRecv(buf, kLinePeek, true);
+    if (k == 0)
+        return LineStep::PeerClosed;
+    if (k < 0) {
+        const int err = errno;
+        if (err == EINTR)
+            return LineStep::More;
+        m_lastErrorNo = socketErrorFromErrno(err);
+        if (m_lastErrorNo == kNotConnected || err == ECONNRESET)
+            return LineStep::PeerClosed;
+        errno = err;
+        CheckSocketError(kWouldBlock);
+        return LineStep::More;
+    }
+    const void* lf = std::memchr(buf, '\n', static_cast<std::size_t>(k));
+    const std::size_t take =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1 : static_cast<std::size_t>(k);
+    if (line.size() + take > MaxLineLength) {
+        // The rest of this line cannot be skipped reliably: the session is unusable.
+        TimerOff();
+        if (Connected())
+            Close();
+        throw ESockError(formatMessage(kLineTooLong, std::to_string(MaxLineLength)));
+    }
+    const ssize_t got = ioRecv(buf, take, false);
+    if (got > 0) {
+        line.append(buf, static_cast<std::size_t>(got));
+        lastByte = PumpClock::now();
+    }
+    return lf && got == static_cast<ssize_t>(take) ? LineStep::Complete : LineStep::More;
+}
+
+void TSockSession::awaitLineBytes(PumpClock::time_point lastByte, int idleMs) {
+    const auto deadline =
+        idleMs > 0 ? std::optional(lastByte + std::chrono::milliseconds(idleMs)) : std::nullopt;
+    if (m_cancel) {
+        processPendingEvents();
+    } else {
+        waitSocket(POLLIN, deadline);
+    }
+    if (m_cancel) {
+        TimerOff();
+        raiseAbort("Socket-readln abgebrochen");
+    }
+    if (deadline && PumpClock::now() >= *deadline) {
+        TimerOff();
+        raiseReplyTimeOut(idleMs);
     }
 }
 
@@ -858,32 +868,38 @@ void TSockSession::SendOpenFile(const ReadableFile& file) {
             file.fail();
         if (n == 0)
             break;
-        std::size_t sent = 0;
-        while (sent < static_cast<std::size_t>(n) && !m_cancel) {
-            const ssize_t k = ioSend(buf + sent, static_cast<std::size_t>(n) - sent);
-            if (k > 0) {
-                sent += static_cast<std::size_t>(k);
-                m_bytesSent += k;
-                lastProgress = PumpClock::now();
-                fireNotify(OnPacketSent);
-                processPendingEvents();
-            } else if (k == 0) {
-                break;
-            } else if (errno != EINTR) {
-                if (errno == EPIPE && !m_connected)
-                    errno = ENOTCONN;
-                CheckSocketError(kWouldBlock);
-                std::optional<PumpClock::time_point> deadline;
-                if (TimeOut > 0)
-                    deadline = lastProgress + std::chrono::milliseconds(TimeOut);
-                waitSocket(POLLOUT, deadline);
-                if (deadline && PumpClock::now() >= *deadline)
-                    raiseAbort("Socket-send abgebrochen");
-            }
-        }
+        sendChunk(buf, static_cast<std::size_t>(n), lastProgress);
     }
     if (m_cancel)
         raiseAbort("Socket-send abgebrochen");
+}
+
+void TSockSession::sendChunk(const char* data, std::size_t size, PumpClock::time_point& lastProgress) {
+    std::size_t sent = 0;
+    while (sent < size && !m_cancel) {
+        const ssize_t k = ioSend(data + sent, size - sent);
+        if (k > 0) {
+            sent += static_cast<std::size_t>(k);
+            m_bytesSent += k;
+            lastProgress = PumpClock::now();
+            fireNotify(OnPacketSent);
+            processPendingEvents();
+            continue;
+        }
+        if (k == 0)
+            return;
+        if (errno == EINTR)
+            continue;
+        if (errno == EPIPE && !Connected())
+            errno = ENOTCONN;
+        CheckSocketError(kWouldBlock);
+        std::optional<PumpClock::time_point> deadline;
+        if (TimeOut > 0)
+            deadline = lastProgress + std::chrono::milliseconds(TimeOut);
+        waitSocket(POLLOUT, deadline);
+        if (deadline && PumpClock::now() >= *deadline)
+            raiseAbort("Socket-send abgebrochen");
+    }
 }
 
 void TSockSession::CaptureFile(const std::string& path) {
@@ -930,12 +946,9 @@ void TSockSession::Listen(bool wait) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(Port));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    m_eventSeen = false;
-    m_listenWait = wait;
-    m_acceptNotified = false;
     (void)::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     (void)::listen(m_fd, 1);
-    m_state = State::Listening;
+    m_state = wait ? State::ListenWaiting : State::Listening;
 }
 
 int TSockSession::Accept() {
@@ -947,13 +960,14 @@ int TSockSession::Accept() {
     TimerOn();
     try {
         for (;;) {
-            while (!m_eventSeen && !m_cancel && !m_timedOut)
+            while (m_state != State::PeerWaiting && m_state != State::ListenFailed && !m_cancel &&
+                   !m_timedOut)
                 waitSocket(POLLIN);
             if (m_timedOut)
                 throw ESockError("Zeitüberschreitung beim Warten auf die Datenverbindung");
             if (m_cancel)
                 throw ESockError("Annahme abgebrochen");
-            if (!m_lastNotificationOk)
+            if (m_state == State::ListenFailed)
                 throw ESockError("Fehler beim Herstellen der Datenverbindung");
             sockaddr_in peer{};
             socklen_t size = sizeof peer;
@@ -962,16 +976,14 @@ int TSockSession::Accept() {
             if (fd < 0) {
                 if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
                     CheckSocketError(kWouldBlock);
-                m_eventSeen = false;
-                m_connected = false;
+                m_state = State::ListenWaiting;
                 continue;
             }
             if (expected != 0 && peer.sin_addr.s_addr != expected) {
                 // Only the server we talk to may deliver the data; anybody else is turned away.
                 ::close(fd);
                 ReportStatus(4, "Fremde Datenverbindung von " + dotted(peer.sin_addr.s_addr) + " abgewiesen");
-                m_eventSeen = false;
-                m_connected = false;
+                m_state = State::ListenWaiting;
                 continue;
             }
             TimerOff();
@@ -991,15 +1003,13 @@ void TSockSession::InstallAccepted(int handle) {
     closeHandle();
     m_fd = handle;
     m_state = State::Connected;
-    m_connected = true;
-    m_dataNotified = false;
 }
 
 bool TSockSession::DataAvailable() {
     ReportStatus(8, "Daten verfügbar");
     char c;
     const ssize_t n = ioRecv(&c, 1, true);
-    if (n == 0 && m_tls && m_connected) {
+    if (n == 0 && m_tls && Connected()) {
         // The peer's close_notify may have come with the last record, so the socket need not
         // become readable again to tell: the connection ends here, as the pump would end it.
         shutdownTls(false);
@@ -1046,63 +1056,64 @@ void TSockSession::PollNotifications() {
     // Handlers run from here must not break the wait that happens to be running.
     try {
         switch (m_state) {
-        case State::None:
-        case State::Failed:
-        case State::TlsHandshake:
+        case State::Connecting:
+            noticeConnectDone();
             break;
-        case State::Connecting: {
-            pollfd p{m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, 0) > 0) {
-                int error = 0;
-                socklen_t size = sizeof error;
-                ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
-                m_lastNotificationOk = error == 0;
-                if (error == 0) {
-                    m_state = State::Connected;
-                    m_connected = true;
-                    fireNotify(OnConnect);
-                } else {
-                    m_state = State::Failed;
-                }
-            }
+        case State::Listening:
+        case State::ListenWaiting:
+            noticePeer();
             break;
-        }
-        case State::Listening: {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0) {
-                m_lastNotificationOk = (p.revents & POLLERR) == 0;
-                if (m_listenWait) {
-                    m_eventSeen = true;
-                    m_connected = true;
-                } else if (!m_acceptNotified) {
-                    m_acceptNotified = true;
-                    m_connected = true;
-                    fireNotify(OnAccept);
-                }
-            }
+        case State::Connected:
+        case State::DataAnnounced:
+            noticeData();
             break;
-        }
-        case State::Connected: {
-            char c;
-            const ssize_t n = ioRecv(&c, 1, true);
-            if (n > 0) {
-                m_lastNotificationOk = true;
-                if (!m_dataNotified) {
-                    m_dataNotified = true;
-                    fireNotify(OnDataArrival);
-                }
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                // The peer closed and nothing unread is left: the connection is over.
-                m_lastNotificationOk = n == 0;
-                shutdownTls(false);
-                Close();
-            } else {
-                m_dataNotified = false;
-            }
+        default:
+            // Nothing to notice: no connection, a handshake under way, or a peer already told.
             break;
-        }
         }
     } catch (...) {
+    }
+}
+
+void TSockSession::noticeConnectDone() {
+    pollfd p{m_fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return;
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    m_state = error == 0 ? State::Connected : State::ConnectFailed;
+    if (error == 0)
+        fireNotify(OnConnect);
+}
+
+void TSockSession::noticePeer() {
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return;
+    const bool ok = (p.revents & POLLERR) == 0;
+    if (m_state == State::ListenWaiting) {
+        m_state = ok ? State::PeerWaiting : State::ListenFailed;
+        return;
+    }
+    m_state = State::PeerAnnounced;
+    fireNotify(OnAccept);
+}
+
+void TSockSession::noticeData() {
+    char c;
+    const ssize_t n = ioRecv(&c, 1, true);
+    if (n > 0) {
+        if (m_state == State::Connected) {
+            m_state = State::DataAnnounced;
+            fireNotify(OnDataArrival);
+        }
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        // The peer closed and nothing unread is left: the connection is over.
+        shutdownTls(false);
+        Close();
+    } else {
+        m_state = State::Connected;
     }
 }
 
@@ -1174,7 +1185,7 @@ std::string TSockSession::readTls(std::uint16_t count) {
 void TSockSession::StartTls(const std::string& hostName, const std::string& trustFile,
                             const TlsChannel* resumeFrom, int limitMs) {
     ReportStatus(4, "TLS-Handshake");
-    if (!m_connected)
+    if (!dataMayFlow())
         throw ESockError("Nicht verbunden");
     m_tls = std::make_unique<TlsChannel>(m_fd, hostName, trustFile, resumeFrom);
     m_state = State::TlsHandshake;
@@ -1207,7 +1218,6 @@ void TSockSession::StartTls(const std::string& hostName, const std::string& trus
     }
     m_tlsWait = 0;
     m_state = State::Connected;
-    m_dataNotified = false;
 }
 
 void TSockSession::shutdownTls(bool mayWait) {
@@ -1215,8 +1225,18 @@ void TSockSession::shutdownTls(bool mayWait) {
         return;
     std::unique_ptr<TlsChannel> channel = std::move(m_tls);
     m_tlsWait = 0;
-    if (m_state != State::Connected || !m_connected)
+    if (!dataMayFlow())
         return;
+    // The waits below run the pump, whose look at this socket must not take the peer's last
+    // records for data (or close the socket under our feet).
+    m_state = State::TlsClosing;
+    struct Reopen {
+        TSockSession& session;
+        ~Reopen() {
+            if (session.m_state == State::TlsClosing)
+                session.m_state = State::Connected;
+        }
+    } reopen{*this};
     const auto deadline = PumpClock::now() + std::chrono::milliseconds(kTlsShutdownWait);
     for (;;) {
         const TlsChannel::Step step = channel->shutdown();

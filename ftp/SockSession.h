@@ -108,7 +108,7 @@ public:
     TNotifyEvent OnAccept;
 
     // --- read-only state ----------------------------------------------------------------------
-    bool Connected() const { return m_connected; }
+    bool Connected() const { return countsAsConnected(m_state); }
     std::int16_t ReplyNumber() const { return m_replyNumber; }
     const std::string& LastReply() const { return m_lastReply; } // bytes, with its line end
     int LastErrorNo() const { return m_lastErrorNo; }
@@ -197,9 +197,32 @@ protected:
     bool destroying() const { return m_destroying; }
 
 private:
-    // Failed: a connect that did not succeed; the socket is replaced before the next attempt and
-    // must not turn "connected" later when a late handshake completes.
-    enum class State { None, Connecting, Failed, Connected, TlsHandshake, Listening };
+    // Where the socket stands, one value at a time. What is left beside it (the cancel request,
+    // the time-out's outcome, the object being destroyed) says what happened to the running
+    // operation, not where the connection is.
+    enum class State : std::uint8_t {
+        Idle,          // a fresh socket, nothing under way
+        Connecting,    // connect() is under way
+        ConnectFailed, // the socket is replaced before the next attempt and must not turn
+                       // "connected" later when a late handshake completes
+        Connected,     // data may flow (through TLS once its handshake is done)
+        DataAnnounced, // connected, and OnDataArrival has told about unread data
+        TlsHandshake,  // connected; TLS is being set up and nothing else may use the socket
+        TlsClosing,    // close_notify is on its way and the peer's end is read; nothing else may
+                       // use the socket
+        Listening,     // Listen(false): OnAccept fires when a peer comes
+        PeerAnnounced, // Listen(false): OnAccept has told about the waiting peer
+        ListenWaiting, // Listen(true): Accept waits for a peer
+        PeerWaiting,   // Listen(true): a peer is there to be accepted
+        ListenFailed,  // Listen(true): the listening socket reported an error
+    };
+    static constexpr bool countsAsConnected(State s) {
+        return s == State::Connected || s == State::DataAnnounced || s == State::TlsHandshake ||
+               s == State::TlsClosing || s == State::PeerAnnounced || s == State::PeerWaiting ||
+               s == State::ListenFailed;
+    }
+    bool dataMayFlow() const { return m_state == State::Connected || m_state == State::DataAnnounced; }
+    enum class LineStep : std::uint8_t { Complete, PeerClosed, More };
 
     // The event pump tells every session after each pass; the session then looks at its socket.
     struct PumpNotice : pump_detail::PumpListener {
@@ -209,6 +232,20 @@ private:
     };
 
     std::string readLine(bool keepRest);
+    // One look at the socket for the line being read: what is there up to the line end is taken.
+    LineStep takeLineBytes(std::string& line, PumpClock::time_point& lastByte);
+    // Waits for more of the line; raises when cancelled or when idleMs passed since lastByte.
+    void awaitLineBytes(PumpClock::time_point lastByte, int idleMs);
+    void sendChunk(const char* data, std::size_t size, PumpClock::time_point& lastProgress);
+    // Connect's steps: the address (OnInvalidHost may offer another), the connect() call, and
+    // what a failed or given-up attempt leaves.
+    void resolveOrAsk();
+    void beginConnect();
+    [[noreturn]] void connectFailed();
+    // What PollNotifications looks at, by state.
+    void noticeConnectDone();
+    void noticePeer();
+    void noticeData();
     // recv and send without waiting, through the TLS layer when there is one. -1 with errno
     // EAGAIN when the socket has to become ready first (m_tlsWait says which way for TLS).
     ssize_t ioRecv(char* buffer, std::size_t size, bool peek);
@@ -228,7 +265,7 @@ private:
 
     PumpNotice m_pumpNotice{*this};
     int m_fd = -1;
-    State m_state = State::None;
+    State m_state = State::Idle;
     std::unique_ptr<char[]> m_buffer; // 65,536 bytes plus a terminating byte
     std::uint32_t m_address = 0;      // IPv4 in network order; 0 = none
     std::unique_ptr<TThreadTimer> m_timer;
@@ -238,13 +275,7 @@ private:
     bool m_cancel = false;
     bool m_destroying = false;
     bool m_timedOut = false;
-    bool m_eventSeen = false;
-    bool m_lastNotificationOk = true;
-    bool m_listenWait = false;
-    bool m_acceptNotified = false;
-    bool m_dataNotified = false;
 
-    bool m_connected = false;
     std::int16_t m_replyNumber = 0;
     std::string m_lastReply;
     int m_lastErrorNo = 0;

@@ -153,6 +153,9 @@ std::shared_ptr<SSL_CTX> makeContext(const std::string& trustFile) {
     SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     // Records come in as few reads as possible: bulk data is the common case.
     SSL_CTX_set_read_ahead(ctx.get(), 1);
+    // Room for several full records, so one recv() brings in as many as the socket holds and a
+    // read fills the session's 64 KiB buffer without a system call per record.
+    SSL_CTX_set_default_read_buffer_len(ctx.get(), std::size_t{256} * 1024);
     SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(ctx.get(), keepNewSession);
     const int loaded = trustFile.empty()
@@ -198,6 +201,14 @@ std::string normalizeFingerprint(std::string_view text) {
         }
     }
     return count == sizeof bytes ? hexPairs(bytes, count) : std::string();
+}
+
+bool tlsReplyAccepted(std::string_view command, std::string_view reply) {
+    const std::string_view code = command.starts_with("AUTH ") ? "234" : "200";
+    if (!reply.starts_with(code))
+        return false;
+    // "2340" is no 234; "234 ..." and "234-..." (the first line of a longer reply) are.
+    return reply.size() == 3 || reply[3] < '0' || reply[3] > '9';
 }
 
 struct TlsChannel::Impl {

@@ -27,6 +27,10 @@ struct TlsCertificate {
 // case optional, blanks around it ignored. Empty when the text is no such fingerprint.
 std::string normalizeFingerprint(std::string_view text);
 
+// Whether the reply line to AUTH TLS, PBSZ or PROT (the command as sent) is the one success the
+// command has (234, 200, 200). Anything else, a stray reply included, is a refusal.
+bool tlsReplyAccepted(std::string_view command, std::string_view reply);
+
 // TLS could not be set up or broke down (handshake, certificate refused, protocol error).
 class ETlsError : public ESockError {
 public:

@@ -79,96 +79,112 @@ struct Command {
     std::exit(2);
 }
 
-int run(int argc, char** argv) {
-    std::vector<std::string> a(argv + 1, argv + argc);
-    TFtpClient client;
-    client.TimeOut = 5000;
-    client.ReportLevel = 1;
+// The options as they are read: what is checked once all of them are known.
+struct Options {
+    std::vector<std::string> args;
+    std::size_t at = 0; // the argument being read
+    bool haveHost = false;
     bool fwUser = false;
     bool fwPass = false;
-    bool haveHost = false;
     std::string firewall;
 
-    std::size_t i = 0;
-    auto value = [&](const std::string& option) -> std::string {
-        if (i + 1 >= a.size())
+    std::string value(const std::string& option) {
+        if (at + 1 >= args.size())
             badArguments(option + " needs a value");
-        return a[++i];
-    };
-    for (; i < a.size() && a[i].rfind("--", 0) == 0; ++i) {
-        const std::string& o = a[i];
-        if (o == "--host") {
-            client.Host = value(o);
-            haveHost = true;
-        } else if (o == "--port") {
-            if (!parseNumber(value(o), client.Port))
-                badArguments("bad port");
-        } else if (o == "--user") {
-            client.UserID = cp1252::fromUtf8(value(o));
-        } else if (o == "--pass") {
-            client.Password = cp1252::fromUtf8(value(o));
-        } else if (o == "--passive") {
-            client.Passive = true;
-        } else if (o == "--timeout") {
-            if (!parseNumber(value(o), client.TimeOut))
-                badArguments("bad time-out");
-        } else if (o == "--reply-timeout") {
-            if (!parseNumber(value(o), client.ReplyTimeOut))
-                badArguments("bad reply time-out");
-        } else if (o == "--parse-list") {
-            client.ParseList = true;
-        } else if (o == "--proxy") {
-            const std::string p = value(o);
-            const auto colon = p.rfind(':');
-            if (colon == std::string::npos || colon == 0 ||
-                !parseNumber(p.substr(colon + 1), client.ProxyPort))
-                badArguments("--proxy needs HOST:PORT");
-            client.Proxy = p.substr(0, colon);
-        } else if (o == "--firewall") {
-            firewall = value(o);
-            if (firewall == "user")
-                client.FirewallType = FTUser;
-            else if (firewall == "open")
-                client.FirewallType = FtOpen;
-            else if (firewall == "site")
-                client.FirewallType = FtSite;
-            else
-                badArguments("--firewall is user, open or site");
-        } else if (o == "--fw-user") {
-            client.FWUserID = cp1252::fromUtf8(value(o));
-            fwUser = true;
-        } else if (o == "--fw-pass") {
-            client.FWPassword = cp1252::fromUtf8(value(o));
-            fwPass = true;
-        } else if (o == "--report-level") {
-            if (!parseNumber(value(o), client.ReportLevel))
-                badArguments("bad report level");
-        } else if (o == "--tls") {
-            client.Tls = TlsMode::Required;
-        } else if (o == "--tls-fingerprint") {
-            client.Tls = TlsMode::Required;
-            client.TlsFingerprint = value(o);
-            if (normalizeFingerprint(client.TlsFingerprint).empty())
-                badArguments("--tls-fingerprint needs 32 hex pairs (SHA-256)");
-        } else if (o == "--tls-ca") {
-            client.TlsTrustFile = value(o);
-        } else if (o == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else {
-            badArguments("unknown option " + o);
-        }
+        return args[++at];
     }
-    if (!haveHost)
-        badArguments("--host is required");
-    if (!firewall.empty() && client.Proxy.empty())
-        badArguments("--firewall needs --proxy");
-    if (fwUser != fwPass)
-        badArguments("--fw-user and --fw-pass go together");
-    client.FWAuthenticate = fwUser;
+    int number(const std::string& option, const char* what) {
+        int n = 0;
+        if (!parseNumber(value(option), n))
+            badArguments(std::string("bad ") + what);
+        return n;
+    }
+};
 
+// Each of these takes the option it knows and says whether it did.
+bool connectionOption(const std::string& o, Options& opts, TFtpClient& client) {
+    if (o == "--host") {
+        client.Host = opts.value(o);
+        opts.haveHost = true;
+    } else if (o == "--port") {
+        client.Port = opts.number(o, "port");
+    } else if (o == "--user") {
+        client.UserID = cp1252::fromUtf8(opts.value(o));
+    } else if (o == "--pass") {
+        client.Password = cp1252::fromUtf8(opts.value(o));
+    } else if (o == "--passive") {
+        client.Passive = true;
+    } else if (o == "--timeout") {
+        client.TimeOut = opts.number(o, "time-out");
+    } else if (o == "--reply-timeout") {
+        client.ReplyTimeOut = opts.number(o, "reply time-out");
+    } else if (o == "--parse-list") {
+        client.ParseList = true;
+    } else if (o == "--report-level") {
+        client.ReportLevel = opts.number(o, "report level");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+TFirewallType firewallType(const std::string& name) {
+    if (name == "user")
+        return FTUser;
+    if (name == "open")
+        return FtOpen;
+    if (name == "site")
+        return FtSite;
+    badArguments("--firewall is user, open or site");
+}
+
+bool proxyOption(const std::string& o, Options& opts, TFtpClient& client) {
+    if (o == "--proxy") {
+        const std::string p = opts.value(o);
+        const auto colon = p.rfind(':');
+        if (colon == std::string::npos || colon == 0 || !parseNumber(p.substr(colon + 1), client.ProxyPort))
+            badArguments("--proxy needs HOST:PORT");
+        client.Proxy = p.substr(0, colon);
+    } else if (o == "--firewall") {
+        opts.firewall = opts.value(o);
+        client.FirewallType = firewallType(opts.firewall);
+    } else if (o == "--fw-user") {
+        client.FWUserID = cp1252::fromUtf8(opts.value(o));
+        opts.fwUser = true;
+    } else if (o == "--fw-pass") {
+        client.FWPassword = cp1252::fromUtf8(opts.value(o));
+        opts.fwPass = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool tlsOption(const std::string& o, Options& opts, TFtpClient& client) {
+    if (o == "--tls") {
+        client.Tls = TlsMode::Required;
+    } else if (o == "--tls-fingerprint") {
+        client.Tls = TlsMode::Required;
+        client.TlsFingerprint = opts.value(o);
+        if (normalizeFingerprint(client.TlsFingerprint).empty())
+            badArguments("--tls-fingerprint needs 32 hex pairs (SHA-256)");
+    } else if (o == "--tls-ca") {
+        client.TlsTrustFile = opts.value(o);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const std::set<std::string>& commandNames() {
     static const std::set<std::string> names = {"pwd", "cd",   "list", "nlist", "get",
                                                 "put", "dele", "rmd",  "quote", "quit"};
+    return names;
+}
+
+// The commands after the options, each with its arguments.
+std::vector<Command> parseCommands(const std::vector<std::string>& a, std::size_t i) {
+    const std::set<std::string>& names = commandNames();
     std::vector<Command> commands;
     while (i < a.size()) {
         Command c{a[i++], {}};
@@ -189,15 +205,23 @@ int run(int argc, char** argv) {
             c.args.push_back(a[i++]);
         commands.push_back(std::move(c));
     }
+    return commands;
+}
 
+void printCertificate(const TlsCertificate& c) {
+    out("certificate: sha256 " + c.sha256);
+    out("certificate: subject " + c.subject);
+    out("certificate: issuer " + c.issuer);
+    out("certificate: valid " + c.notBefore + " - " + c.notAfter);
+    out("certificate: problem " + c.problem);
+}
+
+void installHandlers(TFtpClient& client) {
     client.OnStatus = [](TSockSession&, const std::string& text) { out("status: " + stripLineEnd(text)); };
     client.OnConnect = [](TSockSession&) { out("connect"); };
+    // Nobody to ask: the certificate is shown, so that it can be pinned, and refused.
     client.OnUntrustedCertificate = [](const TlsCertificate& c) {
-        out("certificate: sha256 " + c.sha256);
-        out("certificate: subject " + c.subject);
-        out("certificate: issuer " + c.issuer);
-        out("certificate: valid " + c.notBefore + " - " + c.notAfter);
-        out("certificate: problem " + c.problem);
+        printCertificate(c);
         return false;
     };
     client.OnDisconnect = [](TSockSession&) { out("disconnect"); };
@@ -217,54 +241,82 @@ int run(int argc, char** argv) {
     client.OnPacketSent = [&client](TSockSession&) {
         out("bytes: " + std::to_string(client.BytesSent()) + " of " + std::to_string(client.BytesTotal()));
     };
+}
 
-    // Remote names travel as Windows-1252 bytes; a character without a byte there would become "?"
-    // and name another file.
-    auto remote = [](const std::string& utf8) {
-        if (!cp1252::representable(utf8))
-            throw Exception("Der Dateiname " + utf8 + " lässt sich nicht in Windows-1252 darstellen");
-        return cp1252::fromUtf8(utf8);
-    };
+// Remote names travel as Windows-1252 bytes; a character without a byte there would become "?"
+// and name another file.
+std::string remote(const std::string& utf8) {
+    if (!cp1252::representable(utf8))
+        throw Exception("Der Dateiname " + utf8 + " lässt sich nicht in Windows-1252 darstellen");
+    return cp1252::fromUtf8(utf8);
+}
 
-    bool raised = false;
-    auto guarded = [&](auto&& action) {
-        try {
-            action();
-            return true;
-        } catch (const std::exception& e) {
-            out("exception: " + className(e) + ": " + stripLineEnd(e.what()));
-            raised = true;
-            return false;
+void runCommand(TFtpClient& client, const Command& c) {
+    auto arg = [&](std::size_t n) { return n < c.args.size() ? c.args[n] : std::string(); };
+    if (c.name == "pwd")
+        out("dir: " + cp1252::toUtf8(client.CurrentDir()));
+    else if (c.name == "cd")
+        client.ChangeDir(remote(arg(0)));
+    else if (c.name == "list")
+        client.List();
+    else if (c.name == "nlist")
+        client.Nlist();
+    else if (c.name == "get")
+        client.Download(remote(arg(0)), arg(1));
+    else if (c.name == "put")
+        client.Upload(arg(0), remote(arg(1)));
+    else if (c.name == "dele")
+        client.Delete(remote(arg(0)));
+    else if (c.name == "rmd")
+        client.RemoveDir(remote(arg(0)));
+    else if (c.name == "quote")
+        client.DoCommand(cp1252::fromUtf8(arg(0)));
+    else if (c.name == "quit")
+        client.Disconnect();
+}
+
+// Runs action; an exception it raises becomes an "exception:" line. False when one did.
+template <typename Action> bool guarded(Action&& action) {
+    try {
+        action();
+        return true;
+    } catch (const std::exception& e) {
+        out("exception: " + className(e) + ": " + stripLineEnd(e.what()));
+        return false;
+    }
+}
+
+int run(int argc, char** argv) {
+    Options opts;
+    opts.args.assign(argv + 1, argv + argc);
+    TFtpClient client;
+    client.TimeOut = 5000;
+    client.ReportLevel = 1;
+    for (; opts.at < opts.args.size() && opts.args[opts.at].rfind("--", 0) == 0; ++opts.at) {
+        const std::string o = opts.args[opts.at];
+        if (o == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
         }
-    };
+        if (!connectionOption(o, opts, client) && !proxyOption(o, opts, client) &&
+            !tlsOption(o, opts, client))
+            badArguments("unknown option " + o);
+    }
+    if (!opts.haveHost)
+        badArguments("--host is required");
+    if (!opts.firewall.empty() && client.Proxy.empty())
+        badArguments("--firewall needs --proxy");
+    if (opts.fwUser != opts.fwPass)
+        badArguments("--fw-user and --fw-pass go together");
+    client.FWAuthenticate = opts.fwUser;
+    const std::vector<Command> commands = parseCommands(opts.args, opts.at);
 
+    installHandlers(client);
     if (!guarded([&] { client.Connect(); }))
         return 1;
-    for (const auto& c : commands) {
-        auto arg = [&](std::size_t n) { return n < c.args.size() ? c.args[n] : std::string(); };
-        guarded([&] {
-            if (c.name == "pwd")
-                out("dir: " + cp1252::toUtf8(client.CurrentDir()));
-            else if (c.name == "cd")
-                client.ChangeDir(remote(arg(0)));
-            else if (c.name == "list")
-                client.List();
-            else if (c.name == "nlist")
-                client.Nlist();
-            else if (c.name == "get")
-                client.Download(remote(arg(0)), arg(1));
-            else if (c.name == "put")
-                client.Upload(arg(0), remote(arg(1)));
-            else if (c.name == "dele")
-                client.Delete(remote(arg(0)));
-            else if (c.name == "rmd")
-                client.RemoveDir(remote(arg(0)));
-            else if (c.name == "quote")
-                client.DoCommand(cp1252::fromUtf8(arg(0)));
-            else if (c.name == "quit")
-                client.Disconnect();
-        });
-    }
+    bool raised = false;
+    for (const auto& c : commands)
+        raised = !guarded([&] { runCommand(client, c); }) || raised;
     return raised ? 1 : 0;
 }
 

@@ -256,6 +256,157 @@ TEST_F(Scripted, ReplyCodesDecideSuccessAndFailure) {
     EXPECT_NO_THROW(client.Delete("x"));
 }
 
+TEST_F(Scripted, AReplyCountsOnlyWithTheCodeItsCommandExpects) {
+    struct Case {
+        std::string command;
+        std::string reply;
+        bool success;
+    } cases[] = {
+        {"PWD", "200 ok\r\n", false},
+        {"PWD", "257 \"/\"\r\n", true},
+        {"CWD a", "200 ok\r\n", false},
+        {"CWD a", "250 ok\r\n", true},
+        {"DELE x", "200 ok\r\n", false},
+        {"DELE x", "250 deleted\r\n", true},
+        {"RMD d", "257 \"d\"\r\n", false},
+        {"RMD d", "250 removed\r\n", true},
+        {"MKD n", "250 ok\r\n", false},
+        {"MKD n", "257 \"n\" created\r\n", true},
+        {"TYPE I", "250 ok\r\n", false},
+        {"TYPE I", "200 Type set to I\r\n", true},
+        // Commands without one success code keep the rule that anything below 400 is success.
+        {"SITE CHMOD 644 a", "200 ok\r\n", true},
+        {"NOOP", "250 ok\r\n", true},
+    };
+    login();
+    for (const auto& c : cases) {
+        server.reply(c.command.substr(0, c.command.find(' ')), c.reply);
+        events.clear();
+        if (c.success) {
+            EXPECT_NO_THROW(client.DoCommand(c.command)) << c.command << " / " << c.reply;
+        } else {
+            EXPECT_EQ(raises<FTPException>([&] { client.DoCommand(c.command); }), c.reply) << c.command;
+            ASSERT_FALSE(events.empty());
+            EXPECT_EQ(events.back().rfind("failure ", 0), 0U) << c.command;
+        }
+    }
+}
+
+TEST_F(Scripted, AStrayReplyAfterAFloodIsNoDirectory) {
+    // The server answers NOOP twice, the second time late: that answer meets the PWD.
+    server.on("NOOP", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("200 ok\r\n");
+        sleepMs(100);
+        s.send("200 ok\r\n");
+    });
+    login();
+    client.DoCommand("NOOP");
+    EXPECT_EQ(raises<FTPException>([&] { client.CurrentDir(); }), "200 ok\r\n");
+}
+
+TEST_F(Scripted, APortReplyOtherThan200OpensNoTransfer) {
+    server.reply("PORT", "250 whatever\r\n");
+    login();
+    EXPECT_EQ(raises<FTPException>([&] { client.List(); }), "250 whatever\r\n");
+    const Lines transcript = server.transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "LIST"), 0);
+}
+
+TEST_F(Scripted, RepliesAndPasvFieldsAreTakenUpToTheirLimitExactly) {
+    struct Lines_ {
+        int lines;
+        bool accepted;
+    };
+    for (const Lines_ c : {Lines_{10000, true}, Lines_{10001, false}}) {
+        std::string greeting = "220-first\r\n";
+        for (int i = 2; i < c.lines; ++i)
+            greeting += "220-more\r\n";
+        server.greeting(greeting + "220 last\r\n");
+        if (c.accepted) {
+            EXPECT_NO_THROW(client.Connect()) << c.lines;
+            client.Disconnect();
+        } else {
+            EXPECT_THROW(client.Connect(), ESockError) << c.lines;
+        }
+    }
+    server.greeting("220 ready\r\n");
+    struct Field {
+        int value;
+        bool accepted;
+    };
+    server.setListing("eins\r\n");
+    client.Passive = true;
+    login();
+    for (const Field f : {Field{255, true}, Field{256, false}}) {
+        // The address is not used, so a field of it can be anything the parser takes.
+        server.on("PASV", [f](ScriptedFtpServer::Session& s, const std::string&) {
+            const int port = s.listenPassive();
+            s.send("227 Entering Passive Mode (" + std::to_string(f.value) + ",0,0,1," +
+                   std::to_string(port >> 8) + "," + std::to_string(port & 0xFF) + ")\r\n");
+        });
+        items.clear();
+        if (f.accepted) {
+            client.List();
+            EXPECT_EQ(items, Lines{"eins"});
+        } else {
+            EXPECT_THROW(client.List(), ESockError);
+        }
+    }
+}
+
+TEST_F(Scripted, SlowButSteadyPeersAreNotCutOff) {
+    // Listing lines come at a quarter of TimeOut apart, longer than TimeOut in all: the deadline
+    // starts anew with every line.
+    server.on("LIST", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.openData();
+        for (int i = 0; i < 6; ++i) {
+            s.sendData("zeile " + std::to_string(i) + "\r\n");
+            sleepMs(200);
+        }
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    client.TimeOut = 800;
+    login();
+    client.List();
+    EXPECT_EQ(items.size(), 6U);
+
+    // The completion reply after the data comes later than TimeOut but within ReplyTimeOut.
+    server.on("LIST", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.openData();
+        s.sendData("a\r\n");
+        s.closeData();
+        sleepMs(900);
+        s.send("226 done\r\n");
+    });
+    client.TimeOut = 300;
+    client.ReplyTimeOut = 3000;
+    items.clear();
+    client.List();
+    EXPECT_EQ(items, Lines{"a"});
+
+    // An upload that a slow reader takes for longer than TimeOut, never pausing that long.
+    server.setDataReceiveBuffer(64 * 1024);
+    server.on("STOR", [](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        const int fd = s.openData();
+        std::string got;
+        char buf[64 * 1024];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0; sleepMs(10))
+            got.append(buf, static_cast<std::size_t>(n));
+        s.closeData();
+        s.send(got.size() == std::size_t{12} * 1024 * 1024 ? "226 ok\r\n" : "451 short\r\n");
+    });
+    client.TimeOut = 500;
+    TempDir dir;
+    writeBytes(dir.file("gross.bin"), std::string(std::size_t{12} * 1024 * 1024, 'x'));
+    const auto start = std::chrono::steady_clock::now();
+    client.Upload(dir.file("gross.bin"), "gross.bin");
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
 TEST_F(Scripted, CurrentDirIsTheTextBetweenTheFirstQuotes) {
     login();
     struct Case {

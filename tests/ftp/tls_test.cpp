@@ -23,6 +23,7 @@
 #include <chrono>
 #include <ctime>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 using namespace velmo;
@@ -397,8 +398,9 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listener, 1);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(m_listener, 1) != 0)
+            throw std::runtime_error("relay: cannot listen");
         socklen_t size = sizeof a;
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &size);
         m_port = ntohs(a.sin_port);

@@ -1,6 +1,8 @@
 // velmo-ftp against pyftpdlib: the lines it prints, and its exit status.
 
 #include "tests/ftp/support/real_servers.h"
+#include "tests/ftp/support/scripted_server.h"
+#include "tests/ftp/support/tls_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -134,3 +137,49 @@ TEST_F(Tool, BadArgumentsEndWithStatusTwo) {
         EXPECT_TRUE(run.lines.empty());
     }
 }
+
+namespace {
+
+TEST(ToolTls, AnUntrustedCertificateIsShownAndAPinnedOneTakenInAnyWrittenForm) {
+    TempDir certDir(TempDir::Settings::Keep);
+    const velmo::test::TlsFiles cert =
+        velmo::test::makeSelfSigned(certDir.path(), "localhost", "IP:127.0.0.1");
+    velmo::test::ScriptedFtpServer server;
+    server.enableTls(cert.cert, cert.key);
+    const Lines login = {"--host", "127.0.0.1", "--port", std::to_string(server.port()),
+                         "--user", "anna",      "--pass", "secret"};
+    auto with = [&login](Lines extra) {
+        extra.insert(extra.begin(), login.begin(), login.end());
+        extra.push_back("pwd");
+        return extra;
+    };
+
+    const ToolRun refused = runTool(with({"--tls"}));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.has("certificate: sha256 " + cert.fingerprint));
+    EXPECT_TRUE(refused.has("certificate: problem Das Zertifikat ist selbst signiert."));
+    EXPECT_FALSE(refused.has("dir: /"));
+
+    std::string typed = cert.fingerprint; // lower case, without colons
+    typed.erase(std::remove(typed.begin(), typed.end(), ':'), typed.end());
+    std::transform(typed.begin(), typed.end(), typed.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
+    for (const std::string& pin : {cert.fingerprint, typed}) {
+        const ToolRun pinned = runTool(with({"--tls-fingerprint", pin}));
+        EXPECT_EQ(pinned.status, 0) << pin;
+        EXPECT_TRUE(pinned.has("dir: /")) << pin;
+    }
+
+    std::string other = cert.fingerprint;
+    other[0] = other[0] == 'A' ? 'B' : 'A';
+    const ToolRun changed = runTool(with({"--tls-fingerprint", other}));
+    EXPECT_EQ(changed.status, 1);
+    const bool pinMismatch =
+        std::any_of(changed.lines.begin(), changed.lines.end(),
+                    [](const std::string& l) { return l.rfind("exception: ETlsPinMismatch: ", 0) == 0; });
+    EXPECT_TRUE(pinMismatch);
+
+    EXPECT_EQ(runTool(with({"--tls-fingerprint", "AB:CD"})).status, 2);
+}
+
+} // namespace

@@ -77,6 +77,8 @@ int ScriptedFtpServer::Session::listenPassive() {
     if (m_passive >= 0)
         ::close(m_passive);
     m_passive = listenOn("127.0.0.1", 0);
+    if (m_dataReceiveBuffer > 0)
+        ::setsockopt(m_passive, SOL_SOCKET, SO_RCVBUF, &m_dataReceiveBuffer, sizeof m_dataReceiveBuffer);
     m_usePassive = true;
     return localPort(m_passive);
 }
@@ -91,6 +93,8 @@ int ScriptedFtpServer::Session::openData(const std::string& fromAddress) {
         return m_data;
     }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_dataReceiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &m_dataReceiveBuffer, sizeof m_dataReceiveBuffer);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     ::inet_pton(AF_INET, fromAddress.c_str(), &from.sin_addr);
@@ -197,6 +201,11 @@ void ScriptedFtpServer::enableTls(const std::string& certFile, const std::string
     m_tlsContext = ctx;
 }
 
+void ScriptedFtpServer::setDataReceiveBuffer(int bytes) {
+    std::lock_guard lock(m_mutex);
+    m_dataReceiveBuffer = bytes;
+}
+
 void ScriptedFtpServer::setListing(std::string bytes) {
     std::lock_guard lock(m_mutex);
     m_listing = std::move(bytes);
@@ -255,6 +264,7 @@ void ScriptedFtpServer::serve(int control) {
         std::lock_guard lock(m_mutex);
         greeting = m_greeting;
         s.m_tlsContext = m_tlsContext;
+        s.m_dataReceiveBuffer = m_dataReceiveBuffer;
     }
     s.send(greeting);
     std::string pending;
@@ -386,8 +396,12 @@ void ScriptedFtpServer::defaultHandler(Session& s, const std::string& verb, cons
         s.send("200 OK\r\n");
     } else if (verb == "ABOR") {
         s.send("226 ABOR successful\r\n");
-    } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "MKD" || verb == "SITE" ||
-               verb == "OPEN" || verb == "NOOP" || verb == "TYPE") {
+    } else if (verb == "MKD") {
+        s.send("257 \"" + arg + "\" created\r\n");
+    } else if (verb == "TYPE") {
+        s.send("200 Type set\r\n");
+    } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "SITE" || verb == "OPEN" ||
+               verb == "NOOP") {
         s.send("250 OK\r\n");
     } else {
         s.send("502 Command not implemented\r\n");

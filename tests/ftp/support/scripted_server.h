@@ -52,6 +52,7 @@ public:
         bool m_usePassive = false;
         ssl_ctx_st* m_tlsContext = nullptr;
         ssl_st* m_ssl = nullptr;
+        int m_dataReceiveBuffer = 0;
     };
     using Handler = std::function<void(Session&, const std::string& line)>;
 
@@ -69,6 +70,9 @@ public:
     // From now on AUTH TLS is answered with 234 and TLS with this certificate is put over the
     // control connection; PBSZ and PROT are accepted then. Data connections stay plain.
     void enableTls(const std::string& certFile, const std::string& keyFile);
+    // SO_RCVBUF of the data connections from now on (0: the system's): a small one makes a
+    // slowly reading server hold an upload back at once.
+    void setDataReceiveBuffer(int bytes);
 
     // Data the default LIST, NLST and RETR handlers send; STOR stores into files.
     void setListing(std::string bytes);
@@ -99,6 +103,7 @@ private:
     std::map<std::string, std::string> m_files;
     std::vector<std::string> m_transcript;
     ssl_ctx_st* m_tlsContext = nullptr;
+    int m_dataReceiveBuffer = 0;
     std::thread m_thread;
 };
 
