@@ -1,5 +1,7 @@
 #include "orders/completeinvoice.h"
 
+#include "orders/layoutelements.h"
+
 #include <utility>
 
 namespace velmo {
@@ -10,59 +12,15 @@ using report::Align;
 using report::Band;
 using report::BandKind;
 using report::Element;
+using namespace layout;
 
 constexpr double kBandWidth = 150.0;
 // The rate rows of the summary: one per tax rate, at most the standard and the reduced one.
 constexpr int kRateRows = 2;
 
-report::Font arial(double points, bool bold = false, bool italic = false) {
-    return {QStringLiteral("Arial"), points, bold, italic};
-}
-
-Element text(double left, double top, const QString& content, report::Font font = arial(10)) {
-    Element e;
-    e.kind = Element::Kind::Text;
-    e.left = left;
-    e.top = top;
-    e.text = content;
-    e.font = std::move(font);
-    return e;
-}
-
-Element text(double left, double top, const char* content, report::Font font = arial(10)) {
-    return text(left, top, QString::fromUtf8(content), std::move(font));
-}
-
 // A text set before every run.
 Element slot(const char* name, double left, double top, report::Font font = arial(10)) {
-    Element e = text(left, top, "", std::move(font));
-    e.name = name;
-    return e;
-}
-
-Element field(double left, double top, const char* name, const report::DataSource* source,
-              report::Font font = arial(10)) {
-    Element e;
-    e.kind = Element::Kind::Field;
-    e.left = left;
-    e.top = top;
-    e.field = QString::fromLatin1(name);
-    e.source = source;
-    e.font = std::move(font);
-    return e;
-}
-
-Element rightAt(Element e, double rightEdge) {
-    e.left = rightEdge;
-    e.align = Align::Right;
-    return e;
-}
-
-Element box(Element e, double right, Align align) {
-    e.width = right - e.left;
-    e.autoSize = false;
-    e.align = align;
-    return e;
+    return named(text(left, top, "", std::move(font)), name);
 }
 
 std::string rateName(int i, const char* what) {

@@ -1,5 +1,6 @@
 #include "orders/print.h"
 
+#include "orders/layoutelements.h"
 #include "platform/german.h"
 #include "platform/qt/text.h"
 #include "platform/settings_store.h"
@@ -19,6 +20,7 @@ using report::Align;
 using report::Band;
 using report::BandKind;
 using report::Element;
+using namespace layout;
 
 // Elements whose texts are set before every run.
 constexpr const char* kPriceTitle = "PriceTitle";
@@ -27,52 +29,6 @@ constexpr const char* kGoodsValue = "GoodsValue";
 constexpr const char* kTotal = "Total";
 constexpr const char* kTotalCurrency = "TotalCurrency";
 constexpr const char* kShopLine = "ShopLine";
-
-report::Font arial(double points, bool bold = false, bool italic = false) {
-    return {QStringLiteral("Arial"), points, bold, italic};
-}
-
-Element text(double left, double top, const char* content, report::Font font = arial(10)) {
-    Element e;
-    e.kind = Element::Kind::Text;
-    e.left = left;
-    e.top = top;
-    e.text = QString::fromUtf8(content);
-    e.font = std::move(font);
-    return e;
-}
-
-Element field(double left, double top, const char* name, const report::DataSource* source,
-              report::Font font = arial(10)) {
-    Element e;
-    e.kind = Element::Kind::Field;
-    e.left = left;
-    e.top = top;
-    e.field = QString::fromLatin1(name);
-    e.source = source;
-    e.font = std::move(font);
-    return e;
-}
-
-Element named(Element e, const char* name) {
-    e.name = name;
-    return e;
-}
-
-// Right-aligned at a right edge, sized to the text.
-Element rightAt(Element e, double rightEdge) {
-    e.left = rightEdge;
-    e.align = Align::Right;
-    return e;
-}
-
-// A fixed box from left to right.
-Element box(Element e, double right, Align align) {
-    e.width = right - e.left;
-    e.autoSize = false;
-    e.align = align;
-    return e;
-}
 
 } // namespace
 
