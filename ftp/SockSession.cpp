@@ -1123,28 +1123,43 @@ namespace velmo {
 
 // ---- TLS -----------------------------------------------------------------------------------------
 
-ssize_t TSockSession::ioRecv(char* buffer, std::size_t size, bool peek) {
-    if (!m_tls)
-        return ::recv(m_fd, buffer, size, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
-    std::size_t count = 0;
-    const TlsChannel::Step step = m_tls->read(buffer, size, peek, count);
-    m_tlsWait = 0;
+namespace {
+
+// A TLS step of channel as recv (reading) or send would have answered it; wait learns which way
+// the socket has to become ready when the step could not go on.
+ssize_t socketResult(const TlsChannel& channel, TlsChannel::Step step, std::size_t count, bool reading,
+                     short& wait) {
+    wait = 0;
     switch (step) {
     case TlsChannel::Step::Done:
         return static_cast<ssize_t>(count);
     case TlsChannel::Step::Closed:
-        return 0;
+        // The peer's close_notify: the end of the data for a read, a broken pipe for a write.
+        if (reading)
+            return 0;
+        errno = EPIPE;
+        return -1;
     case TlsChannel::Step::WantRead:
     case TlsChannel::Step::WantWrite:
-        m_tlsWait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
+        wait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
         errno = EAGAIN;
         return -1;
     case TlsChannel::Step::Failed:
         break;
     }
     if (errno == EPROTO)
-        throw ETlsError(formatMessage(kTlsBroken, m_tls->errorText()));
+        throw ETlsError(formatMessage(kTlsBroken, channel.errorText()));
     return -1;
+}
+
+} // namespace
+
+ssize_t TSockSession::ioRecv(char* buffer, std::size_t size, bool peek) {
+    if (!m_tls)
+        return ::recv(m_fd, buffer, size, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
+    std::size_t count = 0;
+    const TlsChannel::Step step = m_tls->read(buffer, size, peek, count);
+    return socketResult(*m_tls, step, count, true, m_tlsWait);
 }
 
 ssize_t TSockSession::ioSend(const char* data, std::size_t size) {
@@ -1152,24 +1167,7 @@ ssize_t TSockSession::ioSend(const char* data, std::size_t size) {
         return ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     std::size_t count = 0;
     const TlsChannel::Step step = m_tls->write(data, size, count);
-    m_tlsWait = 0;
-    switch (step) {
-    case TlsChannel::Step::Done:
-        return static_cast<ssize_t>(count);
-    case TlsChannel::Step::WantRead:
-    case TlsChannel::Step::WantWrite:
-        m_tlsWait = step == TlsChannel::Step::WantRead ? POLLIN : POLLOUT;
-        errno = EAGAIN;
-        return -1;
-    case TlsChannel::Step::Closed:
-        errno = EPIPE;
-        return -1;
-    case TlsChannel::Step::Failed:
-        break;
-    }
-    if (errno == EPROTO)
-        throw ETlsError(formatMessage(kTlsBroken, m_tls->errorText()));
-    return -1;
+    return socketResult(*m_tls, step, count, false, m_tlsWait);
 }
 
 std::string TSockSession::readTls(std::uint16_t count) {
