@@ -8,6 +8,7 @@
 #include "ftpbrowser/ftpedit.h"
 #include "ftpbrowser/mkdir.h"
 #include "orders/bestell.h"
+#include "orders/invoicesettingswindow.h"
 #include "orders/print.h"
 #include "report/preview.h"
 #include "shell/currency.h"
@@ -89,6 +90,7 @@ struct Program {
     TForm6* form6 = new TForm6(shop, &main);
     TForm8* form8 = new TForm8(shop, orderValues, &main);
     TForm7* form7 = new TForm7(shop, orderValues, *form8, &main);
+    InvoiceSettingsWindow* invoiceSettings = new InvoiceSettingsWindow(shop, &main);
     TAboutBox* about = new TAboutBox(seam, &main);
     TForm10* form10 = new TForm10(shop, &main);
     TForm11* form11 = new TForm11(
@@ -111,6 +113,7 @@ TEST(Accessibility, EveryWindowHasATitleAndEveryControlAName) {
         p.form5,
         p.form6,
         p.form7,
+        p.invoiceSettings,
         p.about,
         p.form10,
         p.form11,
