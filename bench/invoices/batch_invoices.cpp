@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 using namespace velmo;
 
@@ -80,8 +81,11 @@ int main(int argc, char** argv) {
                          ";;Erika Muster;;;;Weg 1;;50667 K\xF6ln;;DE;;;;;;x@y.de;;Vorkasse;;4.90;;0");
         for (int p = 0; p < kPositionsPerOrder; ++p) {
             const std::string article = (p % 2 ? "B-" : "K-") + std::to_string((o + p) % 50);
-            positions.push_back(nr + ";;x;;" + std::to_string(p + 1) + ";;" + article + ";;Artikel " +
-                                std::to_string(p) + ";;" + std::to_string(3 + p) + ".95;;0");
+            std::string line = nr + ";;x;;" + std::to_string(p + 1);
+            line += ";;" + article;
+            line += ";;Artikel " + std::to_string(p);
+            line += ";;" + std::to_string(3 + p) + ".95;;0";
+            positions.push_back(std::move(line));
         }
     }
     writeLines(data + "/kunden.db", orders);

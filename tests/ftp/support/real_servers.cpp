@@ -164,7 +164,9 @@ std::unique_ptr<RealFtpServer> startPyftpdlibServer(const std::string& name,
         }
         if (exited(s->m_pid)) {
             s->m_pid = -1;
-            throw std::runtime_error(name + " did not start:\n" + text);
+            std::string message = name + " did not start:\n";
+            message += text;
+            throw std::runtime_error(message);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
