@@ -100,9 +100,7 @@ void CompleteInvoice::build() {
     r.setBand(std::move(header));
 
     Band detail{BandKind::Detail, 6.35, false, false, {}};
-    Element description = box(field(36.0, 1.9, "Bezeichnung", nullptr, arial(8)), 85.0, Align::Left);
-    description.wordWrap = true;
-    description.height = 6.35 - 1.9;
+    const Element description = wrappedDescription(36.0, 1.9, 85.0, 6.35, "Bezeichnung");
     detail.elements = {
         field(2.1, 1.9, "ArtikelNr", nullptr),
         rightAt(field(0, 1.9, "menge", nullptr), 31.8),

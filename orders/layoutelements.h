@@ -61,4 +61,14 @@ inline report::Element box(report::Element e, double right, report::Align align)
     return e;
 }
 
+// An article description in a detail band of height bandHeight: from left to right, wrapped, and cut
+// at the band's bottom edge (the band does not grow; what does not fit is left out).
+inline report::Element wrappedDescription(double left, double top, double right, double bandHeight,
+                                          const char* name) {
+    report::Element e = box(field(left, top, name, nullptr, arial(8)), right, report::Align::Left);
+    e.wordWrap = true;
+    e.height = bandHeight - top;
+    return e;
+}
+
 } // namespace velmo::layout

@@ -79,10 +79,7 @@ void TForm8::buildLayout() {
     r.setBand(std::move(header));
 
     Band detail{BandKind::Detail, 6.35, false, false, {}};
-    Element description = box(field(36.0, 1.9, "Bezeichnung", nullptr, arial(8)), 101.3, Align::Left);
-    description.wordWrap = true;
-    // To the band's bottom edge: the band does not grow, and what does not fit is left out.
-    description.height = 6.35 - 1.9;
+    const Element description = wrappedDescription(36.0, 1.9, 101.3, 6.35, "Bezeichnung");
     detail.elements = {
         field(2.1, 1.9, "ArtikelNr", nullptr),
         rightAt(field(0, 1.9, "menge", nullptr), 31.8),
