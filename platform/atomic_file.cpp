@@ -157,6 +157,21 @@ void AtomicFileWriter::write(std::string_view bytes) {
             fail();
         p += n;
         left -= static_cast<std::size_t>(n);
+        m_written += n;
+    }
+    if (!inPlace())
+        writeBehind();
+}
+
+// A large file is handed to the disk while it is still being written, a few mebibytes at a time,
+// so the flush in commit() waits only for the last piece instead of the whole file, and a download
+// does not pile up a gigabyte of dirty pages first. Only a start: nothing here waits for the disk,
+// and commit() still flushes everything.
+void AtomicFileWriter::writeBehind() {
+    constexpr off_t kPiece = off_t{8} << 20;
+    while (m_written - m_handedToDisk >= kPiece) {
+        (void)::sync_file_range(m_fd, m_handedToDisk, kPiece, SYNC_FILE_RANGE_WRITE);
+        m_handedToDisk += kPiece;
     }
 }
 

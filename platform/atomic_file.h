@@ -51,12 +51,15 @@ public:
 
 private:
     [[noreturn]] void fail() const;
+    void writeBehind();
 
     std::string m_path;   // as given, for messages
     std::string m_target; // the file that is replaced, after following symbolic links
     std::string m_temp;
     int m_fd = -1;
     bool m_committed = false;
+    long long m_written = 0;      // bytes written so far
+    long long m_handedToDisk = 0; // bytes whose write-back was started
 };
 
 // Whole-file convenience: all bytes at once.

@@ -241,6 +241,37 @@ TEST(AtomicWriter, NamesUpToTheFoldersLimit) {
     EXPECT_THROW(writeFileAtomically(dir.file(std::string(*max + 1, 'e')), "x"), EFCreateError);
 }
 
+// A file of many mebibytes goes to the disk while it is written: every byte arrives whatever the
+// sizes of the pieces, and a write that is abandoned or runs out of room keeps the old file.
+TEST(AtomicWriter, LargeFilesArriveWholeOrNotAtAll) {
+    TempDir dir;
+    const std::string target = dir.file("bild.bin");
+    std::string content(37 * 1000 * 1000 + 17, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 2654435761U >> 13);
+    auto writeInPieces = [&](AtomicFileWriter& writer) {
+        for (std::size_t at = 0, piece = 1; at < content.size(); at += piece, piece = piece * 3 % 5000011 + 1)
+            writer.write(std::string_view(content).substr(at, piece));
+    };
+    writeBytes(target, "alt");
+    {
+        AtomicFileWriter abandoned(target);
+        writeInPieces(abandoned);
+    }
+    EXPECT_EQ(readBytes(target), "alt");
+    {
+        test::FileSizeLimit full(20 * 1000 * 1000);
+        AtomicFileWriter tooBig(target);
+        EXPECT_THROW(writeInPieces(tooBig), EFCreateError);
+    }
+    EXPECT_EQ(readBytes(target), "alt");
+    AtomicFileWriter writer(target);
+    writeInPieces(writer);
+    writer.commit();
+    EXPECT_TRUE(readBytes(target) == content);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 TEST(LineFiles, PathsJoinWithTheSeparatorAndSplitAtEither) {
     EXPECT_EQ(joinPath("/srv/shop", "db_sys.db"), "/srv/shop/db_sys.db");
     EXPECT_EQ(joinPath("", "db_sys.db"), "/db_sys.db");
