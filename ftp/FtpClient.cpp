@@ -657,11 +657,13 @@ void TFtpClient::awaitListing(ListWait& wait) {
 
 bool TFtpClient::listGoesOn(bool nameList) {
     TSockSession& ds = *m_dataSocket;
+    // Listing data still to be read always goes on; the control connection is looked at only
+    // when it is used up, not once a line.
+    if (ds.DataAvailable())
+        return true;
     const bool dataConnected = ds.Connected();
     const bool replyWaiting = DataAvailable();
-    const bool dataWaiting = ds.DataAvailable();
-    return nameList ? (dataConnected && !replyWaiting) || dataWaiting
-                    : dataConnected || !replyWaiting || dataWaiting;
+    return nameList ? dataConnected && !replyWaiting : dataConnected || !replyWaiting;
 }
 
 void TFtpClient::beginTransfer(bool forwardRecvd, bool forwardSent) {
@@ -672,6 +674,7 @@ void TFtpClient::beginTransfer(bool forwardRecvd, bool forwardSent) {
     m_dataSocket = std::make_unique<TSockSession>();
     m_dataSocket->TimeOut = TimeOut;
     m_dataSocket->MaxLineLength = kMaxListingLine;
+    m_dataSocket->ReadAhead = true;
     if (forwardRecvd)
         m_dataSocket->OnPacketRecvd = OnPacketRecvd;
     if (forwardSent)

@@ -349,6 +349,7 @@ void TSockSession::closeHandle() {
         ::close(m_fd);
     m_fd = -1;
     m_state = State::Idle;
+    m_aheadBegin = m_aheadEnd = 0;
 }
 
 void TSockSession::SetLinger(bool on, int seconds) {
@@ -413,6 +414,11 @@ void TSockSession::timedDataLoop(const std::function<void()>& loop) {
 }
 
 void TSockSession::waitSocket(short events, std::optional<PumpClock::time_point> until) {
+    if ((events & POLLIN) && holdsReadAhead()) {
+        // What was read ahead is there to be taken; the socket may have nothing more.
+        processPendingEvents();
+        return;
+    }
     if (m_tls) {
         // Records the layer holds already do not make the socket readable. Once a read said it
         // wants more, what it holds is only part of a record, and the socket is what to wait for.
@@ -1155,11 +1161,33 @@ ssize_t socketResult(const TlsChannel& channel, TlsChannel::Step step, std::size
 } // namespace
 
 ssize_t TSockSession::ioRecv(char* buffer, std::size_t size, bool peek) {
+    if (!m_tls && ReadAhead)
+        return recvAhead(buffer, size, peek);
     if (!m_tls)
         return ::recv(m_fd, buffer, size, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
     std::size_t count = 0;
     const TlsChannel::Step step = m_tls->read(buffer, size, peek, count);
     return socketResult(*m_tls, step, count, true, m_tlsWait);
+}
+
+ssize_t TSockSession::recvAhead(char* buffer, std::size_t size, bool peek) {
+    if (!holdsReadAhead()) {
+        // A read as large as the buffer, with nothing held, goes straight to the caller.
+        if (!peek && size >= kBufferSize)
+            return ::recv(m_fd, buffer, size, MSG_DONTWAIT);
+        if (!m_ahead)
+            m_ahead = std::make_unique_for_overwrite<char[]>(kBufferSize);
+        const ssize_t got = ::recv(m_fd, m_ahead.get(), kBufferSize, MSG_DONTWAIT);
+        if (got <= 0)
+            return got;
+        m_aheadBegin = 0;
+        m_aheadEnd = static_cast<std::size_t>(got);
+    }
+    const std::size_t n = std::min(size, m_aheadEnd - m_aheadBegin);
+    std::memcpy(buffer, m_ahead.get() + m_aheadBegin, n);
+    if (!peek)
+        m_aheadBegin += n;
+    return static_cast<ssize_t>(n);
 }
 
 ssize_t TSockSession::ioSend(const char* data, std::size_t size) {

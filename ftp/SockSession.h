@@ -90,6 +90,11 @@ public:
     // Longest line ReadLn accepts, line end included; a longer one ends the read with an error and
     // closes the session (a line of unbounded length would take unbounded memory).
     std::size_t MaxLineLength = std::size_t{64} * 1024;
+    // Reads the socket in large pieces and hands them out from memory, so a listing read line by
+    // line costs a system call per 64 KiB instead of several per line. For a data connection:
+    // Read() and the control connection's drain read the socket directly and would miss what is
+    // held here.
+    bool ReadAhead = false;
     // Only the control connection's peer may connect to a listening socket that has this set
     // (dotted IPv4); others are turned away and the wait goes on. Empty: anyone.
     std::string AcceptPeer;
@@ -249,6 +254,9 @@ private:
     // recv and send without waiting, through the TLS layer when there is one. -1 with errno
     // EAGAIN when the socket has to become ready first (m_tlsWait says which way for TLS).
     ssize_t ioRecv(char* buffer, std::size_t size, bool peek);
+    // ioRecv of a plain socket with ReadAhead: from the bytes held, refilled when they are used up.
+    ssize_t recvAhead(char* buffer, std::size_t size, bool peek);
+    bool holdsReadAhead() const { return m_aheadBegin != m_aheadEnd; }
     ssize_t ioSend(const char* data, std::size_t size);
     // Sends close_notify before the socket closes; waits for room at most a short while.
     void shutdownTls(bool mayWait);
@@ -267,7 +275,10 @@ private:
     int m_fd = -1;
     State m_state = State::Idle;
     std::unique_ptr<char[]> m_buffer; // 65,536 bytes plus a terminating byte
-    std::uint32_t m_address = 0;      // IPv4 in network order; 0 = none
+    std::unique_ptr<char[]> m_ahead;  // ReadAhead: what was read and not yet taken, from m_aheadBegin
+    std::size_t m_aheadBegin = 0;
+    std::size_t m_aheadEnd = 0;
+    std::uint32_t m_address = 0; // IPv4 in network order; 0 = none
     std::unique_ptr<TThreadTimer> m_timer;
     std::unique_ptr<TlsChannel> m_tls;
     short m_tlsWait = 0; // POLLIN or POLLOUT: what the TLS layer last said it waits for

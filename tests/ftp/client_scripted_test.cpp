@@ -479,6 +479,36 @@ TEST_F(Scripted, ListingLinesLoseTheirLineEndOnlyWhenLongerThanTwo) {
     }
 }
 
+TEST_F(Scripted, ListingLinesAlreadyReadComeWhileTheServerKeepsTheDataConnectionOpen) {
+    // The whole listing arrives in one piece, a line longer than one look for its end first; the
+    // server then waits before it closes. Nothing may wait for the socket while lines are at hand.
+    const std::string longLine(5000, 'l');
+    server.on("LIST", [&](ScriptedFtpServer::Session& s, const std::string&) {
+        s.send("150 ok\r\n");
+        s.openData();
+        s.sendData(longLine + "\r\nkurz\r\n");
+        sleepMs(1500);
+        s.closeData();
+        s.send("226 done\r\n");
+    });
+    std::vector<std::chrono::steady_clock::duration> seen;
+    std::chrono::steady_clock::time_point start;
+    client.OnListItem = [&](TSockSession&, const std::string&) {
+        seen.push_back(std::chrono::steady_clock::now() - start);
+    };
+    client.TimeOut = 5000;
+    for (bool passive : {false, true}) {
+        client.Passive = passive;
+        login();
+        seen.clear();
+        start = std::chrono::steady_clock::now();
+        client.List();
+        ASSERT_EQ(seen.size(), 2U) << passive;
+        EXPECT_LT(seen[1], std::chrono::milliseconds(1000)) << passive;
+        client.Disconnect();
+    }
+}
+
 TEST_F(Scripted, PasvAddressIsIgnored) {
     // The reply names another host; the data must still go to the one we talk to.
     server.on("PASV", [](ScriptedFtpServer::Session& s, const std::string&) {
