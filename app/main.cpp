@@ -25,9 +25,29 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 using namespace velmo;
+
+namespace {
+
+// A window made the first time it is asked for, by the function given; its parent owns it then.
+template <class Window> class MadeOnFirstUse {
+public:
+    explicit MadeOnFirstUse(std::function<Window*()> make) : m_make(std::move(make)) {}
+    Window& operator*() {
+        if (!m_window)
+            m_window = m_make();
+        return *m_window;
+    }
+
+private:
+    std::function<Window*()> m_make;
+    Window* m_window = nullptr;
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     // The Qt seam keeps no state of its own, so it may exist before the application object; the
@@ -49,26 +69,30 @@ int main(int argc, char** argv) {
     TForm9 currency(shop.dialogs);
 
     // Each window gets what it uses through its constructor. The main window owns the others, so
-    // they close with it; a window that opens another is handed it, so it is created after it.
+    // they close with it; a window that opens another is handed it. Each is made the first time it
+    // is opened, so the main window paints without waiting for the others to be built.
     auto mainWindow = std::make_unique<TForm1>(shop, currency);
     TForm1* main = mainWindow.get();
-    auto* form3 = new TForm3(shop.dialogs, main);
-    auto* form2 = new TForm2(shop, *form3, main);
-    auto* form5 = new TForm5(shop, main);
-    auto* form4 = new TForm4(shop, *form5, main);
     auto* form6 = new TForm6(shop, main);
-    auto* form8 = new TForm8(shop, orderValues, main);
-    auto* form7 = new TForm7(shop, orderValues, *form8, main);
-    auto* aboutBox = new TAboutBox(shop.dialogs, main);
-    auto* form10 = new TForm10(shop, main);
+    MadeOnFirstUse<TForm3> form3([&] { return new TForm3(shop.dialogs, main); });
+    MadeOnFirstUse<TForm2> form2([&] { return new TForm2(shop, *form3, main); });
+    MadeOnFirstUse<TForm5> form5([&] { return new TForm5(shop, main); });
+    MadeOnFirstUse<TForm4> form4([&] { return new TForm4(shop, *form5, main); });
+    MadeOnFirstUse<TForm8> form8([&] { return new TForm8(shop, orderValues, main); });
+    MadeOnFirstUse<TForm7> form7([&] { return new TForm7(shop, orderValues, *form8, main); });
+    MadeOnFirstUse<TAboutBox> aboutBox([&] { return new TAboutBox(shop.dialogs, main); });
+    MadeOnFirstUse<TForm10> form10([&] { return new TForm10(shop, main); });
     // The browser creates its permissions (TForm12) and new-directory (TForm13) dialogs.
-    auto* form11 = new TForm11(
-        shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
-    auto* form14 = new TForm14(shop, main);
-    auto* form15 = new TForm15(shop, main);
-    auto* invoiceSettings = new InvoiceSettingsWindow(shop, main);
+    MadeOnFirstUse<TForm11> form11([&] {
+        return new TForm11(
+            shop, [&shop, form6] { shop.dialogs.showModal(*form6); }, main);
+    });
+    MadeOnFirstUse<TForm14> form14([&] { return new TForm14(shop, main); });
+    MadeOnFirstUse<TForm15> form15([&] { return new TForm15(shop, main); });
+    MadeOnFirstUse<InvoiceSettingsWindow> invoiceSettings(
+        [&] { return new InvoiceSettingsWindow(shop, main); });
 
-    auto modal = [&shop](QDialog* window) { return [&shop, window] { shop.dialogs.showModal(*window); }; };
+    auto modal = [&shop](auto& window) { return [&shop, &window] { shop.dialogs.showModal(*window); }; };
     TForm1::Actions& a = main->actions;
     a.catalogs = modal(form2);
     a.articles = modal(form4);
@@ -81,6 +105,7 @@ int main(int argc, char** argv) {
     a.about = modal(aboutBox);
     sync::plugSyncActions(*main, shop, *form6);
 
+    probeFirstPaint(*main);
     main->show();
     main->activateWindow();
     QTimer::singleShot(0, main, [main] { main->ensureActivated(); });

@@ -18,4 +18,8 @@ private:
     DialogSeam& m_dialogs;
 };
 
+// For the start-up benchmark: with VELMO_STARTUP_PROBE set in the environment, the first paint of
+// window writes "painted" to standard output and ends the program at once. Without it, nothing.
+void probeFirstPaint(QWidget& window);
+
 } // namespace velmo
