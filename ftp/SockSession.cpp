@@ -9,6 +9,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -862,22 +863,51 @@ void TSockSession::SendFile(const std::string& path) {
 
 void TSockSession::SendOpenFile(const ReadableFile& file) {
     ReportStatus(8, "SendFile");
-    char* buf = m_buffer.get();
     // A peer that stops taking data would hold the upload forever: TimeOut bounds the silence
     // (never the whole transfer, which may take as long as it takes).
     auto lastProgress = PumpClock::now();
-    while (!m_cancel) {
-        const ssize_t n = ::read(file.handle(), buf, kBufferSize);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            file.fail();
-        if (n == 0)
-            break;
-        sendChunk(buf, static_cast<std::size_t>(n), lastProgress);
+    if (m_tls || !sendByKernel(file, lastProgress)) {
+        char* buf = m_buffer.get();
+        while (!m_cancel) {
+            const ssize_t n = ::read(file.handle(), buf, kBufferSize);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                file.fail();
+            if (n == 0)
+                break;
+            sendChunk(buf, static_cast<std::size_t>(n), lastProgress);
+        }
     }
     if (m_cancel)
         raiseAbort("Socket-send abgebrochen");
+}
+
+bool TSockSession::sendByKernel(const ReadableFile& file, PumpClock::time_point& lastProgress) {
+    // The kernel moves the file to the socket without copying it through here, a piece at a time
+    // so progress is told and a cancel is seen between pieces.
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    bool started = false;
+    while (!m_cancel) {
+        const ssize_t k = ::sendfile(m_fd, file.handle(), nullptr, kPiece);
+        if (k > 0) {
+            started = true;
+            noteSent(k, lastProgress);
+            continue;
+        }
+        if (k == 0)
+            return true;
+        const int err = errno;
+        if (err == EINTR)
+            continue;
+        // A file the kernel cannot send this way goes through the buffer instead.
+        if (!started && (err == EINVAL || err == ENOSYS))
+            return false;
+        if (err == EIO)
+            file.fail();
+        awaitRoomToSend(lastProgress);
+    }
+    return true;
 }
 
 void TSockSession::sendChunk(const char* data, std::size_t size, PumpClock::time_point& lastProgress) {
@@ -886,26 +916,34 @@ void TSockSession::sendChunk(const char* data, std::size_t size, PumpClock::time
         const ssize_t k = ioSend(data + sent, size - sent);
         if (k > 0) {
             sent += static_cast<std::size_t>(k);
-            m_bytesSent += k;
-            lastProgress = PumpClock::now();
-            fireNotify(OnPacketSent);
-            processPendingEvents();
+            noteSent(k, lastProgress);
             continue;
         }
         if (k == 0)
             return;
         if (errno == EINTR)
             continue;
-        if (errno == EPIPE && !Connected())
-            errno = ENOTCONN;
-        CheckSocketError(kWouldBlock);
-        std::optional<PumpClock::time_point> deadline;
-        if (TimeOut > 0)
-            deadline = lastProgress + std::chrono::milliseconds(TimeOut);
-        waitSocket(POLLOUT, deadline);
-        if (deadline && PumpClock::now() >= *deadline)
-            raiseAbort("Socket-send abgebrochen");
+        awaitRoomToSend(lastProgress);
     }
+}
+
+void TSockSession::noteSent(ssize_t count, PumpClock::time_point& lastProgress) {
+    m_bytesSent += count;
+    lastProgress = PumpClock::now();
+    fireNotify(OnPacketSent);
+    processPendingEvents();
+}
+
+void TSockSession::awaitRoomToSend(PumpClock::time_point lastProgress) {
+    if (errno == EPIPE && !Connected())
+        errno = ENOTCONN;
+    CheckSocketError(kWouldBlock);
+    std::optional<PumpClock::time_point> deadline;
+    if (TimeOut > 0)
+        deadline = lastProgress + std::chrono::milliseconds(TimeOut);
+    waitSocket(POLLOUT, deadline);
+    if (deadline && PumpClock::now() >= *deadline)
+        raiseAbort("Socket-send abgebrochen");
 }
 
 void TSockSession::CaptureFile(const std::string& path) {

@@ -3,7 +3,9 @@
 // spends while a server takes three seconds to answer a command. The line before the last is the
 // TLS ratio against curl, the last the plain download ratio.
 //
-//   ftp_bench [--server vsftpd|pyftpdlib] [--rounds N] [--size-mib N] [--no-tls]
+// Plain FTP also downloads a file of --device-mib (2 GiB) to /dev/null, where only the clients count.
+//
+//   ftp_bench [--server vsftpd|pyftpdlib] [--rounds N] [--size-mib N] [--device-mib N] [--no-tls]
 
 #include "bench/common/child.h"
 #include "tests/ftp/support/real_servers.h"
@@ -64,17 +66,27 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// Throughputs in MiB/s and processor seconds, one entry a round.
+struct Series {
+    std::vector<double> rate, cpu;
+};
+
 struct Rates {
-    std::vector<double> ourGet, curlGet, ourPut, curlPut;
+    Series ourGet, curlGet, ourPut, curlPut;
+    Series ourDevice, curlDevice; // downloads to /dev/null, without a file system in the way
 };
 
 // velmo-ftp and curl take turns moving the file down and up, `rounds` times. ourExtra and
 // curlExtra are what each needs for TLS (nothing for plain FTP).
+// With deviceSize, both also download a file of that size to /dev/null.
 bool runRounds(RealFtpServer& server, const TempDir& local, long long size, int rounds,
                const std::vector<std::string>& ourExtra, const std::vector<std::string>& curlExtra,
-               Rates& rates) {
+               Rates& rates, long long deviceSize = 0) {
     const std::string name = "bench.bin";
     makeFile(server.localPath(name), size);
+    const std::string deviceName = "device.bin";
+    if (deviceSize > 0)
+        makeFile(server.localPath(deviceName), deviceSize);
     const std::string remoteDir = server.writableDir().empty() ? "" : server.writableDir() + "/";
     const std::string url = "ftp://127.0.0.1:" + std::to_string(server.port()) + "/" + remoteDir;
     const std::string account = server.user() + ":" + server.password();
@@ -110,9 +122,10 @@ bool runRounds(RealFtpServer& server, const TempDir& local, long long size, int 
         struct Step {
             const char* label;
             std::vector<std::string> argv;
-            std::string result; // the file that must have the full size afterwards
-            std::vector<double>* into;
-        } steps[] = {
+            std::string result; // the file that must have the full size afterwards; empty: /dev/null
+            Series* into;
+        };
+        std::vector<Step> steps = {
             {"velmo-ftp get", velmo({"quote", "TYPE I", "get", name, local.file("ours.bin")}),
              local.file("ours.bin"), &rates.ourGet},
             {"curl get", curl({"-o", local.file("curl.bin"), url + name}), local.file("curl.bin"),
@@ -122,16 +135,26 @@ bool runRounds(RealFtpServer& server, const TempDir& local, long long size, int 
             {"curl put", curl({"-T", local.file("up.bin"), url + "curl_up.bin"}),
              server.localPath("curl_up.bin"), &rates.curlPut},
         };
+        if (deviceSize > 0) {
+            steps.push_back({"velmo-ftp get >/dev/null",
+                             velmo({"quote", "TYPE I", "get", deviceName, "/dev/null"}), "",
+                             &rates.ourDevice});
+            steps.push_back(
+                {"curl get >/dev/null", curl({"-o", "/dev/null", url + deviceName}), "", &rates.curlDevice});
+        }
         std::printf("round %d:", round);
         for (auto& s : steps) {
-            ::unlink(s.result.c_str());
+            if (!s.result.empty())
+                ::unlink(s.result.c_str());
             const velmo::bench::ChildRun r = velmo::bench::runChild(s.argv);
-            if (!r.ok || fileSize(s.result) != size) {
+            if (!r.ok || (!s.result.empty() && fileSize(s.result) != size)) {
                 std::printf("\n%s failed\n", s.label);
                 return false;
             }
-            const double rate = mib / r.seconds;
-            s.into->push_back(rate);
+            const double rate =
+                (s.result.empty() ? static_cast<double>(deviceSize) / (1 << 20) : mib) / r.seconds;
+            s.into->rate.push_back(rate);
+            s.into->cpu.push_back(r.cpu);
             std::printf("  %s %.0f MiB/s", s.label, rate);
             std::fflush(stdout);
         }
@@ -148,11 +171,23 @@ bool runRounds(RealFtpServer& server, const TempDir& local, long long size, int 
     return true;
 }
 
+double ratio(const Series& ours, const Series& curl) {
+    return median(ours.rate) / median(curl.rate);
+}
+
+void printRow(const char* label, const Series& ours, const Series& curl) {
+    std::printf("%s velmo-ftp %.0f MiB/s (processor %.2f s), curl %.0f MiB/s (processor %.2f s), median; "
+                "ratio %.2f\n",
+                label, median(ours.rate), median(ours.cpu), median(curl.rate), median(curl.cpu),
+                ratio(ours, curl));
+}
+
 void printRates(const char* label, const Rates& r) {
-    std::printf("%sdownload: velmo-ftp %.0f MiB/s, curl %.0f MiB/s (median)\n", label, median(r.ourGet),
-                median(r.curlGet));
-    std::printf("%supload:   velmo-ftp %.0f MiB/s, curl %.0f MiB/s (median), ratio %.2f\n", label,
-                median(r.ourPut), median(r.curlPut), median(r.ourPut) / median(r.curlPut));
+    const std::string l(label);
+    printRow((l + "download:").c_str(), r.ourGet, r.curlGet);
+    printRow((l + "upload:  ").c_str(), r.ourPut, r.curlPut);
+    if (!r.ourDevice.rate.empty())
+        printRow((l + "download to /dev/null:").c_str(), r.ourDevice, r.curlDevice);
 }
 
 } // namespace
@@ -161,6 +196,7 @@ int main(int argc, char** argv) {
     std::string kind = ::geteuid() == 0 ? "vsftpd" : "pyftpdlib";
     int rounds = 3;
     long long size = 1LL << 30;
+    long long deviceSize = 2LL << 30;
     bool tls = true;
     for (int i = 1; i < argc; ++i) {
         const std::string o = argv[i];
@@ -174,6 +210,8 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (o == "--size-mib")
             size = std::max(1LL, std::atoll(argv[++i])) << 20;
+        else if (o == "--device-mib")
+            deviceSize = std::max(1LL, std::atoll(argv[++i])) << 20;
     }
 
     TempDir local;
@@ -184,7 +222,7 @@ int main(int argc, char** argv) {
         std::unique_ptr<RealFtpServer> server = kind == "vsftpd" ? startVsftpd() : startPyftpdlib();
         std::printf("server: %s on 127.0.0.1:%d, file %.0f MiB, %d rounds, both clients passive\n",
                     kind.c_str(), server->port(), mib, rounds);
-        if (!runRounds(*server, local, size, rounds, {}, {}, plain))
+        if (!runRounds(*server, local, size, rounds, {}, {}, plain, deviceSize))
             return 1;
     }
     printRates("", plain);
@@ -217,10 +255,13 @@ int main(int argc, char** argv) {
                 "<= 0.05 s)\n",
                 wait.cpu, wait.seconds);
     if (tls) {
-        const double both = std::min(median(overTls.ourGet) / median(overTls.curlGet),
-                                     median(overTls.ourPut) / median(overTls.curlPut));
+        const double both =
+            std::min(ratio(overTls.ourGet, overTls.curlGet), ratio(overTls.ourPut, overTls.curlPut));
         std::printf("tls ratio vs curl: %.2f (the lower of download and upload, target >= 0.9)\n", both);
     }
-    std::printf("ratio vs curl: %.2f\n", median(plain.ourGet) / median(plain.curlGet));
+    std::printf("device ratio vs curl: %.2f (the lower of the download to /dev/null and the upload, target "
+                ">= 1.0)\n",
+                std::min(ratio(plain.ourDevice, plain.curlDevice), ratio(plain.ourPut, plain.curlPut)));
+    std::printf("ratio vs curl: %.2f\n", ratio(plain.ourGet, plain.curlGet));
     return wait.ok ? 0 : 1;
 }
