@@ -236,6 +236,11 @@ std::string ShopConnection::connect(const Account& account, const CertificateQue
     m_ftp.OnUntrustedCertificate = ask;
     m_ftp.Vendor = VendorUnknown;
     m_loggedIn = true;
+    // The question belongs to this login: nothing later may ask it in the name of this caller.
+    struct ForgetQuestion {
+        TFtpClient& ftp;
+        ~ForgetQuestion() { ftp.OnUntrustedCertificate = nullptr; }
+    } forget{m_ftp};
     try {
         m_ftp.Connect();
         return m_ftp.CurrentDir();
