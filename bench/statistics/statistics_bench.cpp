@@ -114,7 +114,9 @@ Opening openOnce(ArticleChartWindow& window, PaintCounter& counter) {
     const int before = counter.paints;
     const auto t0 = Clock::now();
     const double c0 = bench::processorMs(CLOCK_THREAD_CPUTIME_ID);
-    window.show(); // the activation runs here
+    window.show(); // the activation starts here
+    while (window.reading())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     untilPainted(*window.chartView(), counter, before);
     return {msSince(t0), bench::processorMs(CLOCK_THREAD_CPUTIME_ID) - c0};
 }
@@ -154,6 +156,8 @@ double measure(const char* name, ArticleChartWindow& window) {
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // --no-peer: the windows alone, for a profiler.
+    const bool noPeer = argc > 1 && std::string(argv[1]) == "--no-peer";
     QApplication app(argc, argv);
     SilentDialogs silent;
 
@@ -182,6 +186,8 @@ int main(int argc, char** argv) {
     turnoverWindow.accept();
     std::printf("closing both windows: %.0f ms; then %.0f MB resident, %.0f MB before the windows\n",
                 msSince(tClose), bench::statusMb("VmRSS:"), static_cast<double>(baseKb) / 1024.0);
+    if (noPeer)
+        return silent.problems == 0 ? 0 : 1;
 
     const bench::PeerRun peer = bench::medianPeer(
         kOpenings, {{dir.path().toStdString() + "/" + datafiles::kPositionFile, "pos", 7, "c3"}},
