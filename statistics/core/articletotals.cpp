@@ -377,13 +377,14 @@ struct ArticleSums::Article {
     // of adding them up gives the same sum.
     bool mengeExact = true;
     double mengeMagnitude = 0;
+    // Where the sum may round: the quantities in file order, from a second reading of the file.
+    std::vector<double> quantities;
     // The amount of the article's last line that is not a number: the first the walk meets.
     std::optional<std::string> badAmount;
     // The latest amount and quantity texts read, with their values: an article is mostly sold at
     // one price and in a few quantities, and a text compared is cheaper than a text converted.
-    std::string lastPreisText, lastMengeText;
+    std::string lastPreisText;
     german::Currency lastPreis;
-    double lastMenge = 0;
 };
 
 // The articles by number, each numbered on first sight, in open addressing: a table at most half
@@ -447,6 +448,16 @@ std::size_t ArticleSums::articles() const {
 
 namespace {
 
+// FNV-1a over an article number's few bytes: cheaper than the library's hash for keys this short.
+std::size_t hashOf(std::string_view nr) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const char c : nr) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
 // The largest whole number up to which every whole number is a double; sums of whole numbers below
 // it are exact in any order.
 constexpr double kExactWholes = 9007199254740992.0; // 2^53
@@ -459,8 +470,24 @@ constexpr int kAmountSize = 20;
 
 } // namespace
 
+std::optional<double> ArticleSums::quantityOf(std::string_view text) {
+    // Most quantities are a single digit: each such text is converted once.
+    if (text.size() == 1) {
+        std::optional<double>& known = m_oneByteQuantities[static_cast<unsigned char>(text[0])];
+        if (!known) {
+            double v = 0;
+            if (german::tryStrToFloat(text, v))
+                known = v;
+        }
+        return known;
+    }
+    double v = 0;
+    if (german::tryStrToFloat(text, v))
+        return v;
+    return std::nullopt;
+}
+
 void ArticleSums::addLines(std::string_view block) {
-    std::vector<Article>& articles = m_numbers->articles;
     forEachLine(block, [&](std::string_view line) {
         ++m_lines;
         if (datafiles::isBlankLine(line))
@@ -470,22 +497,18 @@ void ArticleSums::addLines(std::string_view block) {
             datafiles::throwShortLine(datafiles::kPositionFile, m_lines, datafiles::kPositionCuts);
         if (p.ArtikelNr.empty())
             return;
-        const std::string_view nr = detail::cutString(p.ArtikelNr, kNumberSize);
-        const std::size_t hash = std::hash<std::string_view>{}(nr);
-        Article* a = m_numbers->find(nr, hash);
-
         // The quantity first: reading stops at one the table refuses, with the table's message.
         std::optional<double> quantity;
         if (!p.menge.empty()) {
-            double v = 0;
-            if (a != nullptr && a->lastMengeText == p.menge) {
-                v = a->lastMenge;
-            } else if (!german::tryStrToFloat(p.menge, v)) {
+            quantity = quantityOf(p.menge);
+            if (!quantity) {
                 std::string bytes;
                 detail::parseForField(FieldDef{kMenge, FieldType::Float}, p.menge, bytes); // throws
             }
-            quantity = v;
         }
+        const std::string_view nr = detail::cutString(p.ArtikelNr, kNumberSize);
+        const std::size_t hash = hashOf(nr);
+        Article* a = m_numbers->find(nr, hash);
 
         if (a == nullptr) {
             a = &m_numbers->add(nr, hash);
@@ -495,15 +518,12 @@ void ArticleSums::addLines(std::string_view block) {
         ++m_positions;
         if (quantity) {
             const double v = *quantity;
-            if (a->lastMengeText != p.menge) {
-                a->lastMengeText = p.menge;
-                a->lastMenge = v;
-            }
             a->menge += v;
             a->mengeMagnitude += std::fabs(v);
-            a->mengeExact = a->mengeExact && v == std::trunc(v) && a->mengeMagnitude <= kExactWholes;
-            m_quantityOf.push_back(static_cast<std::uint32_t>(a - articles.data()));
-            m_quantities.push_back(v);
+            if (a->mengeExact && (v != std::trunc(v) || a->mengeMagnitude > kExactWholes)) {
+                a->mengeExact = false;
+                ++m_inexact;
+            }
         }
 
         // The amount as the table holds it: cut to the field's size, the first "." made a ",".
@@ -536,28 +556,34 @@ void ArticleSums::addLines(std::string_view block) {
     });
 }
 
+void ArticleSums::addQuantitiesAgain(std::string_view block) {
+    forEachLine(block, [&](std::string_view line) {
+        datafiles::PositionView p;
+        if (datafiles::isBlankLine(line) || !datafiles::viewPositionLine(line, p) || p.ArtikelNr.empty() ||
+            p.menge.empty())
+            return;
+        const std::string_view nr = detail::cutString(p.ArtikelNr, kNumberSize);
+        Article* a = m_numbers->find(nr, hashOf(nr));
+        const std::optional<double> quantity = quantityOf(p.menge);
+        if (a != nullptr && !a->mengeExact && quantity)
+            a->quantities.push_back(*quantity);
+    });
+}
+
 void ArticleSums::post(MemTable& totals) const {
     const std::vector<Article>& articles = m_numbers->articles;
 
-    // The quantities of an article whose sum may round: added again in the walk's order, the last
-    // line first.
-    std::vector<double> walked(articles.size(), 0.0);
-    bool anyInexact = false;
-    for (const Article& a : articles)
-        anyInexact = anyInexact || !a.mengeExact;
-    if (anyInexact) {
-        for (std::size_t i = m_quantities.size(); i-- > 0;)
-            walked[m_quantityOf[i]] += m_quantities[i];
-    }
-
     // The index walk: article numbers in collation order; numbers the collation calls equal are
     // one run of keys, in which the later-loaded positions come first, so the article seen last
-    // in the file comes first.
+    // in the file comes first. Sort keys compare in the collation's order with memcmp.
+    std::vector<std::string> keys(articles.size());
     std::vector<std::uint32_t> order(articles.size());
-    for (std::uint32_t a = 0; a < order.size(); ++a)
+    for (std::uint32_t a = 0; a < order.size(); ++a) {
+        collation::appendSortKey(keys[a], articles[a].nr, false);
         order[a] = a;
+    }
     std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const int c = collation::compare(articles[a].nr, articles[b].nr, false);
+        const int c = keys[a].compare(keys[b]);
         return c != 0 ? c < 0 : a > b;
     });
 
@@ -572,12 +598,20 @@ void ArticleSums::post(MemTable& totals) const {
             throw EConvertError(*a.badAmount);
         }
         totals.Insert();
-        fields.set(a.nr, a.bestellNr, a.bezeichnung, a.mengeExact ? a.menge : walked[id], a.preis);
+        double menge = a.menge;
+        if (!a.mengeExact) {
+            // Added up as the walk meets them, the last line first.
+            menge = 0;
+            for (auto q = a.quantities.rbegin(); q != a.quantities.rend(); ++q)
+                menge += *q;
+        }
+        fields.set(a.nr, a.bestellNr, a.bezeichnung, menge, a.preis);
         totals.Post();
     }
 }
 
-PositionFileSums::PositionFileSums(const std::string& path, std::size_t blockBytes) {
+PositionFileSums::PositionFileSums(const std::string& path, std::size_t blockBytes)
+    : m_path(path), m_blockBytes(blockBytes) {
     if (!pathExists(path))
         writeFileBytes(path, {});
     m_reader = std::make_unique<LineBlockReader>(path, blockBytes);
@@ -587,15 +621,26 @@ PositionFileSums::~PositionFileSums() = default;
 
 bool PositionFileSums::step() {
     std::string_view block;
-    if (!m_reader->next(block))
+    if (m_reader->next(block)) {
+        if (m_secondPass)
+            m_sums.addQuantitiesAgain(block);
+        else
+            m_sums.addLines(block);
+        return true;
+    }
+    if (m_secondPass || !m_sums.needsQuantitiesAgain())
         return false;
-    m_sums.addLines(block);
+    m_secondPass = true;
+    m_reader = std::make_unique<LineBlockReader>(m_path, m_blockBytes);
     return true;
 }
 
 double PositionFileSums::fractionDone() const {
     const auto size = static_cast<double>(m_reader->fileSize());
-    return size <= 0 ? 1.0 : std::min(1.0, static_cast<double>(m_reader->bytesDone()) / size);
+    const double pass = size <= 0 ? 1.0 : std::min(1.0, static_cast<double>(m_reader->bytesDone()) / size);
+    if (!m_sums.needsQuantitiesAgain())
+        return pass;
+    return m_secondPass ? 0.5 + pass / 2 : pass / 2;
 }
 
 std::int64_t chartScrollHeight(std::int64_t n) {

@@ -5,10 +5,12 @@
 #include "platform/lineblocks.h"
 #include "platform/linefile.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,18 +84,24 @@ public:
     // index.
     void post(MemTable& totals) const;
 
+    // Whole quantities add up to the same sum in any order, but the table adds an article's
+    // quantities in the order its index walks them, the file's last line first, and where one has
+    // a fraction only that order gives the same rounding. Those articles then need their
+    // quantities again: the whole file once more through addQuantitiesAgain, before post.
+    bool needsQuantitiesAgain() const { return m_inexact > 0; }
+    void addQuantitiesAgain(std::string_view block);
+
 private:
     struct Article;
     class Numbers;
 
+    std::optional<double> quantityOf(std::string_view text);
+
     std::unique_ptr<Numbers> m_numbers;
     std::size_t m_lines = 0;
     std::size_t m_positions = 0;
-    // Every quantity with its article, in file order: where a quantity has a fraction, the sums of
-    // the table are taken in the order its index walks the positions, and only that order gives
-    // the same rounding.
-    std::vector<std::uint32_t> m_quantityOf;
-    std::vector<double> m_quantities;
+    std::size_t m_inexact = 0; // articles whose quantities are needed again
+    std::array<std::optional<double>, 256> m_oneByteQuantities;
 };
 
 // bestellungen.db read and added up a block at a time, for a caller that does other work (a window
@@ -104,15 +112,18 @@ public:
     explicit PositionFileSums(const std::string& path, std::size_t blockBytes = std::size_t{1} << 20);
     ~PositionFileSums();
 
-    // Reads and adds up the next block; false once the whole file is added up. Throws what
-    // ArticleSums::addLines and reading throw.
+    // Reads and adds up the next block (in a second reading where the sums need the quantities
+    // again); false once the sums are complete. Throws what ArticleSums::addLines and reading throw.
     bool step();
     // How much of the file is read, from 0 to 1.
     double fractionDone() const;
     const ArticleSums& sums() const { return m_sums; }
 
 private:
+    std::string m_path;
+    std::size_t m_blockBytes;
     std::unique_ptr<LineBlockReader> m_reader;
+    bool m_secondPass = false;
     ArticleSums m_sums;
 };
 
