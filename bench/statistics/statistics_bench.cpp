@@ -180,7 +180,8 @@ Opening openOnce(ArticleChartWindow& window, PaintCounter& counter) {
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     untilPainted(*window.chartView(), counter, before);
     Opening o{msSince(t0), bench::processorMs(CLOCK_THREAD_CPUTIME_ID) - c0,
-              static_cast<double>(statusKb("VmHWM:") - baseKb) / 1024.0, stalls.stop(), gauge.paints};
+              std::max(0.0, static_cast<double>(statusKb("VmHWM:") - baseKb) / 1024.0), stalls.stop(),
+              gauge.paints};
     window.Gauge1->removeEventFilter(&gauge);
     return o;
 }

@@ -15,12 +15,22 @@
 
 namespace velmo::statistics {
 
+namespace {
+
+// The text field sizes of AllPositions, whose cuts the totals see.
+constexpr int kOrderSize = 20;
+constexpr int kNumberSize = 20;
+constexpr int kTextSize = 100;
+constexpr int kAmountSize = 20;
+
+} // namespace
+
 void defineAllPositions(MemTable& table) {
-    table.addField(kBestellNr, FieldType::String, 20);
+    table.addField(kBestellNr, FieldType::String, kOrderSize);
     table.addField(kMenge, FieldType::Float);
-    table.addField(kArtikelNr, FieldType::String, 20);
-    table.addField(kBezeichnung, FieldType::String, 100);
-    table.addField(kPreis, FieldType::String, 20);
+    table.addField(kArtikelNr, FieldType::String, kNumberSize);
+    table.addField(kBezeichnung, FieldType::String, kTextSize);
+    table.addField(kPreis, FieldType::String, kAmountSize);
     table.addIndexDef({kArtikelNr, {kArtikelNr}});
     table.setActive(true);
 }
@@ -381,8 +391,8 @@ struct ArticleSums::Article {
     std::vector<double> quantities;
     // The amount of the article's last line that is not a number: the first the walk meets.
     std::optional<std::string> badAmount;
-    // The latest amount and quantity texts read, with their values: an article is mostly sold at
-    // one price and in a few quantities, and a text compared is cheaper than a text converted.
+    // The latest amount text read, with its value: an article is mostly sold at one price, and a
+    // text compared is cheaper than a text converted.
     std::string lastPreisText;
     german::Currency lastPreis;
 };
@@ -458,15 +468,9 @@ std::size_t hashOf(std::string_view nr) {
     return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
-// The largest whole number up to which every whole number is a double; sums of whole numbers below
-// it are exact in any order.
+// Every whole number below it is a double, so sums of whole numbers that stay below it are exact in
+// any order.
 constexpr double kExactWholes = 9007199254740992.0; // 2^53
-
-// The field sizes of AllPositions, whose cuts the totals see.
-constexpr int kNumberSize = 20;
-constexpr int kOrderSize = 20;
-constexpr int kTextSize = 100;
-constexpr int kAmountSize = 20;
 
 } // namespace
 
@@ -520,7 +524,7 @@ void ArticleSums::addLines(std::string_view block) {
             const double v = *quantity;
             a->menge += v;
             a->mengeMagnitude += std::fabs(v);
-            if (a->mengeExact && (v != std::trunc(v) || a->mengeMagnitude > kExactWholes)) {
+            if (a->mengeExact && (v != std::trunc(v) || a->mengeMagnitude >= kExactWholes)) {
                 a->mengeExact = false;
                 ++m_inexact;
             }
