@@ -126,6 +126,7 @@ std::vector<std::string> plainSums(const Lines& lines) {
         s.preis.scaled += german::strToCurr(detail::cutString(datafiles::decimalComma(f[5]), 20)).scaled;
     }
     std::vector<std::string> out;
+    out.reserve(sums.size());
     for (const auto& [nr, s] : sums) {
         out.push_back(nr + "|" + german::floatToStr(s.menge) + "|" + german::currToStr(s.preis) + "|" +
                       s.text.substr(0, 20) + "|" + s.text + "|" + s.order + "|");
@@ -180,12 +181,13 @@ TEST(ArticleSums, AddUpLikeAPlainSumPerNumber) {
 // differ in case, cuts at 20 bytes, fractions whose sum depends on the order of adding, all three
 // line breaks, blank lines, and now and then a bad amount, a bad quantity or a short line.
 TEST(ArticleSums, RandomFilesAsTheTableComputesThem) {
+    // A1 with a soft hyphen, which the collation passes over.
+    const std::string kSoftHyphenA1 = std::string("A\xAD") + "1";
     std::mt19937 rng(20261210);
     auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
     const std::vector<std::string> numbers = {"A1",
                                               "a1",
-                                              "A\xAD"
-                                              "1",
+                                              kSoftHyphenA1,
                                               "B-7",
                                               "b-7",
                                               "C",
