@@ -296,6 +296,8 @@ int main(int argc, char** argv) {
     std::printf("large bestellungen.db: %ld positions, %.0f MB (written in %.0f ms)\n", kLargePositions,
                 largeMb, msSince(tLarge));
     const Figures large = measure("large quantity", quantityWindow, false);
+    std::printf("large file: peak %.0f MB resident in all during the last opening\n",
+                bench::statusMb("VmHWM:"));
     quantityWindow.accept();
     std::filesystem::remove(file);
     std::printf(
