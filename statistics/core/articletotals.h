@@ -29,6 +29,10 @@ inline constexpr const char* kPreis = "Preis";
 // The whole description in ArticleTotals, for the bar's tooltip where the label is cut.
 inline constexpr const char* kGanzeBezeichnung = "GanzeBezeichnung";
 
+// The totals computed over a table of every position (defineAllPositions, loadAllPositions,
+// computeArticleTotals) are the plain statement of what the charts show; the windows get the same
+// records from ArticleSums below, which holds no record per position.
+//
 // AllPositions: BestellNr, menge (float), ArtikelNr, Bezeichnung (100), Preis (text with a decimal
 // comma); one index on ArtikelNr. Opens the table.
 void defineAllPositions(MemTable& table);
