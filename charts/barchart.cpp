@@ -170,12 +170,25 @@ int BarChart::contentHeight() const {
 }
 
 void BarChart::seriesChanged() {
+    // Measuring a text shapes it, which for ten thousand labels and marks costs more than all the
+    // rest of a refresh. The widths are kept, so that a text is measured once per font: marks repeat
+    // within a chart, and labels from one refresh to the next.
+    if (m_widthsFont != font() || m_widths.size() > kMaxWidths) {
+        m_widths.clear();
+        m_widthsFont = font();
+    }
     const QFontMetrics fm(font());
+    auto width = [&](const QString& text) {
+        auto known = m_widths.constFind(text);
+        if (known == m_widths.cend())
+            known = m_widths.insert(text, fm.horizontalAdvance(text));
+        return *known;
+    };
     m_labelWidth = m_markWidth = 0;
     if (m_series) {
         for (const BarPoint& p : m_series->points()) {
-            m_labelWidth = std::max(m_labelWidth, fm.horizontalAdvance(p.label));
-            m_markWidth = std::max(m_markWidth, fm.horizontalAdvance(p.mark));
+            m_labelWidth = std::max(m_labelWidth, width(p.label));
+            m_markWidth = std::max(m_markWidth, width(p.mark));
         }
     }
     layoutView();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFont>
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
@@ -76,7 +78,10 @@ private:
     BarTextItem* m_texts;
     QScrollBar* m_scrollBar;
 
-    // Measured once per change of the series.
+    // Measured once per change of the series, from the widths of the texts measured before.
+    static constexpr qsizetype kMaxWidths = 100'000;
+    QHash<QString, int> m_widths;
+    QFont m_widthsFont;
     int m_labelWidth = 0;
     int m_markWidth = 0;
     int m_first = 0;

@@ -1,5 +1,7 @@
 #include "datafiles/orderfiles.h"
 
+#include <cstring>
+
 namespace velmo::datafiles {
 
 namespace {
@@ -86,21 +88,25 @@ std::optional<OrderRecord> parseOrderLine(std::string_view line) {
 }
 
 bool viewPositionLine(std::string_view line, PositionView& out) {
-    // One walk over the line: its fields are a few bytes each, too short for a search per field
-    // to pay off. Each separator is the first ";;" after the one before.
+    // Each separator is the first ";;" after the one before. memchr finds the next ';' many bytes at
+    // a time; a ';' without a second one is text.
     std::string_view fields[kPositionCuts];
     std::size_t found = 0;
-    std::size_t start = 0;
-    const char* const bytes = line.data();
-    for (std::size_t i = 0; i + 1 < line.size() && found < kPositionCuts; ++i) {
-        if (bytes[i] == ';' && bytes[i + 1] == ';') {
-            fields[found++] = line.substr(start, i - start);
-            ++i; // the second ';'
-            start = i + 1;
+    const char* start = line.data();
+    const char* at = start;
+    const char* const end = line.data() + line.size();
+    while (found < kPositionCuts) {
+        const void* hit = at < end ? std::memchr(at, ';', static_cast<std::size_t>(end - at)) : nullptr;
+        if (hit == nullptr)
+            return false;
+        const char* semi = static_cast<const char*>(hit);
+        if (semi + 1 < end && semi[1] == ';') {
+            fields[found++] = std::string_view(start, static_cast<std::size_t>(semi - start));
+            start = at = semi + 2;
+        } else {
+            at = semi + 1;
         }
     }
-    if (found < kPositionCuts)
-        return false;
     out = {fields[0], fields[2], fields[3], fields[4], fields[5]};
     return true;
 }

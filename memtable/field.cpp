@@ -38,15 +38,15 @@ double numberAsDouble(FieldType type, bool present, std::string_view bytes) {
     return detail::loadDouble(bytes);
 }
 
-german::Currency parseCurrency(std::string_view text) {
+} // namespace
+
+namespace detail {
+
+german::Currency textAsCurrency(std::string_view text) {
     // Validated first so the message is this one whatever the converter would say.
     parseFloat(text);
     return german::strToCurr(text);
 }
-
-} // namespace
-
-namespace detail {
 
 bool parseForField(const FieldDef& def, std::string_view text, std::string& bytes) {
     if (def.type == FieldType::String) {
@@ -126,7 +126,7 @@ german::Currency Field::asCurrency() const {
     auto v = m_table->currentValue(m_index);
     switch (m_def.type) {
     case FieldType::String:
-        return parseCurrency(v.bytes);
+        return detail::textAsCurrency(v.bytes);
     case FieldType::Float:
     case FieldType::DateTime:
         return v.present ? german::doubleToCurr(detail::loadDouble(v.bytes)) : german::Currency{};

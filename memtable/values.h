@@ -1,6 +1,7 @@
 #pragma once
 
 #include "memtable/definitions.h"
+#include "platform/german.h"
 
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,10 @@ inline std::string int64Bytes(std::int64_t v) {
 // then holds no value); throws EConvertError with the field's message for anything else that is not
 // a number or date.
 bool parseForField(const FieldDef& def, std::string_view text, std::string& bytes);
+
+// A string field's text as a currency amount, as Field::asCurrency reads it. Throws EConvertError
+// "'%s' ist kein gültiger Gleitkommawert" for a text that is not a number.
+german::Currency textAsCurrency(std::string_view text);
 
 // The value as text (empty when absent).
 std::string formatValue(const FieldDef& def, bool present, std::string_view bytes);

@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/errors.h"
+#include "platform/lineblocks.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,37 +13,6 @@
 #include <unistd.h>
 
 namespace velmo {
-
-namespace {
-
-// Lines end at CR LF, a lone CR or a lone LF. The ends are found with memchr, which reads many
-// bytes at a time: the next LF once, and a CR only up to that LF.
-template <class F> void forEachLine(std::string_view bytes, F&& take) {
-    const char* const data = bytes.data();
-    const std::size_t n = bytes.size();
-    auto nextLf = [&](std::size_t from) {
-        if (from >= n)
-            return n;
-        const void* found = std::memchr(data + from, '\n', n - from);
-        return found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : n;
-    };
-    std::size_t start = 0;
-    std::size_t lf = nextLf(0); // the next LF at or after start, or n
-    while (start < n) {
-        if (lf < start)
-            lf = nextLf(start);
-        const void* cr = std::memchr(data + start, '\r', lf - start);
-        const std::size_t stop = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lf;
-        take(bytes.substr(start, stop - start));
-        if (stop == n)
-            break;
-        start = stop + 1;
-        if (cr && start < n && data[start] == '\n')
-            ++start;
-    }
-}
-
-} // namespace
 
 Lines splitLines(std::string_view bytes) {
     Lines lines;

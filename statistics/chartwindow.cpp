@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -19,9 +20,8 @@ namespace velmo {
 
 namespace {
 
-// The progress bar is redrawn about this often while the totals are computed, however many
-// positions there are.
-constexpr std::size_t kProgressSteps = 200;
+// The progress bar counts in steps of this fraction of the file, however large it is.
+constexpr int kProgressSteps = 1000;
 
 } // namespace
 
@@ -30,8 +30,11 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
     setObjectName(kind.objectName);
     setWindowTitle(kind.caption);
     resize(640, 520);
-    statistics::defineAllPositions(AllPositions);
     statistics::defineArticleTotals(ArticleTotals, kind.chartKey);
+    m_nextSlice = new QTimer(this);
+    m_nextSlice->setSingleShot(true);
+    m_nextSlice->setInterval(0);
+    connect(m_nextSlice, &QTimer::timeout, this, guard([this] { readSlice(); }));
 
     Gauge1 = new QProgressBar;
     Gauge1->setObjectName("Gauge1");
@@ -41,8 +44,7 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
     Gauge1->setAlignment(Qt::AlignCenter);
     Gauge1->setStyleSheet("QProgressBar { border: none; background: white; }"
                           "QProgressBar::chunk { background: blue; }");
-    // It keeps its strip while hidden, so it can be drawn the moment it is shown, inside a
-    // computation that lets no events through.
+    // It keeps its strip while hidden, so that showing it moves nothing else.
     QSizePolicy keep = Gauge1->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     Gauge1->setSizePolicy(keep);
@@ -69,30 +71,68 @@ ArticleChartWindow::ArticleChartWindow(Shop& shop, const Kind& kind, QWidget* pa
     m_rows->addLayout(buttons);
 }
 
+ArticleChartWindow::~ArticleChartWindow() = default;
+
+void ArticleChartWindow::setSlices(std::size_t blockBytes, std::chrono::milliseconds budget) {
+    m_blockBytes = blockBytes;
+    m_sliceBudget = budget;
+}
+
 void ArticleChartWindow::Button1Click() {
     accept();
 }
 
 void ArticleChartWindow::done(int result) {
-    AllPositions.emptyTable();
+    // Closed while reading, the window stops; the next activation reads the file again anyway.
+    stopReading();
+    Gauge1->hide();
+    AllPositions.m_count = 0;
     releaseFreeMemory();
     ShopWindow::done(result);
 }
 
-void ArticleChartWindow::FormActivate() {
-    statistics::loadAllPositions(AllPositions,
-                                 datafiles::loadOrderFileBytes(m_shop.dataFile(datafiles::kPositionFile)));
+void ArticleChartWindow::stopReading() {
+    m_nextSlice->stop();
+    m_reading.reset();
+}
 
-    const std::size_t positions = static_cast<std::size_t>(AllPositions.RecordCount());
-    Gauge1->setMaximum(static_cast<int>(std::min<std::size_t>(positions, INT_MAX)));
+void ArticleChartWindow::FormActivate() {
+    stopReading();
+    m_reading = std::make_unique<statistics::PositionFileSums>(m_shop.dataFile(datafiles::kPositionFile),
+                                                               m_blockBytes);
+    AllPositions.m_count = 0;
+    Gauge1->setRange(0, kProgressSteps);
     Gauge1->setValue(0);
     Gauge1->show();
-    Gauge1->repaint();
+    readSlice();
+}
+
+void ArticleChartWindow::readSlice() {
+    bool more = false;
     try {
-        statistics::computeArticleTotals(
-            AllPositions, ArticleTotals,
-            [this](std::size_t done) { Gauge1->setValue(static_cast<int>(done)); },
-            std::max<std::size_t>(positions / kProgressSteps, 1));
+        const auto until = std::chrono::steady_clock::now() + m_sliceBudget;
+        do {
+            more = m_reading->step();
+        } while (more && std::chrono::steady_clock::now() < until);
+    } catch (...) {
+        // Reading stopped: no totals, the chart keeps what it showed.
+        AllPositions.m_count =
+            static_cast<int>(std::min<std::size_t>(m_reading->sums().positions(), INT_MAX));
+        stopReading();
+        Gauge1->hide();
+        throw;
+    }
+    if (more) {
+        Gauge1->setValue(static_cast<int>(m_reading->fractionDone() * kProgressSteps));
+        m_nextSlice->start();
+        return;
+    }
+
+    const std::unique_ptr<statistics::PositionFileSums> read = std::move(m_reading);
+    AllPositions.m_count = static_cast<int>(std::min<std::size_t>(read->sums().positions(), INT_MAX));
+    Gauge1->setValue(kProgressSteps);
+    try {
+        read->sums().post(ArticleTotals);
     } catch (...) {
         // The articles completed before the bad amount are charted; the progress bar stays.
         chartTotals();

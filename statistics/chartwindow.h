@@ -3,10 +3,14 @@
 #include "memtable/memtable.h"
 #include "shell/shopwindow.h"
 
+#include <chrono>
+#include <cstddef>
+#include <memory>
 #include <string>
 
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QVBoxLayout;
 
 namespace velmo {
@@ -16,15 +20,31 @@ namespace charts {
 class BarChart;
 class TableBarSeries;
 } // namespace charts
+namespace statistics {
+class PositionFileSums;
+} // namespace statistics
 
 // What the article quantity and the turnover windows have in common: at every activation they read
-// all positions of bestellungen.db, add them up per article with a progress bar over the top of the
-// window, and chart one total per article in a scroll area that grows with the number of articles.
+// all positions of bestellungen.db and add them up per article, with a progress bar over the top of
+// the window, and chart one total per article in a scroll area that grows with the number of articles.
 // They differ in the total they chart and in how its marks are written.
 class ArticleChartWindow : public ShopWindow {
     Q_OBJECT
 public:
-    MemTable AllPositions;
+    // What an activation keeps of the positions it read: their number. The positions themselves are
+    // added up per article while the file is read, and none is held as a record.
+    class Positions {
+    public:
+        int RecordCount() const { return m_count; }
+
+    private:
+        friend class ArticleChartWindow;
+        int m_count = 0;
+    };
+
+    ~ArticleChartWindow() override;
+
+    Positions AllPositions;
     MemTable ArticleTotals;
 
     QProgressBar* Gauge1;
@@ -32,11 +52,20 @@ public:
     charts::TableBarSeries* chartSeries() const { return m_series; }
     QPushButton* Button1;
 
-    // The activation: positions, totals, scroll height, chart. A failure is thrown: a bad quantity
-    // or an unreadable file leaves the totals and the chart as they were; a bad amount leaves the
+    // The activation: positions, totals, scroll height, chart. The file is read a slice at a time,
+    // the first slice here and the others from the event loop, so that a large file leaves the
+    // window live with its progress bar moving; a small one is charted before this returns. A
+    // failure is thrown (from a later slice: shown in the error box): a bad quantity or an
+    // unreadable file leaves the totals and the chart as they were; a bad amount leaves the
     // progress bar in view and charts the articles completed before it.
     void FormActivate();
     void Button1Click();
+
+    // Whether the activation is still reading the file.
+    bool reading() const { return m_reading != nullptr; }
+    // How much is read in one go (a block of at least blockBytes, then more blocks until budget has
+    // passed) before the event loop gets its turn.
+    void setSlices(std::size_t blockBytes, std::chrono::milliseconds budget);
 
 protected:
     struct Kind {
@@ -58,10 +87,16 @@ protected:
     QVBoxLayout* rows() const { return m_rows; }
 
 private:
+    void readSlice();
+    void stopReading();
     void chartTotals();
 
     Shop& m_shop;
     std::string m_chartKey;
+    std::unique_ptr<statistics::PositionFileSums> m_reading;
+    QTimer* m_nextSlice;
+    std::size_t m_blockBytes = std::size_t{1} << 20;
+    std::chrono::milliseconds m_sliceBudget{15};
     charts::BarChart* m_chart;
     charts::TableBarSeries* m_series;
     QVBoxLayout* m_rows;

@@ -2,9 +2,11 @@
 
 #include "datafiles/orderfiles.h"
 #include "memtable/collation.h"
+#include "memtable/values.h"
 #include "platform/german.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -13,12 +15,22 @@
 
 namespace velmo::statistics {
 
+namespace {
+
+// The text field sizes of AllPositions, whose cuts the totals see.
+constexpr int kOrderSize = 20;
+constexpr int kNumberSize = 20;
+constexpr int kTextSize = 100;
+constexpr int kAmountSize = 20;
+
+} // namespace
+
 void defineAllPositions(MemTable& table) {
-    table.addField(kBestellNr, FieldType::String, 20);
+    table.addField(kBestellNr, FieldType::String, kOrderSize);
     table.addField(kMenge, FieldType::Float);
-    table.addField(kArtikelNr, FieldType::String, 20);
-    table.addField(kBezeichnung, FieldType::String, 100);
-    table.addField(kPreis, FieldType::String, 20);
+    table.addField(kArtikelNr, FieldType::String, kNumberSize);
+    table.addField(kBezeichnung, FieldType::String, kTextSize);
+    table.addField(kPreis, FieldType::String, kAmountSize);
     table.addIndexDef({kArtikelNr, {kArtikelNr}});
     table.setActive(true);
 }
@@ -264,11 +276,45 @@ void loadAllPositions(MemTable& allPositions, std::string fileBytes) {
     allPositions.First();
 }
 
-void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progress& progress,
-                          std::size_t progressStep) {
+namespace {
+
+// The fields of ArticleTotals, and one article's record written into them.
+struct TotalFields {
+    explicit TotalFields(MemTable& totals)
+        : nr(totals.fieldByName(kArtikelNr)), bestellNr(totals.fieldByName(kBestellNr)),
+          bezeichnung(totals.fieldByName(kBezeichnung)),
+          ganzeBezeichnung(totals.fieldByName(kGanzeBezeichnung)), menge(totals.fieldByName(kMenge)),
+          preis(totals.fieldByName(kPreis)) {}
+
+    void set(std::string_view number, std::string_view order, std::string_view text, double quantity,
+             german::Currency amount) {
+        nr.setAsString(number);
+        bestellNr.setAsString(order);
+        bezeichnung.setAsString(text);
+        ganzeBezeichnung.setAsString(text);
+        menge.setAsFloat(quantity);
+        preis.setAsCurrency(amount);
+    }
+
+    Field& nr;
+    Field& bestellNr;
+    Field& bezeichnung;
+    Field& ganzeBezeichnung;
+    Field& menge;
+    Field& preis;
+};
+
+void startTotals(MemTable& totals) {
     totals.emptyTable();
     totals.setIndexName(kArtikelNr);
     totals.SyncIndexes();
+}
+
+} // namespace
+
+void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progress& progress,
+                          std::size_t progressStep) {
+    startTotals(totals);
     // Bound views hear of the new totals once, at the end (or when an amount stops the work).
     MemTable::UpdateBlock batch(totals);
 
@@ -277,12 +323,7 @@ void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progre
     const Field& posPreis = allPositions.fieldByName(kPreis);
     const int posBestellNr = allPositions.fieldByName(kBestellNr).index();
     const int posBezeichnung = allPositions.fieldByName(kBezeichnung).index();
-    Field& nr = totals.fieldByName(kArtikelNr);
-    Field& bestellNr = totals.fieldByName(kBestellNr);
-    Field& bezeichnung = totals.fieldByName(kBezeichnung);
-    Field& ganzeBezeichnung = totals.fieldByName(kGanzeBezeichnung);
-    Field& menge = totals.fieldByName(kMenge);
-    Field& preis = totals.fieldByName(kPreis);
+    TotalFields fields(totals);
 
     // The positions come in article-number order, so each article is one run and becomes one
     // record when its run ends. The collation may still call two different numbers equal (a soft
@@ -303,16 +344,12 @@ void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progre
             totals.Insert();
         } else {
             totals.gotoRecord(known->second);
-            run.menge = menge.asFloat() + run.menge;
-            run.preis.scaled += preis.asCurrency().scaled;
+            run.menge = fields.menge.asFloat() + run.menge;
+            run.preis.scaled += fields.preis.asCurrency().scaled;
             totals.Edit();
         }
-        nr.setAsString(run.nr);
-        bestellNr.setAsString(allPositions.viewAt(run.last, posBestellNr));
-        bezeichnung.setAsString(allPositions.viewAt(run.last, posBezeichnung));
-        ganzeBezeichnung.setAsString(allPositions.viewAt(run.last, posBezeichnung));
-        menge.setAsFloat(run.menge);
-        preis.setAsCurrency(run.preis);
+        fields.set(run.nr, allPositions.viewAt(run.last, posBestellNr),
+                   allPositions.viewAt(run.last, posBezeichnung), run.menge, run.preis);
         totals.Post();
         recordOf.emplace(run.nr, totals.currentRecord());
     };
@@ -337,6 +374,277 @@ void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progre
     finishRun();
     if (progress)
         progress(done);
+}
+
+// What one article number's positions add up to.
+struct ArticleSums::Article {
+    std::string nr;
+    // Of the article's first line, which is the last of its run in the index walk.
+    std::string bestellNr, bezeichnung;
+    double menge = 0; // in file order; the walk's order where that rounds differently
+    german::Currency preis;
+    // Every quantity so far a whole number, and all of them together small enough that any order
+    // of adding them up gives the same sum.
+    bool mengeExact = true;
+    double mengeMagnitude = 0;
+    // Where the sum may round: the quantities in file order, from a second reading of the file.
+    std::vector<double> quantities;
+    // The amount of the article's last line that is not a number: the first the walk meets.
+    std::optional<std::string> badAmount;
+    // The latest amount text read, with its value: an article is mostly sold at one price, and a
+    // text compared is cheaper than a text converted.
+    std::string lastPreisText;
+    german::Currency lastPreis;
+};
+
+// The articles by number, each numbered on first sight, in open addressing: a table at most half
+// full finds a number in one or two probes of one array.
+class ArticleSums::Numbers {
+public:
+    Numbers() : m_slots(1024) {}
+
+    // The article of nr, or nullptr.
+    Article* find(std::string_view nr, std::size_t hash) {
+        for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+            const Slot& slot = m_slots[i];
+            if (slot.id == kEmpty)
+                return nullptr;
+            if (slot.hash == hash && articles[slot.id].nr == nr)
+                return &articles[slot.id];
+        }
+    }
+    Article& add(std::string_view nr, std::size_t hash) {
+        std::size_t i = hash & (m_slots.size() - 1);
+        while (m_slots[i].id != kEmpty)
+            i = (i + 1) & (m_slots.size() - 1);
+        m_slots[i] = {hash, static_cast<std::uint32_t>(articles.size())};
+        articles.emplace_back().nr = nr;
+        if (articles.size() * 2 > m_slots.size())
+            grow();
+        return articles.back();
+    }
+
+    std::vector<Article> articles; // in the order of first sight
+
+private:
+    static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+    struct Slot {
+        std::size_t hash = 0;
+        std::uint32_t id = kEmpty;
+    };
+
+    void grow() {
+        std::vector<Slot> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        for (const Slot& slot : old) {
+            if (slot.id == kEmpty)
+                continue;
+            std::size_t i = slot.hash & (m_slots.size() - 1);
+            while (m_slots[i].id != kEmpty)
+                i = (i + 1) & (m_slots.size() - 1);
+            m_slots[i] = slot;
+        }
+    }
+
+    std::vector<Slot> m_slots; // a power of two of them
+};
+
+ArticleSums::ArticleSums() : m_numbers(std::make_unique<Numbers>()) {}
+ArticleSums::~ArticleSums() = default;
+
+std::size_t ArticleSums::articles() const {
+    return m_numbers->articles.size();
+}
+
+namespace {
+
+// FNV-1a over an article number's few bytes: cheaper than the library's hash for keys this short.
+std::size_t hashOf(std::string_view nr) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const char c : nr) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+// Every whole number below it is a double, so sums of whole numbers that stay below it are exact in
+// any order.
+constexpr double kExactWholes = 9007199254740992.0; // 2^53
+
+} // namespace
+
+std::optional<double> ArticleSums::quantityOf(std::string_view text) {
+    // Most quantities are a single digit: each such text is converted once.
+    if (text.size() == 1) {
+        std::optional<double>& known = m_oneByteQuantities[static_cast<unsigned char>(text[0])];
+        if (!known) {
+            double v = 0;
+            if (german::tryStrToFloat(text, v))
+                known = v;
+        }
+        return known;
+    }
+    double v = 0;
+    if (german::tryStrToFloat(text, v))
+        return v;
+    return std::nullopt;
+}
+
+void ArticleSums::addLines(std::string_view block) {
+    forEachLine(block, [&](std::string_view line) {
+        ++m_lines;
+        if (datafiles::isBlankLine(line))
+            return;
+        datafiles::PositionView p;
+        if (!datafiles::viewPositionLine(line, p))
+            datafiles::throwShortLine(datafiles::kPositionFile, m_lines, datafiles::kPositionCuts);
+        if (p.ArtikelNr.empty())
+            return;
+        // The quantity first: reading stops at one the table refuses, with the table's message.
+        std::optional<double> quantity;
+        if (!p.menge.empty()) {
+            quantity = quantityOf(p.menge);
+            if (!quantity) {
+                std::string bytes;
+                detail::parseForField(FieldDef{kMenge, FieldType::Float}, p.menge, bytes); // throws
+            }
+        }
+        const std::string_view nr = detail::cutString(p.ArtikelNr, kNumberSize);
+        const std::size_t hash = hashOf(nr);
+        Article* a = m_numbers->find(nr, hash);
+
+        if (a == nullptr) {
+            a = &m_numbers->add(nr, hash);
+            a->bestellNr = detail::cutString(p.BestellNr, kOrderSize);
+            a->bezeichnung = detail::cutString(p.Bezeichnung, kTextSize);
+        }
+        ++m_positions;
+        if (quantity) {
+            const double v = *quantity;
+            a->menge += v;
+            a->mengeMagnitude += std::fabs(v);
+            if (a->mengeExact && (v != std::trunc(v) || a->mengeMagnitude >= kExactWholes)) {
+                a->mengeExact = false;
+                ++m_inexact;
+            }
+        }
+
+        // The amount as the table holds it: cut to the field's size, the first "." made a ",".
+        char amount[kAmountSize];
+        const std::string_view cut = detail::cutString(p.Preis, kAmountSize);
+        std::memcpy(amount, cut.data(), cut.size());
+        const std::string_view text(amount, cut.size());
+        if (void* dot = std::memchr(amount, '.', cut.size()))
+            *static_cast<char*>(dot) = ',';
+        // An empty text is never an amount, so it is never the one remembered.
+        if (!a->lastPreisText.empty() && a->lastPreisText == text) {
+            a->preis.scaled += a->lastPreis.scaled;
+            return;
+        }
+        double check = 0;
+        std::optional<german::Currency> value;
+        if (german::tryStrToFloat(text, check)) {
+            try {
+                value = german::strToCurr(text);
+            } catch (const EConvertError&) {
+            }
+        }
+        if (!value) {
+            a->badAmount = std::string(text);
+            return;
+        }
+        a->lastPreisText = text;
+        a->lastPreis = *value;
+        a->preis.scaled += value->scaled;
+    });
+}
+
+void ArticleSums::addQuantitiesAgain(std::string_view block) {
+    forEachLine(block, [&](std::string_view line) {
+        datafiles::PositionView p;
+        if (datafiles::isBlankLine(line) || !datafiles::viewPositionLine(line, p) || p.ArtikelNr.empty() ||
+            p.menge.empty())
+            return;
+        const std::string_view nr = detail::cutString(p.ArtikelNr, kNumberSize);
+        Article* a = m_numbers->find(nr, hashOf(nr));
+        const std::optional<double> quantity = quantityOf(p.menge);
+        if (a != nullptr && !a->mengeExact && quantity)
+            a->quantities.push_back(*quantity);
+    });
+}
+
+void ArticleSums::post(MemTable& totals) const {
+    const std::vector<Article>& articles = m_numbers->articles;
+
+    // The index walk: article numbers in collation order; numbers the collation calls equal are
+    // one run of keys, in which the later-loaded positions come first, so the article seen last
+    // in the file comes first. Sort keys compare in the collation's order with memcmp.
+    std::vector<std::string> keys(articles.size());
+    std::vector<std::uint32_t> order(articles.size());
+    for (std::uint32_t a = 0; a < order.size(); ++a) {
+        collation::appendSortKey(keys[a], articles[a].nr, false);
+        order[a] = a;
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int c = keys[a].compare(keys[b]);
+        return c != 0 ? c < 0 : a > b;
+    });
+
+    startTotals(totals);
+    MemTable::UpdateBlock batch(totals);
+    TotalFields fields(totals);
+    for (const std::uint32_t id : order) {
+        const Article& a = articles[id];
+        if (a.badAmount) {
+            // The conversion that refused the text while it was read throws the table's message.
+            detail::textAsCurrency(*a.badAmount);
+            throw EConvertError(*a.badAmount);
+        }
+        totals.Insert();
+        double menge = a.menge;
+        if (!a.mengeExact) {
+            // Added up as the walk meets them, the last line first.
+            menge = 0;
+            for (auto q = a.quantities.rbegin(); q != a.quantities.rend(); ++q)
+                menge += *q;
+        }
+        fields.set(a.nr, a.bestellNr, a.bezeichnung, menge, a.preis);
+        totals.Post();
+    }
+}
+
+PositionFileSums::PositionFileSums(const std::string& path, std::size_t blockBytes)
+    : m_path(path), m_blockBytes(blockBytes) {
+    if (!pathExists(path))
+        writeFileBytes(path, {});
+    m_reader = std::make_unique<LineBlockReader>(path, blockBytes);
+}
+
+PositionFileSums::~PositionFileSums() = default;
+
+bool PositionFileSums::step() {
+    std::string_view block;
+    if (m_reader->next(block)) {
+        if (m_secondPass)
+            m_sums.addQuantitiesAgain(block);
+        else
+            m_sums.addLines(block);
+        return true;
+    }
+    if (m_secondPass || !m_sums.needsQuantitiesAgain())
+        return false;
+    m_secondPass = true;
+    m_reader = std::make_unique<LineBlockReader>(m_path, m_blockBytes);
+    return true;
+}
+
+double PositionFileSums::fractionDone() const {
+    const auto size = static_cast<double>(m_reader->fileSize());
+    const double pass = size <= 0 ? 1.0 : std::min(1.0, static_cast<double>(m_reader->bytesDone()) / size);
+    if (!m_sums.needsQuantitiesAgain())
+        return pass;
+    return m_secondPass ? 0.5 + pass / 2 : pass / 2;
 }
 
 std::int64_t chartScrollHeight(std::int64_t n) {

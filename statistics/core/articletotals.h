@@ -1,12 +1,19 @@
 #pragma once
 
+#include "datafiles/orderfiles.h"
 #include "memtable/memtable.h"
+#include "platform/lineblocks.h"
 #include "platform/linefile.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // What both chart windows compute from bestellungen.db: every position of every order, and per
 // article number the summed quantity and amount. No widgets here, so tests and benchmarks drive it
@@ -22,6 +29,10 @@ inline constexpr const char* kPreis = "Preis";
 // The whole description in ArticleTotals, for the bar's tooltip where the label is cut.
 inline constexpr const char* kGanzeBezeichnung = "GanzeBezeichnung";
 
+// The totals computed over a table of every position (defineAllPositions, loadAllPositions,
+// computeArticleTotals) are the plain statement of what the charts show; the windows get the same
+// records from ArticleSums below, which holds no record per position.
+//
 // AllPositions: BestellNr, menge (float), ArtikelNr, Bezeichnung (100), Preis (text with a decimal
 // comma); one index on ArtikelNr. Opens the table.
 void defineAllPositions(MemTable& table);
@@ -48,6 +59,77 @@ using Progress = std::function<void(std::size_t done)>;
 // its ArtikelNr index.
 void computeArticleTotals(MemTable& allPositions, MemTable& totals, const Progress& progress = {},
                           std::size_t progressStep = 1);
+
+// The same totals as loadAllPositions and computeArticleTotals give, added up while
+// bestellungen.db is read, a block of whole lines at a time, without a record per position: the
+// memory it takes grows with the number of articles, not with the file. Feed it every line of the
+// file in order (addLines), then post the totals.
+class ArticleSums {
+public:
+    ArticleSums();
+    ~ArticleSums();
+    ArticleSums(const ArticleSums&) = delete;
+    ArticleSums& operator=(const ArticleSums&) = delete;
+
+    // Adds the positions of the next lines of the file; block holds whole lines, as LineBlockReader
+    // hands them out. A quantity that is not a number throws EConvertError and a line with fewer
+    // than six separators EOrderLineError (with its line number), as loadAllPositions does; the
+    // sums are then of no further use.
+    void addLines(std::string_view block);
+
+    // The positions added so far (lines with an article number).
+    std::size_t positions() const { return m_positions; }
+    std::size_t articles() const;
+
+    // Empties totals and posts one record per article, as computeArticleTotals does after
+    // loadAllPositions: in the order of the ArtikelNr index, with the run's sums, and BestellNr and
+    // Bezeichnung of the article's first line. An article with an amount that is not a number
+    // throws EConvertError; totals then holds the articles before it. Leaves totals on its ArtikelNr
+    // index.
+    void post(MemTable& totals) const;
+
+    // Whole quantities add up to the same sum in any order, but the table adds an article's
+    // quantities in the order its index walks them, the file's last line first, and where one has
+    // a fraction only that order gives the same rounding. Those articles then need their
+    // quantities again: the whole file once more through addQuantitiesAgain, before post.
+    bool needsQuantitiesAgain() const { return m_inexact > 0; }
+    void addQuantitiesAgain(std::string_view block);
+
+private:
+    struct Article;
+    class Numbers;
+
+    std::optional<double> quantityOf(std::string_view text);
+
+    std::unique_ptr<Numbers> m_numbers;
+    std::size_t m_lines = 0;
+    std::size_t m_positions = 0;
+    std::size_t m_inexact = 0; // articles whose quantities are needed again
+    std::array<std::optional<double>, 256> m_oneByteQuantities;
+};
+
+// bestellungen.db read and added up a block at a time, for a caller that does other work (a window
+// that repaints) between the blocks.
+class PositionFileSums {
+public:
+    // Opens the file, creating it empty when it is missing (EFOpenError, EFCreateError).
+    explicit PositionFileSums(const std::string& path, std::size_t blockBytes = std::size_t{1} << 20);
+    ~PositionFileSums();
+
+    // Reads and adds up the next block (in a second reading where the sums need the quantities
+    // again); false once the sums are complete. Throws what ArticleSums::addLines and reading throw.
+    bool step();
+    // How much of the file is read, from 0 to 1.
+    double fractionDone() const;
+    const ArticleSums& sums() const { return m_sums; }
+
+private:
+    std::string m_path;
+    std::size_t m_blockBytes;
+    std::unique_ptr<LineBlockReader> m_reader;
+    bool m_secondPass = false;
+    ArticleSums m_sums;
+};
 
 // The scrollable height of a chart of n bars: 355 pixels per eight bars, halves to the even
 // neighbour.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sys/stat.h>
 
 using namespace velmo;
@@ -34,6 +35,30 @@ TEST(OrderFiles, CutFieldsKeepsSeparatorsInTheRest) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(cutFields(c.line, c.k), c.fields) << c.line;
+}
+
+// A position line cut in place gives the fields cutFields copies out, on lines made of little but
+// separators, single semicolons and their neighbours.
+TEST(OrderFiles, PositionViewCutsAsCutFields) {
+    std::mt19937 rng(77);
+    const char alphabet[] = {';', ';', ';', 'a', 'b', ' '};
+    for (int round = 0; round < 5000; ++round) {
+        std::string line;
+        const std::size_t length = rng() % 30;
+        for (std::size_t i = 0; i < length; ++i)
+            line += alphabet[rng() % sizeof alphabet];
+        const auto fields = cutFields(line, kPositionCuts);
+        PositionView view;
+        ASSERT_EQ(viewPositionLine(line, view), fields.has_value()) << line;
+        if (!fields)
+            continue;
+        const std::vector<std::string> got = {std::string(view.BestellNr), std::string(view.menge),
+                                              std::string(view.ArtikelNr), std::string(view.Bezeichnung),
+                                              std::string(view.Preis)};
+        const std::vector<std::string> want = {(*fields)[0], (*fields)[2], (*fields)[3], (*fields)[4],
+                                               (*fields)[5]};
+        ASSERT_EQ(got, want) << line;
+    }
 }
 
 TEST(OrderFiles, OrderLineReadingRules) {

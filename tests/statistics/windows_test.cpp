@@ -15,7 +15,10 @@
 #include <QStatusBar>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <vector>
 
 using namespace velmo;
 using velmo::test::readBytes;
@@ -174,6 +177,59 @@ TEST_F(StatisticsWindowsTest, FailuresLeaveTheWindowOpen) {
         << seam.texts("error")[0].toStdString();
     EXPECT_EQ(texts(*window.HorizBarSeries1, false), (QStringList{"Kanne", "Tasse"}));
     EXPECT_TRUE(window.isVisible());
+}
+
+// A file read in many slices: the activation returns at once, the progress bar moves while the
+// event loop runs, and the chart is what one slice would have made. Closing the window stops the
+// reading; a bad line met in a later slice still ends in the error box.
+TEST_F(StatisticsWindowsTest, LargeFileIsReadInSlices) {
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes +=
+            line(std::to_string(i), std::to_string(1 + i % 3), "A" + std::to_string(i % 7), "Text", "1.00");
+    positions(bytes);
+    TForm15 window(shop);
+    window.setSlices(64, std::chrono::milliseconds(0));
+    auto runUntilRead = [&] {
+        std::vector<int> progress;
+        for (int turns = 0; window.reading() && turns < 10000; ++turns) {
+            progress.push_back(window.Gauge1->value());
+            EXPECT_TRUE(window.Gauge1->isVisible());
+            QApplication::processEvents();
+        }
+        EXPECT_FALSE(window.reading());
+        QApplication::processEvents();
+        return progress;
+    };
+
+    activate(window);
+    EXPECT_TRUE(window.reading());
+    const std::vector<int> progress = runUntilRead();
+    EXPECT_GT(progress.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_TRUE(window.Gauge1->isHidden());
+    EXPECT_TRUE(seam.calls().empty());
+    EXPECT_EQ(window.AllPositions.RecordCount(), 300);
+    EXPECT_EQ(texts(*window.HorizBarSeries1, true),
+              (QStringList{"42,00", "43,00", "43,00", "43,00", "43,00", "43,00", "43,00"}));
+
+    positions(bytes + line("x", "1", "B", "Neu", "5"));
+    activate(window);
+    EXPECT_TRUE(window.reading());
+    window.Button1->click();
+    EXPECT_FALSE(window.reading());
+    EXPECT_TRUE(window.Gauge1->isHidden());
+    QApplication::processEvents();
+    EXPECT_EQ(window.HorizBarSeries1->count(), 7);
+    EXPECT_TRUE(seam.calls().empty());
+
+    positions(bytes + line("x", "2.5", "B", "Neu", "5"));
+    activate(window);
+    runUntilRead();
+    EXPECT_EQ(seam.texts("error"),
+              QStringList{QString::fromUtf8("'2.5' ist kein gültiger Fließkommawert für Feld 'menge'")});
+    EXPECT_EQ(window.HorizBarSeries1->count(), 7);
+    EXPECT_TRUE(window.Gauge1->isHidden());
 }
 
 } // namespace
