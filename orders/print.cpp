@@ -1,5 +1,7 @@
 #include "orders/print.h"
 
+#include "orders/core/facturx.h"
+#include "orders/core/facturxpdf.h"
 #include "orders/layoutelements.h"
 #include "platform/german.h"
 #include "platform/qt/text.h"
@@ -114,6 +116,9 @@ void TForm8::buildLayout() {
 
     CompleteRep.report.beforeRun = [this](report::Report&) { CompleteRepBeforePrint(); };
     CompleteRep.report.afterPrint = [this] { CompleteRepAfterPrint(); };
+    // Saved as PDF, the complete invoice is an e-invoice.
+    CompleteRep.report.pdf.archival = true;
+    CompleteRep.report.pdf.finish = [this](std::string pdf) { return eInvoicePdf(std::move(pdf)); };
 }
 
 QString TForm8::shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost) {
@@ -221,6 +226,12 @@ void TForm8::CompleteRepBeforePrint() {
     const QString shopLine = QStringLiteral("Velmo-Shop -  ") +
                              shopAddress(store->readString("shopUrl"), store->readString("Host"));
     CompleteRep.prepare(m_settings, figures, m_entry, m_shop.ShopSettings.Currency, shopLine);
+}
+
+std::string TForm8::eInvoicePdf(std::string pdf) const {
+    const std::string xml = facturx::invoiceXml(m_settings, m_invoice, CompleteRep.figures(), m_entry,
+                                                m_shop.ShopSettings.Currency.toStdString());
+    return facturx::embedInvoice(pdf, xml);
 }
 
 void TForm8::CompleteRepAfterPrint() {
