@@ -118,7 +118,7 @@ void TForm8::buildLayout() {
     CompleteRep.report.afterPrint = [this] { CompleteRepAfterPrint(); };
     // Saved as PDF, the complete invoice is an e-invoice.
     CompleteRep.report.pdf.archival = true;
-    CompleteRep.report.pdf.finish = [this](std::string pdf) { return eInvoicePdf(std::move(pdf)); };
+    CompleteRep.report.pdf.finish = [this](const std::string& pdf) { return eInvoicePdf(pdf); };
 }
 
 QString TForm8::shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost) {
@@ -228,7 +228,7 @@ void TForm8::CompleteRepBeforePrint() {
     CompleteRep.prepare(m_settings, figures, m_entry, m_shop.ShopSettings.Currency, shopLine);
 }
 
-std::string TForm8::eInvoicePdf(std::string pdf) const {
+std::string TForm8::eInvoicePdf(const std::string& pdf) const {
     const std::string xml = facturx::invoiceXml(m_settings, m_invoice, CompleteRep.figures(), m_entry,
                                                 m_shop.ShopSettings.Currency.toStdString());
     return facturx::embedInvoice(pdf, xml);

@@ -65,7 +65,7 @@ public:
     void CompleteRepAfterPrint();
     // The complete invoice's PDF made an e-invoice: the XML of the last run (the same figures, number
     // and date the pages show) embedded as a PDF/A-3. Throws facturx::EFacturXError.
-    std::string eInvoicePdf(std::string pdf) const;
+    std::string eInvoicePdf(const std::string& pdf) const;
     // The ledger entry of the last complete run.
     const LedgerEntry& invoiceEntry() const { return m_entry; }
 

@@ -175,7 +175,7 @@ bool PreviewWindow::savePdf() {
         }
         std::string bytes(buffer.data().constData(), static_cast<std::size_t>(buffer.data().size()));
         if (m_report.pdf.finish)
-            bytes = m_report.pdf.finish(std::move(bytes));
+            bytes = m_report.pdf.finish(bytes);
         writeFileAtomically(path.toStdString(), bytes);
         if (m_report.afterPrint)
             m_report.afterPrint();

@@ -117,7 +117,7 @@ public:
     // afterPrint does not run. Without either the PDF is written as drawn.
     struct PdfExport {
         bool archival = false;
-        std::function<std::string(std::string pdf)> finish;
+        std::function<std::string(const std::string& pdf)> finish;
     } pdf;
 
     // Adds a band, replacing one of the same kind.

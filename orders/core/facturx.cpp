@@ -280,7 +280,7 @@ void lineItem(Writer& w, const LineItem& item, bool smallBusiness) {
 } // namespace
 
 std::string currencyCode(std::string_view label) {
-    const std::string t = trim(label);
+    std::string t = trim(label);
     if (t == "\xE2\x82\xAC" || upper(t) == "EURO" || upper(t) == "EUR")
         return "EUR";
     if (t.size() == 3 && std::all_of(t.begin(), t.end(), [](char c) { return c >= 'A' && c <= 'Z'; }) &&
@@ -290,7 +290,7 @@ std::string currencyCode(std::string_view label) {
 }
 
 std::string countryCode(std::string_view land) {
-    const std::string t = upper(cp1252::toUtf8(trim(land)));
+    std::string t = upper(cp1252::toUtf8(trim(land)));
     static const struct {
         const char* name;
         const char* code;
@@ -387,6 +387,124 @@ std::string escape(std::string_view utf8) {
     return out;
 }
 
+namespace {
+
+// The order's header fields and positions as trimmed UTF-8.
+struct OrderText {
+    const InvoiceSnapshot& order;
+    std::string field(const char* name) const {
+        const std::string* v = order.orderField(name);
+        return v ? trim(cp1252::toUtf8(*v)) : std::string();
+    }
+    std::string position(std::size_t i, const char* name) const {
+        const std::string* v = order.positionField(i, name);
+        return v ? trim(cp1252::toUtf8(*v)) : std::string();
+    }
+};
+
+// The invoice's lines: the positions, then the shipping charge as a line of its own per rate that
+// carries a share of it, so that every rate's lines add up to its net. An invoice with nothing on
+// it still has the one line the format needs.
+std::vector<LineItem> lineItems(const OrderText& text, const InvoiceFigures& figures) {
+    std::vector<LineItem> items;
+    for (std::size_t i = 0; i < figures.lines.size(); ++i) {
+        LineItem item;
+        item.sellerId = text.position(i, "ArtikelNr");
+        item.name = text.position(i, "Bezeichnung");
+        if (item.name.empty())
+            item.name = item.sellerId.empty() ? "Artikel" : item.sellerId;
+        item.unit = "H87"; // piece
+        item.quantity = parseQuantity(text.position(i, "menge")).value_or(kQuantityScale);
+        item.net = figures.lines[i].net;
+        item.percent = figures.lines[i].percent;
+        items.push_back(std::move(item));
+    }
+    for (const InvoiceFigures::ShippingShare& share : figures.shippingShares)
+        items.push_back({"", "Versandpauschale", "", "C62", kQuantityScale, share.net, share.percent});
+    if (items.empty())
+        items.push_back({"", "Versandpauschale", "", "C62", kQuantityScale, 0,
+                         figures.rates.empty() ? 0 : figures.rates.front().percent});
+    for (std::size_t i = 0; i < items.size(); ++i)
+        items[i].id = std::to_string(i + 1);
+    return items;
+}
+
+void sellerParty(Writer& w, const InvoiceSettings& seller) {
+    w.open("ram:SellerTradeParty");
+    // An invoice names the seller by an identifier, the VAT ID or a registration; a seller with a
+    // tax number only is identified by it.
+    if (seller.vatId.empty())
+        w.leafIfAny("ram:ID", seller.taxNumber);
+    w.leaf("ram:Name", seller.sellerName);
+    if (!seller.contact.empty() && seller.contact.find('@') == std::string::npos) {
+        w.open("ram:DefinedTradeContact");
+        w.open("ram:TelephoneUniversalCommunication");
+        w.leaf("ram:CompleteNumber", seller.contact);
+        w.close("ram:TelephoneUniversalCommunication");
+        w.close("ram:DefinedTradeContact");
+    }
+    address(w, seller.street, splitTown(seller.town), "DE");
+    email(w, seller.contact);
+    const std::pair<const char*, const std::string*> registrations[] = {{"VA", &seller.vatId},
+                                                                        {"FC", &seller.taxNumber}};
+    for (const auto& [scheme, id] : registrations) {
+        if (id->empty())
+            continue;
+        w.open("ram:SpecifiedTaxRegistration");
+        w.leaf("ram:ID", *id, attribute("schemeID", scheme));
+        w.close("ram:SpecifiedTaxRegistration");
+    }
+    w.close("ram:SellerTradeParty");
+}
+
+// The company when there is one, with the person as its contact; otherwise the person.
+void buyerParty(Writer& w, const OrderText& text) {
+    w.open("ram:BuyerTradeParty");
+    const std::string person = text.field("Name"), company = text.field("Firma");
+    std::string buyer = company.empty() ? person : company;
+    if (buyer.empty())
+        buyer = "Kunde der Bestellung " + text.field("BestellNr");
+    w.leaf("ram:Name", buyer);
+    if (!company.empty() && !person.empty()) {
+        w.open("ram:DefinedTradeContact");
+        w.leaf("ram:PersonName", person);
+        w.close("ram:DefinedTradeContact");
+    }
+    address(w, text.field("Strasse"), splitTown(text.field("PLZOrt")),
+            countryCode(*text.order.orderField("Land")));
+    email(w, text.field("mail"));
+    w.close("ram:BuyerTradeParty");
+}
+
+// One breakdown per rate the lines use, as the page prints it; a rate whose lines cancel out
+// states 0. Returns the sums of the breakdowns' nets and taxes.
+std::pair<Cents, Cents> taxBreakdown(Writer& w, const std::vector<LineItem>& items,
+                                     const InvoiceFigures& figures) {
+    std::set<int, std::greater<>> percents;
+    for (const LineItem& item : items)
+        percents.insert(item.percent);
+    Cents net = 0, tax = 0;
+    for (const int percent : percents) {
+        const auto rate = std::find_if(figures.rates.begin(), figures.rates.end(),
+                                       [&](const invoice::RateSum& r) { return r.percent == percent; });
+        const invoice::RateSum sum = rate == figures.rates.end() ? invoice::RateSum{percent, 0, 0, 0} : *rate;
+        net += sum.net;
+        tax += sum.tax;
+        w.open("ram:ApplicableTradeTax");
+        w.leaf("ram:CalculatedAmount", amount(sum.tax));
+        w.leaf("ram:TypeCode", "VAT");
+        if (figures.smallBusiness)
+            w.leaf("ram:ExemptionReason", kSmallBusinessNote);
+        w.leaf("ram:BasisAmount", amount(sum.net));
+        w.leaf("ram:CategoryCode", category(figures.smallBusiness, percent));
+        w.leaf("ram:RateApplicablePercent", std::to_string(percent));
+        w.close("ram:ApplicableTradeTax");
+    }
+    return {net, tax};
+}
+
+} // namespace
+
 std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& order,
                        const InvoiceFigures& figures, const LedgerEntry& entry,
                        std::string_view currencyLabel) {
@@ -396,15 +514,7 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
             formatMessage("Die Währung \xE2\x80\x9E%s\xE2\x80\x9C hat keinen ISO-Code; die E-Rechnung "
                           "braucht einen, etwa EUR (Optionen, Währung).",
                           {trim(currencyLabel)}));
-    const auto field = [&](const char* name) {
-        const std::string* v = order.orderField(name);
-        return v ? trim(cp1252::toUtf8(*v)) : std::string();
-    };
-    const auto position = [&](std::size_t i, const char* name) {
-        const std::string* v = order.positionField(i, name);
-        return v ? trim(cp1252::toUtf8(*v)) : std::string();
-    };
-    const bool small = figures.smallBusiness;
+    const OrderText text{order};
 
     Writer w;
     w.open("rsm:CrossIndustryInvoice",
@@ -422,7 +532,7 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
     w.leaf("ram:ID", entry.numberText);
     w.leaf("ram:TypeCode", "380"); // commercial invoice
     w.date("ram:IssueDateTime", date102(entry.date).value_or(""));
-    if (small) {
+    if (figures.smallBusiness) {
         w.open("ram:IncludedNote");
         w.leaf("ram:Content", kSmallBusinessNote);
         w.close("ram:IncludedNote");
@@ -430,75 +540,14 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
     w.close("rsm:ExchangedDocument");
 
     w.open("rsm:SupplyChainTradeTransaction");
-    std::vector<LineItem> items;
-    for (std::size_t i = 0; i < figures.lines.size(); ++i) {
-        LineItem item;
-        item.sellerId = position(i, "ArtikelNr");
-        item.name = position(i, "Bezeichnung");
-        if (item.name.empty())
-            item.name = item.sellerId.empty() ? "Artikel" : item.sellerId;
-        item.unit = "H87"; // piece
-        item.quantity = parseQuantity(position(i, "menge")).value_or(kQuantityScale);
-        item.net = figures.lines[i].net;
-        item.percent = figures.lines[i].percent;
-        items.push_back(std::move(item));
-    }
-    // Shipping as a line of its own per rate that carries a share of it, so that every rate's
-    // lines add up to its net; an invoice with nothing on it still has the one line the format needs.
-    for (const InvoiceFigures::ShippingShare& share : figures.shippingShares)
-        items.push_back({"", "Versandpauschale", "", "C62", kQuantityScale, share.net, share.percent});
-    if (items.empty())
-        items.push_back({"", "Versandpauschale", "", "C62", kQuantityScale, 0,
-                         figures.rates.empty() ? 0 : figures.rates.front().percent});
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        items[i].id = std::to_string(i + 1);
-        lineItem(w, items[i], small);
-    }
+    const std::vector<LineItem> items = lineItems(text, figures);
+    for (const LineItem& item : items)
+        lineItem(w, item, figures.smallBusiness);
 
     w.open("ram:ApplicableHeaderTradeAgreement");
-    w.open("ram:SellerTradeParty");
-    // An invoice names the seller by an identifier, the VAT ID or a registration; a seller with a
-    // tax number only is identified by it.
-    if (seller.vatId.empty())
-        w.leafIfAny("ram:ID", seller.taxNumber);
-    w.leaf("ram:Name", seller.sellerName);
-    const bool contactIsMail = seller.contact.find('@') != std::string::npos;
-    if (!seller.contact.empty() && !contactIsMail) {
-        w.open("ram:DefinedTradeContact");
-        w.open("ram:TelephoneUniversalCommunication");
-        w.leaf("ram:CompleteNumber", seller.contact);
-        w.close("ram:TelephoneUniversalCommunication");
-        w.close("ram:DefinedTradeContact");
-    }
-    address(w, seller.street, splitTown(seller.town), "DE");
-    email(w, seller.contact);
-    if (!seller.vatId.empty()) {
-        w.open("ram:SpecifiedTaxRegistration");
-        w.leaf("ram:ID", seller.vatId, "schemeID=\"VA\"");
-        w.close("ram:SpecifiedTaxRegistration");
-    }
-    if (!seller.taxNumber.empty()) {
-        w.open("ram:SpecifiedTaxRegistration");
-        w.leaf("ram:ID", seller.taxNumber, "schemeID=\"FC\"");
-        w.close("ram:SpecifiedTaxRegistration");
-    }
-    w.close("ram:SellerTradeParty");
-
-    w.open("ram:BuyerTradeParty");
-    const std::string person = field("Name"), company = field("Firma");
-    std::string buyer = company.empty() ? person : company;
-    if (buyer.empty())
-        buyer = "Kunde der Bestellung " + field("BestellNr");
-    w.leaf("ram:Name", buyer);
-    if (!company.empty() && !person.empty()) {
-        w.open("ram:DefinedTradeContact");
-        w.leaf("ram:PersonName", person);
-        w.close("ram:DefinedTradeContact");
-    }
-    address(w, field("Strasse"), splitTown(field("PLZOrt")), countryCode(*order.orderField("Land")));
-    email(w, field("mail"));
-    w.close("ram:BuyerTradeParty");
-    if (const std::string number = field("BestellNr"); !number.empty()) {
+    sellerParty(w, seller);
+    buyerParty(w, text);
+    if (const std::string number = text.field("BestellNr"); !number.empty()) {
         w.open("ram:BuyerOrderReferencedDocument");
         w.leaf("ram:IssuerAssignedID", number);
         w.close("ram:BuyerOrderReferencedDocument");
@@ -506,7 +555,7 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
     w.close("ram:ApplicableHeaderTradeAgreement");
 
     w.open("ram:ApplicableHeaderTradeDelivery");
-    if (const std::optional<std::string> delivered = date102(field("Datum"))) {
+    if (const std::optional<std::string> delivered = date102(text.field("Datum"))) {
         w.open("ram:ActualDeliverySupplyChainEvent");
         w.date("ram:OccurrenceDateTime", *delivered);
         w.close("ram:ActualDeliverySupplyChainEvent");
@@ -515,29 +564,9 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
 
     w.open("ram:ApplicableHeaderTradeSettlement");
     w.leaf("ram:InvoiceCurrencyCode", currency);
-    // One breakdown per rate the invoice uses; a rate whose lines cancel out states 0.
-    std::set<int, std::greater<>> percents;
-    for (const LineItem& item : items)
-        percents.insert(item.percent);
-    Cents net = 0, tax = 0;
-    for (const int percent : percents) {
-        const auto rate = std::find_if(figures.rates.begin(), figures.rates.end(),
-                                       [&](const invoice::RateSum& r) { return r.percent == percent; });
-        const invoice::RateSum sum = rate == figures.rates.end() ? invoice::RateSum{percent, 0, 0, 0} : *rate;
-        net += sum.net;
-        tax += sum.tax;
-        w.open("ram:ApplicableTradeTax");
-        w.leaf("ram:CalculatedAmount", amount(sum.tax));
-        w.leaf("ram:TypeCode", "VAT");
-        if (small)
-            w.leaf("ram:ExemptionReason", kSmallBusinessNote);
-        w.leaf("ram:BasisAmount", amount(sum.net));
-        w.leaf("ram:CategoryCode", category(small, percent));
-        w.leaf("ram:RateApplicablePercent", std::to_string(percent));
-        w.close("ram:ApplicableTradeTax");
-    }
+    const auto [net, tax] = taxBreakdown(w, items, figures);
     w.open("ram:SpecifiedTradePaymentTerms");
-    w.leaf("ram:Description", trim("Lieferung erfolgte gegen: " + field("Paytype")));
+    w.leaf("ram:Description", trim("Lieferung erfolgte gegen: " + text.field("Paytype")));
     w.close("ram:SpecifiedTradePaymentTerms");
     w.open("ram:SpecifiedTradeSettlementHeaderMonetarySummation");
     w.leaf("ram:LineTotalAmount", amount(net));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "orders/core/facturxpdf.h"
 #include "orders/core/invoicefigures.h"
 #include "orders/core/invoiceledger.h"
 #include "orders/core/invoicesettings.h"
@@ -12,7 +13,6 @@
 // EN 16931 profile (Factur-X 1.0 / ZUGFeRD 2), stating what the printed page states.
 namespace velmo::facturx {
 
-inline constexpr const char* kFileName = "factur-x.xml";
 inline constexpr const char* kGuideline = "urn:cen.eu:en16931:2017";
 
 // The ISO 4217 code of the shop's currency label ("EUR", "€", "Euro" give "EUR"; any other three

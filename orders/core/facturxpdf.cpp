@@ -1,7 +1,5 @@
 #include "orders/core/facturxpdf.h"
 
-#include "orders/core/facturx.h"
-
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFEFStreamObjectHelper.hh>

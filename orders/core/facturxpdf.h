@@ -9,6 +9,9 @@
 // PDF/A-3b (conformance B) that carries the invoice's XML as the associated file "factur-x.xml".
 namespace velmo::facturx {
 
+// The name the XML travels under; readers look for exactly this one.
+inline constexpr const char* kFileName = "factur-x.xml";
+
 // The e-invoice could not be put into the PDF. Its text is German and names no detail of the PDF
 // library; nothing has been written when it is thrown.
 class EFacturXError : public Exception {

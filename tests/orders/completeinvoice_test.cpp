@@ -313,13 +313,13 @@ TEST_F(CompleteInvoiceTest, AnEInvoiceThatCannotBeMadeWritesNoFileAndGivesNoNumb
     const struct {
         const char* what;
         QString currency;
-        std::function<std::string(std::string)> finish;
+        std::function<std::string(const std::string&)> finish;
         const char* error;
     } cases[] = {
         {"a currency without ISO code", QStringLiteral("DM"), embed,
          "Die Währung „DM“ hat keinen ISO-Code; die E-Rechnung braucht einen, etwa EUR (Optionen, Währung)."},
         {"a PDF the library cannot read", QStringLiteral("EUR"),
-         [&](std::string pdf) { return form8.eInvoicePdf(pdf.substr(0, pdf.size() / 3)); },
+         [&](const std::string& pdf) { return form8.eInvoicePdf(pdf.substr(0, pdf.size() / 3)); },
          "Die E-Rechnung (factur-x.xml) konnte nicht in die PDF-Datei eingebettet werden."},
     };
     const std::string path = dir.file("Rechnung 4711.pdf");

@@ -112,8 +112,9 @@ std::vector<std::string> brokenRules(const std::string& xml, std::map<std::strin
         Breakdown b{cents(value(t, "ram:BasisAmount")), cents(value(t, "ram:CalculatedAmount"))};
         rates[category + rate] = b;
         taxSum += b.tax;
-        rule(b.basis == lineSums[category + rate],
-             "BR-" + category + "-08 basis = sum of its lines, " + rate);
+        std::string rule08 = "BR-" + category;
+        rule08 += "-08 basis = sum of its lines, " + rate;
+        rule(b.basis == lineSums[category + rate], rule08);
         const Cents exact = invoice::divideRounded(b.basis * std::stoi(rate), 100);
         // BR-CO-17 allows the tax taken out of a gross sum: within one unit; ours stays within a cent.
         rule(std::llabs(b.tax - exact) <= 1, "BR-CO-17 tax = basis x rate, " + rate);
