@@ -215,13 +215,8 @@ void TForm8::CompleteRepBeforePrint() {
         ledger.prospective(m_invoice.bestellNr(), m_settings.nextNumber, german::dateToStr(german::now()),
                            [this](std::int64_t n) { return m_settings.numberText(n); });
     m_entry.gross = invoice::formatCents(figures.total);
-    invoice::Cents net = 0, tax = 0;
-    for (const invoice::RateSum& rate : figures.rates) {
-        net += rate.net;
-        tax += rate.tax;
-    }
-    m_entry.net = invoice::formatCents(net);
-    m_entry.tax = invoice::formatCents(tax);
+    m_entry.net = invoice::formatCents(figures.net);
+    m_entry.tax = invoice::formatCents(figures.tax);
 
     const QString shopLine = QStringLiteral("Velmo-Shop -  ") +
                              shopAddress(store->readString("shopUrl"), store->readString("Host"));

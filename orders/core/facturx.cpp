@@ -477,19 +477,15 @@ void buyerParty(Writer& w, const OrderText& text) {
 }
 
 // One breakdown per rate the lines use, as the page prints it; a rate whose lines cancel out
-// states 0. Returns the sums of the breakdowns' nets and taxes.
-std::pair<Cents, Cents> taxBreakdown(Writer& w, const std::vector<LineItem>& items,
-                                     const InvoiceFigures& figures) {
+// states 0.
+void taxBreakdown(Writer& w, const std::vector<LineItem>& items, const InvoiceFigures& figures) {
     std::set<int, std::greater<>> percents;
     for (const LineItem& item : items)
         percents.insert(item.percent);
-    Cents net = 0, tax = 0;
     for (const int percent : percents) {
         const auto rate = std::find_if(figures.rates.begin(), figures.rates.end(),
                                        [&](const invoice::RateSum& r) { return r.percent == percent; });
         const invoice::RateSum sum = rate == figures.rates.end() ? invoice::RateSum{percent, 0, 0, 0} : *rate;
-        net += sum.net;
-        tax += sum.tax;
         w.open("ram:ApplicableTradeTax");
         w.leaf("ram:CalculatedAmount", amount(sum.tax));
         w.leaf("ram:TypeCode", "VAT");
@@ -500,7 +496,6 @@ std::pair<Cents, Cents> taxBreakdown(Writer& w, const std::vector<LineItem>& ite
         w.leaf("ram:RateApplicablePercent", std::to_string(percent));
         w.close("ram:ApplicableTradeTax");
     }
-    return {net, tax};
 }
 
 } // namespace
@@ -564,14 +559,15 @@ std::string invoiceXml(const InvoiceSettings& seller, const InvoiceSnapshot& ord
 
     w.open("ram:ApplicableHeaderTradeSettlement");
     w.leaf("ram:InvoiceCurrencyCode", currency);
-    const auto [net, tax] = taxBreakdown(w, items, figures);
+    taxBreakdown(w, items, figures);
     w.open("ram:SpecifiedTradePaymentTerms");
     w.leaf("ram:Description", trim("Lieferung erfolgte gegen: " + text.field("Paytype")));
     w.close("ram:SpecifiedTradePaymentTerms");
     w.open("ram:SpecifiedTradeSettlementHeaderMonetarySummation");
-    w.leaf("ram:LineTotalAmount", amount(net));
-    w.leaf("ram:TaxBasisTotalAmount", amount(net));
-    w.leaf("ram:TaxTotalAmount", amount(tax), attribute("currencyID", currency));
+    // No allowances or charges on the whole invoice: the tax basis is the sum of the lines.
+    w.leaf("ram:LineTotalAmount", amount(figures.net));
+    w.leaf("ram:TaxBasisTotalAmount", amount(figures.net));
+    w.leaf("ram:TaxTotalAmount", amount(figures.tax), attribute("currencyID", currency));
     w.leaf("ram:GrandTotalAmount", amount(figures.total));
     w.leaf("ram:DuePayableAmount", amount(figures.total));
     w.close("ram:SpecifiedTradeSettlementHeaderMonetarySummation");

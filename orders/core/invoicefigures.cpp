@@ -105,6 +105,10 @@ InvoiceFigures invoiceFigures(const InvoiceSnapshot& invoice, const InvoiceSetti
     f.total = f.goods + f.shipping;
     const int shippingPercent = f.smallBusiness ? 0 : settings.standardPercent;
     f.rates = taxSummary(taxed, f.shipping, shippingPercent);
+    for (const RateSum& rate : f.rates) {
+        f.net += rate.net;
+        f.tax += rate.tax;
+    }
     splitNets(f);
     return f;
 }

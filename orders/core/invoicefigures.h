@@ -42,6 +42,9 @@ struct InvoiceFigures {
     invoice::Cents shipping = 0;
     invoice::Cents total = 0;
     std::vector<invoice::RateSum> rates;
+    // The sums of the rates' nets and taxes; they add up to total.
+    invoice::Cents net = 0;
+    invoice::Cents tax = 0;
     bool smallBusiness = false;
 };
 
