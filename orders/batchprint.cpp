@@ -1,6 +1,7 @@
 // Printing the invoices of many orders in one go (TForm8::PrintBatch).
 #include "orders/print.h"
 
+#include "platform/atomic_file.h"
 #include "platform/qt/text.h"
 #include "report/painter.h"
 #include "shell/dialogs.h"
@@ -11,6 +12,9 @@
 #include <QFileInfo>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QTemporaryDir>
+
+#include <optional>
 
 namespace velmo {
 
@@ -43,6 +47,18 @@ int TForm8::PrintBatch(const std::vector<InvoiceSnapshot>& invoices, QWidget* op
         return 0;
     const QString file = printer.outputFileName();
     const int total = static_cast<int>(invoices.size());
+    // Complete invoices printed to PDF files are e-invoices: each is drawn into a scratch file, made
+    // an e-invoice, and only then put in place of its file.
+    const bool eInvoices = complete && !file.isEmpty() && printer.outputFormat() == QPrinter::PdfFormat;
+    std::optional<QTemporaryDir> scratch;
+    QString drawnPath;
+    if (eInvoices) {
+        scratch.emplace();
+        drawnPath = scratch->filePath(QStringLiteral("rechnung.pdf"));
+        if (!scratch->isValid())
+            throw EFCreateError(formatMessage(kFileCreateError, {fromQString(drawnPath)}));
+        printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    }
 
     QProgressDialog progress(QStringLiteral("Rechnungen werden gedruckt …"), QStringLiteral("Abbrechen"), 0,
                              total, opener ? opener : this);
@@ -73,14 +89,25 @@ int TForm8::PrintBatch(const std::vector<InvoiceSnapshot>& invoices, QWidget* op
                                   .arg(done + 1)
                                   .arg(total)
                                   .arg(toQString(invoice.bestellNr())));
-        if (!file.isEmpty() && total > 1)
-            printer.setOutputFileName(numberedFile(file, done + 1, total));
+        const QString target = !file.isEmpty() && total > 1 ? numberedFile(file, done + 1, total) : file;
+        if (!file.isEmpty())
+            printer.setOutputFileName(eInvoices ? drawnPath : target);
         QString failure;
         try {
             bind(invoice);
-            if (!report::renderReport(rep, printer))
+            if (!report::renderReport(rep, printer)) {
                 failure = QStringLiteral("Der Drucker hat sie nicht angenommen.");
-            else if (complete)
+            } else if (eInvoices) {
+                // The run has ended its painter, which closed the printer's file.
+                QFile drawn(drawnPath);
+                if (!drawn.open(QIODevice::ReadOnly))
+                    throw EFOpenError(formatMessage(kFileOpenError, {fromQString(drawn.fileName())}));
+                const QByteArray pdf = drawn.readAll();
+                writeFileAtomically(
+                    target.toStdString(),
+                    eInvoicePdf(std::string(pdf.constData(), static_cast<std::size_t>(pdf.size()))));
+            }
+            if (failure.isEmpty() && complete)
                 m_entry = InvoiceLedger(m_shop.dataFile(InvoiceLedger::kFileName))
                               .record(m_entry, m_settings.nextNumber);
         } catch (const std::exception& e) {

@@ -194,8 +194,7 @@ void CompleteInvoice::prepare(const InvoiceSettings& s, const InvoiceFigures& fi
         QString caption, net, taxCaption, tax;
         if (figures.smallBusiness) {
             if (i == 0)
-                caption =
-                    QStringLiteral("Gemäß § 19 UStG wird keine Umsatzsteuer berechnet (Kleinunternehmer).");
+                caption = QString::fromUtf8(kSmallBusinessNote);
         } else if (i < static_cast<int>(figures.rates.size())) {
             const invoice::RateSum& rate = figures.rates[static_cast<std::size_t>(i)];
             caption = QStringLiteral("Nettobetrag zu %1 %:").arg(rate.percent);

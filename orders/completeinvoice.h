@@ -26,6 +26,9 @@ public:
     void prepare(const InvoiceSettings& settings, const InvoiceFigures& figures, const LedgerEntry& entry,
                  const QString& currency, const QString& shopLine);
 
+    // The figures of the last prepare(): what the pages print and the e-invoice states.
+    const InvoiceFigures& figures() const { return m_figures; }
+
     // What a position row shows beside the order files' fields: "Einzelpreis", "USt" and "Betrag".
     class Positions : public report::DataSource {
     public:

@@ -1,5 +1,7 @@
 #include "orders/print.h"
 
+#include "orders/core/facturx.h"
+#include "orders/core/facturxpdf.h"
 #include "orders/layoutelements.h"
 #include "platform/german.h"
 #include "platform/qt/text.h"
@@ -114,6 +116,9 @@ void TForm8::buildLayout() {
 
     CompleteRep.report.beforeRun = [this](report::Report&) { CompleteRepBeforePrint(); };
     CompleteRep.report.afterPrint = [this] { CompleteRepAfterPrint(); };
+    // Saved as PDF, the complete invoice is an e-invoice.
+    CompleteRep.report.pdf.archival = true;
+    CompleteRep.report.pdf.finish = [this](const std::string& pdf) { return eInvoicePdf(pdf); };
 }
 
 QString TForm8::shopAddress(const std::string& shopUrlSetting, const std::string& ftpHost) {
@@ -210,17 +215,18 @@ void TForm8::CompleteRepBeforePrint() {
         ledger.prospective(m_invoice.bestellNr(), m_settings.nextNumber, german::dateToStr(german::now()),
                            [this](std::int64_t n) { return m_settings.numberText(n); });
     m_entry.gross = invoice::formatCents(figures.total);
-    invoice::Cents net = 0, tax = 0;
-    for (const invoice::RateSum& rate : figures.rates) {
-        net += rate.net;
-        tax += rate.tax;
-    }
-    m_entry.net = invoice::formatCents(net);
-    m_entry.tax = invoice::formatCents(tax);
+    m_entry.net = invoice::formatCents(figures.net);
+    m_entry.tax = invoice::formatCents(figures.tax);
 
     const QString shopLine = QStringLiteral("Velmo-Shop -  ") +
                              shopAddress(store->readString("shopUrl"), store->readString("Host"));
     CompleteRep.prepare(m_settings, figures, m_entry, m_shop.ShopSettings.Currency, shopLine);
+}
+
+std::string TForm8::eInvoicePdf(const std::string& pdf) const {
+    const std::string xml = facturx::invoiceXml(m_settings, m_invoice, CompleteRep.figures(), m_entry,
+                                                m_shop.ShopSettings.Currency.toStdString());
+    return facturx::embedInvoice(pdf, xml);
 }
 
 void TForm8::CompleteRepAfterPrint() {

@@ -63,6 +63,9 @@ public:
     void CompleteRepBeforePrint();
     // Records the invoice number, then marks the order as QuickRep1AfterPrint does.
     void CompleteRepAfterPrint();
+    // The complete invoice's PDF made an e-invoice: the XML of the last run (the same figures, number
+    // and date the pages show) embedded as a PDF/A-3. Throws facturx::EFacturXError.
+    std::string eInvoicePdf(const std::string& pdf) const;
     // The ledger entry of the last complete run.
     const LedgerEntry& invoiceEntry() const { return m_entry; }
 

@@ -164,6 +164,8 @@ bool PreviewWindow::savePdf() {
             QPdfWriter writer(&buffer);
             writer.setCreator(QStringLiteral("Velmo-Shop"));
             writer.setTitle(windowTitle());
+            if (m_report.pdf.archival)
+                writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
             rendered = renderReport(m_report, writer);
         }
         if (!rendered) {
@@ -171,9 +173,10 @@ bool PreviewWindow::savePdf() {
                 m_seam.showError(QStringLiteral("Der Bericht konnte nicht als PDF gespeichert werden."));
             return false;
         }
-        writeFileAtomically(
-            path.toStdString(),
-            std::string_view(buffer.data().constData(), static_cast<std::size_t>(buffer.data().size())));
+        std::string bytes(buffer.data().constData(), static_cast<std::size_t>(buffer.data().size()));
+        if (m_report.pdf.finish)
+            bytes = m_report.pdf.finish(bytes);
+        writeFileAtomically(path.toStdString(), bytes);
         if (m_report.afterPrint)
             m_report.afterPrint();
         return true;

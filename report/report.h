@@ -111,6 +111,15 @@ public:
     // print.
     std::function<void()> afterPrint;
 
+    // How "Als PDF speichern" writes the report. archival: the PDF writer makes a PDF/A-1b (fonts
+    // embedded, XMP metadata, an sRGB output intent). finish: gets the PDF once the run has drawn it
+    // and returns the bytes that go into the file; it may throw, and then no file is written and
+    // afterPrint does not run. Without either the PDF is written as drawn.
+    struct PdfExport {
+        bool archival = false;
+        std::function<std::string(const std::string& pdf)> finish;
+    } pdf;
+
     // Adds a band, replacing one of the same kind.
     Band& setBand(Band band);
     // Null when the report has no band of that kind.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <map>
+#include <numeric>
 
 namespace velmo::invoice {
 
@@ -116,6 +117,28 @@ std::vector<RateSum> taxSummary(const std::vector<TaxedAmount>& lines, Cents shi
     if (sums.empty())
         sums.push_back({shippingPercent, 0, 0, 0});
     return sums;
+}
+
+std::vector<Cents> distributeNet(const std::vector<Cents>& gross, int percent, Cents net) {
+    std::vector<Cents> parts;
+    parts.reserve(gross.size());
+    for (const Cents g : gross)
+        parts.push_back(g - scaleRounded(g, percent, 100 + percent));
+    Cents missing = net - std::accumulate(parts.begin(), parts.end(), Cents{0});
+    std::vector<std::size_t> order(gross.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::llabs(gross[a]) > std::llabs(gross[b]);
+    });
+    // Only non-zero amounts take a cent; without any, the net of a rate is 0 as well.
+    const auto nonZero =
+        static_cast<std::size_t>(std::count_if(gross.begin(), gross.end(), [](Cents g) { return g != 0; }));
+    for (std::size_t i = 0; missing != 0 && nonZero > 0; i = (i + 1) % nonZero) {
+        const Cents step = missing > 0 ? 1 : -1;
+        parts[order[i]] += step;
+        missing -= step;
+    }
+    return parts;
 }
 
 } // namespace velmo::invoice

@@ -55,4 +55,10 @@ struct RateSum {
 // except that an invoice with nothing at all gives one zero line at shippingPercent.
 std::vector<RateSum> taxSummary(const std::vector<TaxedAmount>& lines, Cents shipping, int shippingPercent);
 
+// The net amount of one rate split over the gross amounts it was taken from, so that the parts add
+// up to net exactly: each part starts as its own gross less its own tax (rounded as taxSummary
+// rounds), and the cents by which those miss net are handed out one at a time, largest amounts
+// first. So no part is more than a cent off its own exact net, and a zero amount gets zero.
+std::vector<Cents> distributeNet(const std::vector<Cents>& gross, int percent, Cents net);
+
 } // namespace velmo::invoice

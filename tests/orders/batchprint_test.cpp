@@ -5,6 +5,8 @@
 
 #include "orders/core/invoiceledger.h"
 #include "platform/settings_store.h"
+#include "tests/orders/einvoice_check.h"
+#include "tests/support/pdf_text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -98,6 +100,18 @@ TEST_F(BatchPrint, PrintsEveryOpenOrderOnceInListOrderAfterOneDialog) {
                               {"1", "1"}, {"2", "1"}, {"3", "1"}, {"4", "1"}, {"5", "1"}, {"P", "1"}}));
     EXPECT_EQ(ledgerOrders(),
               (std::vector<std::string>{"1=RE-0001", "2=RE-0002", "3=RE-0003", "4=RE-0004", "5=RE-0005"}));
+    // Printed to files, each complete invoice is an e-invoice of its own order and number.
+    for (int n = 1; n <= 5; ++n) {
+        const std::string pdf = dir.file("rechnungen-00" + std::to_string(n) + ".pdf");
+        const std::string xml = pdfAttachment(pdf, "factur-x.xml");
+        EXPECT_NE(xml.find("<ram:ID>RE-000" + std::to_string(n) + "</ram:ID>"), std::string::npos) << n;
+        EXPECT_NE(xml.find("<ram:IssuerAssignedID>" + std::to_string(n) + "</ram:IssuerAssignedID>"),
+                  std::string::npos)
+            << n;
+        EXPECT_NE(readBytes(pdf).find("pdfaid:part=\"3\""), std::string::npos) << n;
+        EXPECT_TRUE(pdfLayoutText(QString::fromStdString(pdf)).contains(QStringLiteral("RE-000%1").arg(n)))
+            << n;
+    }
     // Nothing is left to print.
     guarded(scripted, [&] { window.Button3Click(); });
     EXPECT_EQ(scripted.texts("information"),
@@ -125,18 +139,48 @@ TEST_F(BatchPrint, CancelAfterTheSecondLeavesTheRestUnmarked) {
 }
 
 TEST_F(BatchPrint, APrinterFailureOnTheThirdStopsAndNamesIt) {
-    // The third job's output cannot be written.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.file("rechnungen-003.pdf"))));
-    printAll();
-    EXPECT_EQ(scripted.texts("error"),
-              QStringList{QStringLiteral(
-                  "Die Rechnung der Bestellung 3 konnte nicht gedruckt werden: Der Drucker hat "
-                  "sie nicht angenommen. Die 2 folgenden Rechnungen wurden nicht gedruckt.")});
-    EXPECT_FALSE(printed(4));
-    EXPECT_EQ(statuses(), (std::map<std::string, std::string>{
-                              {"1", "1"}, {"2", "1"}, {"3", "0"}, {"4", "0"}, {"5", "0"}, {"P", "1"}}));
-    // The failed invoice's number goes to the next one printed.
-    EXPECT_EQ(ledgerOrders(), (std::vector<std::string>{"1=RE-0001", "2=RE-0002"}));
+    // The third job's output cannot be written. The short invoice goes to the printer's file
+    // directly; a complete one is an e-invoice, drawn aside and then written to its file.
+    const struct {
+        bool complete;
+        const char* failure;
+        std::vector<std::string> numbers;
+    } cases[] = {
+        {false, "Der Drucker hat sie nicht angenommen.", {}},
+        {true, "Datei %1 kann nicht erstellt werden.", {"1=RE-0001", "2=RE-0002"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.complete);
+        InvoiceSettings s = InvoiceSettings::load(*SettingsStore::openOrThrow());
+        s.complete = c.complete;
+        s.save(*SettingsStore::openOrThrow());
+        writeBytes(dir.file("kunden.db"), joinLines({
+                                              order("05.01.2024", "5", "E", "1 E", "1", "0"),
+                                              order("01.01.2024", "1", "A", "1 A", "1", "0"),
+                                              order("02.01.2024", "2", "B", "1 B", "1", "0"),
+                                              order("02.06.2023", "P", "P", "1 P", "1", "1"),
+                                              order("03.01.2024", "3", "C", "1 C", "1", "0"),
+                                              order("04.01.2024", "4", "D", "1 D", "1", "0"),
+                                          }));
+        QFile::remove(QString::fromStdString(dir.file(InvoiceLedger::kFileName)));
+        for (int n = 1; n <= 5; ++n)
+            QFile::remove(QString::fromStdString(dir.file("rechnungen-00" + std::to_string(n) + ".pdf")));
+        scripted.clear();
+        guarded(scripted, [&] { window.FormActivate(); });
+        const QString third = QString::fromStdString(dir.file("rechnungen-003.pdf"));
+        ASSERT_TRUE(QDir().mkpath(third));
+        printAll();
+        EXPECT_EQ(scripted.texts("error"),
+                  QStringList{QStringLiteral("Die Rechnung der Bestellung 3 konnte nicht gedruckt werden: ") +
+                              QString::fromUtf8(c.failure).replace(QStringLiteral("%1"), third) +
+                              QStringLiteral(" Die 2 folgenden Rechnungen wurden nicht gedruckt.")});
+        EXPECT_FALSE(printed(4));
+        EXPECT_EQ(statuses(), (std::map<std::string, std::string>{
+                                  {"1", "1"}, {"2", "1"}, {"3", "0"}, {"4", "0"}, {"5", "0"}, {"P", "1"}}));
+        // The failed invoice's number goes to the next one printed.
+        EXPECT_EQ(ledgerOrders(), c.numbers);
+        QDir(third).removeRecursively();
+    }
 }
 
 TEST_F(BatchPrint, ACancelledPrintDialogPrintsAndMarksNothing) {

@@ -3,15 +3,19 @@
 // prints only; the settings window that switches it on.
 #include "tests/orders/order_fixture.h"
 
+#include "orders/core/facturx.h"
+#include "orders/core/facturxpdf.h"
 #include "orders/core/invoiceledger.h"
 #include "orders/invoicesettingswindow.h"
 #include "platform/german.h"
 #include "platform/settings_store.h"
 #include "report/preview.h"
+#include "tests/orders/einvoice_check.h"
 #include "tests/support/pdf_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -89,6 +93,20 @@ protected:
         const bool printed = preview.print();
         lastPrint = printed ? pdfLayoutText(path) : QString();
         return printed;
+    }
+
+    // "Als PDF speichern…" from the preview of the bound order, the file chooser answering path.
+    bool saveFromPreview(const QString& path) {
+        report::PrintSeam seam{
+            nullptr,
+            [this](const QString& text) { scripted.showError(text); },
+            [this](QWidget* parent, const QString& suggested) {
+                return scripted.choosePdfFile(parent, suggested);
+            },
+        };
+        report::PreviewWindow preview(form8.chosenReport(), std::move(seam), nullptr);
+        scripted.answerPdfFile(path);
+        return preview.savePdf();
     }
 
     std::vector<LedgerEntry> ledger() {
@@ -233,6 +251,95 @@ TEST_F(CompleteInvoiceTest, SavingAsPdfIssuesTheInvoiceLikeAPrint) {
     EXPECT_TRUE(scripted.texts("error").isEmpty());
 }
 
+TEST_F(CompleteInvoiceTest, SavedAsPdfItIsAPdfA3WithTheEInvoiceInside) {
+    writeMixedOrder();
+    const std::optional<InvoiceSnapshot> invoice = window.document().invoice();
+    QPdfWriter bind(QString::fromStdString(dir.file("bound.pdf")));
+    ASSERT_TRUE(form8.renderTo(*invoice, bind));
+    const std::string path = dir.file("Rechnung 4711.pdf");
+    ASSERT_TRUE(saveFromPreview(QString::fromStdString(path)));
+    EXPECT_TRUE(scripted.texts("error").isEmpty());
+
+    // The XML inside is the one the printed figures, number and date give.
+    const std::string xml = pdfAttachment(path, facturx::kFileName);
+    ASSERT_FALSE(xml.empty());
+    EXPECT_EQ(xml, facturx::invoiceXml(InvoiceSettings::load(*SettingsStore::openOrThrow()), *invoice,
+                                       form8.CompleteRep.figures(), form8.invoiceEntry(), "EUR"));
+    EXPECT_NE(xml.find("<ram:ID>RE-0041</ram:ID>"), std::string::npos);
+    EXPECT_NE(xml.find("<ram:GrandTotalAmount>55.90</ram:GrandTotalAmount>"), std::string::npos);
+    EXPECT_NE(xml.find("<ram:BasisAmount>10.24</ram:BasisAmount>"), std::string::npos);
+    EXPECT_NE(xml.find("<ram:CalculatedAmount>7.18</ram:CalculatedAmount>"), std::string::npos);
+
+    // PDF/A-3b: the XMP says so and describes the Factur-X properties; the file is associated.
+    const std::string bytes = readBytes(path);
+    EXPECT_EQ(bytes.substr(0, 8), "%PDF-1.7");
+    EXPECT_TRUE(has(QString::fromStdString(bytes), "pdfaid:part=\"3\""));
+    EXPECT_TRUE(has(QString::fromStdString(bytes), "pdfaid:conformance=\"B\""));
+    EXPECT_FALSE(has(QString::fromStdString(bytes), "pdfaid:part=\"1\""));
+    EXPECT_NE(bytes.find("<fx:DocumentFileName>factur-x.xml</fx:DocumentFileName>"), std::string::npos);
+    EXPECT_NE(bytes.find("<fx:ConformanceLevel>EN 16931</fx:ConformanceLevel>"), std::string::npos);
+    const QString json = QString::fromStdString(pdfJson(path));
+    EXPECT_TRUE(has(json, "\"/AF\": \\[\\s*\"\\d+ 0 R\"\\s*\\]"));
+    EXPECT_TRUE(has(json, "\"/AFRelationship\": \"/Alternative\""));
+    EXPECT_TRUE(has(json, "\"/Subtype\": \"/text/xml\""));
+    EXPECT_TRUE(has(json, "\"/UF\": \"u:factur-x.xml\""));
+    EXPECT_TRUE(has(json, "\"/OutputIntents\""));
+
+    // The page is the invoice as before; the number was given out by this save.
+    const QString text = pdfLayoutText(QString::fromStdString(path));
+    EXPECT_TRUE(has(text, "Rechnungsnummer:\\s+RE-0041"));
+    EXPECT_TRUE(has(text, "Rechnungsbetrag:\\s+55,90\\s+EUR"));
+    EXPECT_TRUE(has(text, "Nettobetrag zu 19 %:\\s+37,76 EUR\\s+Umsatzsteuer 19 %:\\s+7,18 EUR"));
+    ASSERT_EQ(ledger().size(), 1u);
+    EXPECT_EQ(values.PrintedMarkPending, "4711");
+
+    const std::string schemas = facturXSchemaDir();
+    if (schemas.empty()) {
+        // CI fetches them (scripts/deps); there a missing schema is a failure, not a skip.
+        if (std::getenv("CI"))
+            FAIL() << kNoSchemas;
+        GTEST_SKIP() << kNoSchemas;
+    }
+    writeBytes(dir.file("factur-x.xml"), xml);
+    EXPECT_EQ(schemaErrors({dir.file("factur-x.xml")}, schemas), "");
+}
+
+TEST_F(CompleteInvoiceTest, AnEInvoiceThatCannotBeMadeWritesNoFileAndGivesNoNumber) {
+    writeMixedOrder();
+    const std::optional<InvoiceSnapshot> invoice = window.document().invoice();
+    QPdfWriter bind(QString::fromStdString(dir.file("bound.pdf")));
+    ASSERT_TRUE(form8.renderTo(*invoice, bind));
+    const auto embed = form8.CompleteRep.report.pdf.finish;
+    const struct {
+        const char* what;
+        QString currency;
+        std::function<std::string(const std::string&)> finish;
+        const char* error;
+    } cases[] = {
+        {"a currency without ISO code", QStringLiteral("DM"), embed,
+         "Die Währung „DM“ hat keinen ISO-Code; die E-Rechnung braucht einen, etwa EUR (Optionen, Währung)."},
+        {"a PDF the library cannot read", QStringLiteral("EUR"),
+         [&](const std::string& pdf) { return form8.eInvoicePdf(pdf.substr(0, pdf.size() / 3)); },
+         "Die E-Rechnung (factur-x.xml) konnte nicht in die PDF-Datei eingebettet werden."},
+    };
+    const std::string path = dir.file("Rechnung 4711.pdf");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scripted.clear();
+        writeBytes(path, "old");
+        shop.ShopSettings.Currency = c.currency;
+        form8.CompleteRep.report.pdf.finish = c.finish;
+        EXPECT_FALSE(saveFromPreview(QString::fromStdString(path)));
+        EXPECT_EQ(scripted.texts("error"), QStringList{QString::fromUtf8(c.error)});
+        EXPECT_EQ(readBytes(path), "old");
+        EXPECT_EQ(QDir(QString::fromStdString(dir.path()))
+                      .entryList({QStringLiteral(".*.tmp")}, QDir::Hidden | QDir::Files),
+                  QStringList());
+        EXPECT_TRUE(ledger().empty());
+        EXPECT_FALSE(values.PrintedMarkPending);
+    }
+}
+
 TEST_F(CompleteInvoiceTest, TheShortInvoiceStaysTheDefault) {
     settings.complete = false;
     saveSettings();
@@ -243,6 +350,16 @@ TEST_F(CompleteInvoiceTest, TheShortInvoiceStaysTheDefault) {
     EXPECT_FALSE(text.contains(QStringLiteral("Seite")));
     EXPECT_TRUE(printFromPreview(true));
     EXPECT_TRUE(ledger().empty());
+
+    // Saved as PDF it stays a plain PDF: no archival metadata, nothing attached.
+    const std::string path = dir.file("kurz.pdf");
+    ASSERT_TRUE(saveFromPreview(QString::fromStdString(path)));
+    const std::string bytes = readBytes(path);
+    EXPECT_EQ(bytes.substr(0, 8), "%PDF-1.4");
+    EXPECT_EQ(bytes.find("pdfaid"), std::string::npos);
+    EXPECT_EQ(bytes.find("factur-x"), std::string::npos);
+    EXPECT_EQ(pdfAttachment(path, facturx::kFileName), "");
+    EXPECT_TRUE(pdfLayoutText(QString::fromStdString(path)).contains(QStringLiteral("Preis (EUR)")));
 }
 
 class SettingsWindowTest : public ::testing::Test {

@@ -163,3 +163,41 @@ TEST(InvoiceTax, ShippingSharesAddUpToTheCharge) {
         }
     }
 }
+
+TEST(InvoiceTax, ARatesNetSplitsOverItsAmountsToTheCent) {
+    // The parts add up to the rate's net exactly, each within a cent of its own exact net, and an
+    // amount of 0 gets 0, whatever mix of tiny, equal, negative and cancelling amounts.
+    const struct {
+        const char* what;
+        int percent;
+        std::vector<Cents> gross;
+    } cases[] = {
+        {"one cent", 19, {1}},
+        {"five cents three times", 7, {5, 5, 5}},
+        {"33,33 three times and shipping", 19, {3333, 3333, 3333, 490}},
+        {"sixty times 0,99", 19, std::vector<Cents>(60, 99)},
+        {"with a discount and a zero line", 19, {4100, -300, 0, 999}},
+        {"cancelling out", 7, {500, -500}},
+        {"cancelling out unevenly", 19, {500, -301, -199}},
+        {"nothing", 19, {}},
+    };
+    for (const auto& c : cases) {
+        Cents gross = 0;
+        for (const Cents g : c.gross)
+            gross += g;
+        const Cents net = taxSummary({{c.percent, gross}}, 0, c.percent).front().net;
+        const std::vector<Cents> parts = distributeNet(c.gross, c.percent, net);
+        ASSERT_EQ(parts.size(), c.gross.size()) << c.what;
+        Cents sum = 0;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            sum += parts[i];
+            // |part - gross * 100 / (100 + p)| <= 1 cent
+            EXPECT_LE(std::llabs(parts[i] * (100 + c.percent) - c.gross[i] * 100), 100 + c.percent)
+                << c.what << " #" << i;
+            if (c.gross[i] == 0) {
+                EXPECT_EQ(parts[i], 0) << c.what;
+            }
+        }
+        EXPECT_EQ(sum, net) << c.what;
+    }
+}
