@@ -5,6 +5,11 @@
 namespace velmo {
 
 MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
+    // A screen of cells is laid out anew on every jump of the cursor (a search keystroke): plain
+    // text without kerning or ligatures skips the shaper, most of a repaint's cost.
+    QFont cellFont = font();
+    cellFont.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(cellFont);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
