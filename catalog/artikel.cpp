@@ -351,6 +351,7 @@ void TForm4::saveWithProgress() {
         QProgressBar* bar;
         ~Hide() { bar->hide(); }
     } hide{SaveProgress};
+    qint64 painted = -1000;
     // Only painted, never an event loop: the owner cannot act on the window in the middle of a save.
     m_document.save([&](std::size_t done, std::size_t total) {
         if (SaveProgress->isHidden()) {
@@ -360,7 +361,11 @@ void TForm4::saveWithProgress() {
             QApplication::sendPostedEvents(StatusBar1, QEvent::LayoutRequest);
         }
         SaveProgress->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));
-        StatusBar1->repaint();
+        // A repaint costs as much as writing thousands of articles: a few a second are enough.
+        if (done == total || clock.elapsed() - painted >= 100) {
+            painted = clock.elapsed();
+            StatusBar1->repaint();
+        }
     });
 }
 

@@ -80,6 +80,14 @@ void IndexSet::removeDefinitions() {
     m_uniqueCount = 0;
 }
 
+void IndexSet::dropOrders(std::size_t keep) {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (i != keep && !ix.m_unique && ix.m_built)
+            dropOrder(ix);
+    }
+}
+
 void IndexSet::clearRecords() {
     m_lastLabel = 0;
     for (auto& ix : m_indexes) {

@@ -8,6 +8,7 @@
 
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmo {
@@ -178,14 +179,21 @@ void ArticleDocument::save(const SaveProgress& progress) {
         }
 
         // The table shows the prices as the file holds them.
+        std::vector<std::pair<RecordId, std::string>> prices;
         for (const RecordId id : ids) {
             viewsOf(id, views);
             const std::string_view shown = m_table.viewAt(id, static_cast<int>(af::Preis));
             if (shown == views[af::Preis] && shown.find(',') == std::string_view::npos)
                 continue;
-            const std::string price = datafiles::priceForSave(views[af::Preis]);
-            if (price == shown)
-                continue;
+            std::string price = datafiles::priceForSave(views[af::Preis]);
+            if (price != shown)
+                prices.emplace_back(id, std::move(price));
+        }
+        // The first save of a catalog converts nearly every price: the sort orders are sorted
+        // again afterwards instead of kept in step article by article.
+        if (prices.size() > 64 + ids.size() / 8)
+            m_table.dropOtherOrders();
+        for (const auto& [id, price] : prices) {
             m_table.gotoRecord(id);
             m_table.Edit();
             m_table.field(static_cast<int>(af::Preis)).setAsString(price);
