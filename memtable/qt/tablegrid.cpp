@@ -34,9 +34,10 @@ public:
         else if (opt.backgroundBrush.style() != Qt::NoBrush)
             painter->fillRect(opt.rect, opt.backgroundBrush);
 
+        // The cells hold text alone (no icon, no check box), so the text takes the whole cell but the
+        // style's margins; asking the style for the text rectangle would lay the text out once more.
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect textRect =
-            style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+        const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
         if (!opt.text.isEmpty() && textRect.width() > 0) {
             const QStaticText& text = laidOut(opt.text, opt.font, textRect.width());
             const QSizeF size = text.size();
@@ -57,7 +58,7 @@ public:
         if (opt.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(opt);
-            focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &opt, widget);
+            focus.rect = opt.rect;
             focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
             focus.backgroundColor =
                 opt.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
