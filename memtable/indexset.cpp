@@ -184,7 +184,10 @@ void IndexSet::appendSortKey(std::string& out, const Index& ix, const char* b) c
 // of them), computed once, then a plain byte sort. The keys exist only during the sort.
 void IndexSet::build(Index& ix) {
     struct Entry {
-        std::uint64_t head; // the key's first 8 bytes, big-endian: decides most comparisons
+        // The key's first 16 bytes, big-endian: they decide most comparisons without a look at
+        // the key itself, which lies elsewhere in memory.
+        std::uint64_t head;
+        std::uint64_t head2;
         const char* key;
         std::uint32_t length;
         RecordId id;
@@ -229,7 +232,7 @@ void IndexSet::build(Index& ix) {
     if (useCache)
         entryGroups.reserve(m_store.liveCount());
     auto add = [&](const char* key, std::uint32_t length, RecordId id, std::uint32_t group) {
-        entries.push_back({0, key, length, id});
+        entries.push_back({0, 0, key, length, id});
         if (useCache)
             entryGroups.push_back(group);
     };
@@ -324,15 +327,22 @@ void IndexSet::build(Index& ix) {
             ids[next[rank[entryGroups[e]]]++] = entries[e].id;
     } else {
         for (Entry& e : entries) {
-            unsigned char head[8] = {};
-            std::memcpy(head, e.key, std::min<std::size_t>(8, e.length));
-            for (unsigned char c : head)
-                e.head = (e.head << 8) | c;
+            unsigned char head[16] = {};
+            std::memcpy(head, e.key, std::min<std::size_t>(16, e.length));
+            for (int i = 0; i < 8; ++i) {
+                e.head = (e.head << 8) | head[i];
+                e.head2 = (e.head2 << 8) | head[8 + i];
+            }
         }
-        // Keys compare by their bytes; equal keys put the later post first.
+        // Keys compare by their bytes; equal keys put the later post first. Heads are padded with
+        // zeros, so keys of up to 16 bytes with equal heads differ at most in their length.
         auto compareKeys = [&](const Entry& a, const Entry& b) {
             if (a.head != b.head)
                 return a.head < b.head ? -1 : 1;
+            if (a.head2 != b.head2)
+                return a.head2 < b.head2 ? -1 : 1;
+            if (a.length <= 16 && b.length <= 16)
+                return a.length == b.length ? 0 : a.length < b.length ? -1 : 1;
             return compareBytes(a.key, a.length, b.key, b.length);
         };
         // A table loaded in key order is in order already but for each run of equal keys, which
