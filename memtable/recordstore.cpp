@@ -2,7 +2,11 @@
 
 #include "memtable/values.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace velmo::detail {
 
@@ -60,8 +64,21 @@ void RecordStore::clear() {
 
 char* BlobArena::allocate(std::size_t bytes) {
     if (bytes > m_left) {
-        const std::size_t size = std::max(kBlock, bytes);
-        m_blocks.emplace_back(new char[size]);
+        const bool large = !m_blocks.empty();
+        std::size_t size = std::max(large ? kLargeBlock : kBlock, bytes);
+        void* block = nullptr;
+        if (large) {
+            constexpr std::size_t kHugePage = std::size_t{2} << 20;
+            size = (size + kHugePage - 1) / kHugePage * kHugePage;
+            block = std::aligned_alloc(kHugePage, size);
+            if (block)
+                (void)::madvise(block, size, MADV_HUGEPAGE); // only advice: fine where refused
+        } else {
+            block = std::malloc(size);
+        }
+        if (!block)
+            throw std::bad_alloc();
+        m_blocks.emplace_back(static_cast<char*>(block));
         m_next = m_blocks.back().get();
         m_left = size;
     }
@@ -76,6 +93,10 @@ void BlobArena::giveBack(char* blob, std::size_t bytes) {
         m_next = blob;
         m_left += bytes;
     }
+}
+
+void BlobArena::FreeBlock::operator()(char* block) const {
+    std::free(block);
 }
 
 void BlobArena::clear() {

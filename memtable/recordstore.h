@@ -28,8 +28,15 @@ public:
     void clear();
 
 private:
+    // The first block is small, for the many small tables. A table that outgrows it gets large
+    // blocks in huge pages where the system has them: a bulk load of a big file then does not
+    // fault in every 4 KiB page one by one.
     static constexpr std::size_t kBlock = 1 << 20;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    static constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
+    struct FreeBlock {
+        void operator()(char* block) const;
+    };
+    std::vector<std::unique_ptr<char, FreeBlock>> m_blocks;
     char* m_next = nullptr;
     std::size_t m_left = 0;
 };
