@@ -9,11 +9,14 @@
 #include "shell/gridcolumns.h"
 #include "shell/shop.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -107,6 +110,12 @@ TForm4::TForm4(Shop& shop, ArticleEditor& editor, QWidget* parent)
     Button4 = makeButton("&Abbrechen", this);
     Button5 = makeButton("&OK", this);
     StatusBar1 = new QStatusBar(this);
+    SaveProgress = new QProgressBar(StatusBar1);
+    SaveProgress->setRange(0, 1000);
+    SaveProgress->setFormat(QStringLiteral("Artikel werden gespeichert … %p %"));
+    SaveProgress->setAccessibleName(QStringLiteral("Speicherfortschritt"));
+    StatusBar1->addWidget(SaveProgress, 1);
+    SaveProgress->hide();
 
     auto label = [this](const char* caption, QWidget* buddy) {
         auto* l = new QLabel(QString::fromUtf8(caption), this);
@@ -331,8 +340,33 @@ void TForm4::SaveArticles() {
         return;
     }
     if (m_loaded >= 0)
-        m_document.save();
+        saveWithProgress();
     m_document.markSaved();
+}
+
+void TForm4::saveWithProgress() {
+    QElapsedTimer clock;
+    clock.start();
+    struct Hide {
+        QProgressBar* bar;
+        ~Hide() { bar->hide(); }
+    } hide{SaveProgress};
+    qint64 painted = -1000;
+    // Only painted, never an event loop: the owner cannot act on the window in the middle of a save.
+    m_document.save([&](std::size_t done, std::size_t total) {
+        if (SaveProgress->isHidden()) {
+            if (clock.elapsed() < m_saveProgressDelay)
+                return;
+            SaveProgress->show();
+            QApplication::sendPostedEvents(StatusBar1, QEvent::LayoutRequest);
+        }
+        SaveProgress->setValue(total == 0 ? 0 : static_cast<int>(done * 1000 / total));
+        // A repaint costs as much as writing thousands of articles: a few a second are enough.
+        if (done == total || clock.elapsed() - painted >= 100) {
+            painted = clock.elapsed();
+            StatusBar1->repaint();
+        }
+    });
 }
 
 } // namespace velmo

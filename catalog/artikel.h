@@ -10,6 +10,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 
@@ -44,17 +45,18 @@ public:
     // fields. Inactive until the first catalog is loaded.
     MemTable ArticleTable;
 
-    QComboBox* ComboBox1;   // Katalog: the catalog names of db_sys.db, selection only
-    QComboBox* ComboBox2;   // Index: the six sort orders, selection only
-    QLabel* Label3;         // "Suche <index>:"
-    QLineEdit* Edit1;       // search text; every change searches
-    MemTableGrid* DBGrid1;  // the articles
-    QPushButton* Button1;   // &Neu
-    QPushButton* Button2;   // &Bearbeiten
-    QPushButton* Button3;   // &Löschen
-    QPushButton* Button4;   // &Abbrechen
-    QPushButton* Button5;   // &OK
-    QStatusBar* StatusBar1; // stays empty
+    QComboBox* ComboBox1;       // Katalog: the catalog names of db_sys.db, selection only
+    QComboBox* ComboBox2;       // Index: the six sort orders, selection only
+    QLabel* Label3;             // "Suche <index>:"
+    QLineEdit* Edit1;           // search text; every change searches
+    MemTableGrid* DBGrid1;      // the articles
+    QPushButton* Button1;       // &Neu
+    QPushButton* Button2;       // &Bearbeiten
+    QPushButton* Button3;       // &Löschen
+    QPushButton* Button4;       // &Abbrechen
+    QPushButton* Button5;       // &OK
+    QStatusBar* StatusBar1;     // empty but while a long save shows its progress
+    QProgressBar* SaveProgress; // in the status bar, shown only while a save takes long
 
     // Handlers, callable from tests.
     void FormShow();         // each opening: index reloaded, table emptied, controls disabled
@@ -79,6 +81,8 @@ public:
     const Lines& catalogLines() const { return m_indexLines; }
     // The position of the loaded catalog in the index, -1 when none is loaded.
     int loadedCatalog() const { return m_loaded; }
+    // How long a save runs before its progress is shown (ms).
+    void setSaveProgressDelay(int ms) { m_saveProgressDelay = ms; }
 
 protected:
     void opening() override { FormShow(); }
@@ -91,6 +95,7 @@ private:
     void unloadCatalog();
     void loadCatalog(int i);
     void showEditWindow();
+    void saveWithProgress();
 
     Shop& m_shop;
     ArticleEditor& m_editor;
@@ -98,6 +103,7 @@ private:
     MemTableModel* m_model = nullptr;
     Lines m_indexLines;
     int m_loaded = -1;
+    int m_saveProgressDelay = 500;
 };
 
 } // namespace velmo

@@ -111,6 +111,31 @@ Lines articleFileLines(std::string_view header, std::vector<ArticleValues>& arti
     return lines;
 }
 
+std::string articleHeaderBytes(std::string_view header) {
+    if (header.find_first_of("\r\n") != std::string_view::npos)
+        throw EFieldFormatError(fieldRuleMessage(FieldRule::LineBreak, "Kopfzeile"));
+    std::string out;
+    out.reserve(header.size() + 2);
+    out.append(header).append("\r\n");
+    return out;
+}
+
+void appendArticleLine(std::string& out, const ArticleViews& values) {
+    for (std::size_t i = 0; i < kArticleFieldCount; ++i) {
+        if (i > 0)
+            out.append(kSeparator);
+        const std::string_view v = values[i];
+        const std::size_t comma = i == articlefield::Preis ? v.find(',') : std::string_view::npos;
+        if (comma == std::string_view::npos) {
+            out.append(v);
+        } else {
+            out.append(v.substr(0, comma)).push_back('.');
+            out.append(v.substr(comma + 1));
+        }
+    }
+    out.append("\r\n");
+}
+
 void saveArticleFile(const std::string& path, std::string_view header, std::vector<ArticleValues>& articles) {
     writeLines(path, articleFileLines(header, articles));
 }
@@ -144,6 +169,17 @@ void WholeValues::restore(Key article, ArticleValues& values) const {
         if (values[k.field] == tableForm(k.value, kArticleFields[k.field].maxLength))
             values[k.field] = k.value;
     }
+}
+
+bool WholeValues::restore(Key article, ArticleViews& values) const {
+    const auto found = m_kept.find(article);
+    if (found == m_kept.end())
+        return false;
+    for (const Kept& k : found->second) {
+        if (values[k.field] == tableForm(k.value, kArticleFields[k.field].maxLength))
+            values[k.field] = k.value;
+    }
+    return true;
 }
 
 } // namespace velmo::datafiles

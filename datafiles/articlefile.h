@@ -88,6 +88,15 @@ ArticleFile loadArticleFile(const std::string& path);
 // ";;" or a final ";" in one of the first 13 fields. (The last field may hold ";;": it reads back.)
 Lines articleFileLines(std::string_view header, std::vector<ArticleValues>& articles);
 
+// The same bytes built in one buffer, for a save of many articles: a string per value and per line
+// would cost more than writing the file. The header with its CR LF; throws EFieldFormatError for a
+// header with a line break.
+std::string articleHeaderBytes(std::string_view header);
+using ArticleViews = std::array<std::string_view, kArticleFieldCount>;
+// Appends one article's line with its CR LF, the price rule applied. The values must have passed
+// articleLineRule; nothing is checked here.
+void appendArticleLine(std::string& out, const ArticleViews& values);
+
 // articleFileLines written to path, replacing the file atomically. Throws EFieldFormatError before
 // anything changes, EFCreateError "Datei %s kann nicht erstellt werden" when writing fails (the old
 // file stays whole; the prices in `articles` are converted all the same).
@@ -113,6 +122,9 @@ public:
 
     // Gives back the whole value for each field whose value is still the table form of it.
     void restore(Key article, ArticleValues& values) const;
+    // The same for views of the table's values: a view is pointed at the whole value it stands for.
+    // Returns whether anything is kept for the article.
+    bool restore(Key article, ArticleViews& values) const;
 
 private:
     struct Kept {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <numeric>
 #include <unordered_map>
 
 namespace velmo::detail {
@@ -77,6 +78,14 @@ void IndexSet::add(const IndexDef& def, std::vector<int> fields) {
 void IndexSet::removeDefinitions() {
     m_indexes.resize(1);
     m_uniqueCount = 0;
+}
+
+void IndexSet::dropOrders(std::size_t keep) {
+    for (std::size_t i = 1; i < m_indexes.size(); ++i) {
+        Index& ix = *m_indexes[i];
+        if (i != keep && !ix.m_unique && ix.m_built)
+            dropOrder(ix);
+    }
 }
 
 void IndexSet::clearRecords() {
@@ -175,7 +184,10 @@ void IndexSet::appendSortKey(std::string& out, const Index& ix, const char* b) c
 // of them), computed once, then a plain byte sort. The keys exist only during the sort.
 void IndexSet::build(Index& ix) {
     struct Entry {
-        std::uint64_t head; // the key's first 8 bytes, big-endian: decides most comparisons
+        // The key's first 16 bytes, big-endian: they decide most comparisons without a look at
+        // the key itself, which lies elsewhere in memory.
+        std::uint64_t head;
+        std::uint64_t head2;
         const char* key;
         std::uint32_t length;
         RecordId id;
@@ -195,21 +207,34 @@ void IndexSet::build(Index& ix) {
         chunkUsed += key.size();
         return out;
     };
-    // Manufacturers, groups and the like repeat a lot: their keys are computed once per value.
+    // Manufacturers, groups and the like repeat a lot: their keys are computed once per value, and
+    // while there are few values the records are dealt out by value instead of sorted one by one.
     const int cacheField = ix.m_fields.size() == 1 && m_store.fieldType(ix.m_fields[0]) == FieldType::String
                                ? ix.m_fields[0]
                                : -1;
     bool useCache = cacheField >= 0;
-    std::unordered_map<std::string_view, std::pair<const char*, std::uint32_t>> cache;
+    struct Group {
+        const char* key;
+        std::uint32_t length;
+    };
+    constexpr std::uint32_t kNoGroup = ~std::uint32_t{0};
+    std::vector<Group> groups;
+    std::unordered_map<std::string_view, std::uint32_t> groupOf;
+    std::uint32_t nullGroup = kNoGroup;
 
     // A table loaded in key order repeats each value in a row: the previous record's key is
     // checked first.
     StoredValue previous{};
 
     std::vector<Entry> entries;
+    std::vector<std::uint32_t> entryGroups;
     entries.reserve(m_store.liveCount());
-    auto add = [&](const char* key, std::uint32_t length, RecordId id) {
-        entries.push_back({0, key, length, id});
+    if (useCache)
+        entryGroups.reserve(m_store.liveCount());
+    auto add = [&](const char* key, std::uint32_t length, RecordId id, std::uint32_t group) {
+        entries.push_back({0, 0, key, length, id});
+        if (useCache)
+            entryGroups.push_back(group);
     };
     for (RecordId id = 0; id < m_store.slotCount(); ++id) {
         const char* blob = m_store.blob(id);
@@ -219,76 +244,133 @@ void IndexSet::build(Index& ix) {
         if (cacheField >= 0) {
             v = m_store.valueIn(blob, cacheField);
             if (!entries.empty() && v.present && previous.present && v.bytes == previous.bytes) {
-                add(entries.back().key, entries.back().length, id);
+                add(entries.back().key, entries.back().length, id, useCache ? entryGroups.back() : kNoGroup);
                 continue;
             }
             previous = v;
         }
         if (useCache) {
-            if (v.present) {
-                auto it = cache.find(v.bytes);
-                if (it != cache.end()) {
-                    add(it->second.first, it->second.second, id);
-                    continue;
-                }
+            const auto it = v.present ? groupOf.find(v.bytes) : groupOf.end();
+            const std::uint32_t known = v.present ? (it != groupOf.end() ? it->second : kNoGroup) : nullGroup;
+            if (known != kNoGroup) {
+                add(groups[known].key, groups[known].length, id, known);
+                continue;
             }
         }
         scratch.clear();
         appendSortKey(scratch, ix, blob);
         const char* key = store(scratch);
-        add(key, static_cast<std::uint32_t>(scratch.size()), id);
-        if (useCache && v.present) {
+        const auto length = static_cast<std::uint32_t>(scratch.size());
+        std::uint32_t group = kNoGroup;
+        if (useCache) {
             // Mostly distinct values gain nothing from the cache.
-            if (cache.size() < 4096)
-                cache.emplace(v.bytes, std::make_pair(key, static_cast<std::uint32_t>(scratch.size())));
-            else
+            if (groups.size() < 4096) {
+                group = static_cast<std::uint32_t>(groups.size());
+                groups.push_back({key, length});
+                if (v.present)
+                    groupOf.emplace(v.bytes, group);
+                else
+                    nullGroup = group;
+            } else {
                 useCache = false;
+                entryGroups = {};
+            }
         }
+        add(key, length, id, group);
     }
-    for (Entry& e : entries) {
-        unsigned char head[8] = {};
-        std::memcpy(head, e.key, std::min<std::size_t>(8, e.length));
-        for (unsigned char c : head)
-            e.head = (e.head << 8) | c;
-    }
-    // Keys compare by their bytes; equal keys put the later post first.
-    auto compareKeys = [](const Entry& a, const Entry& b) {
-        if (a.head != b.head)
-            return a.head < b.head ? -1 : 1;
-        if (a.key == b.key)
+    auto compareBytes = [](const char* a, std::uint32_t la, const char* b, std::uint32_t lb) {
+        if (a == b && la == lb)
             return 0;
-        const int c = std::memcmp(a.key, b.key, std::min(a.length, b.length));
+        const int c = std::memcmp(a, b, std::min(la, lb));
         if (c != 0)
             return c;
-        return a.length == b.length ? 0 : a.length < b.length ? -1 : 1;
+        return la == lb ? 0 : la < lb ? -1 : 1;
     };
-    // A table loaded in key order is in order already but for each run of equal keys, which holds
-    // its records in post order: turning the runs round is all the sorting it needs.
-    bool inKeyOrder = true;
-    std::size_t runStart = 0;
-    for (std::size_t i = 1; i < entries.size() && inKeyOrder; ++i) {
-        const int c = compareKeys(entries[i - 1], entries[i]);
-        if (c == 0) {
-            inKeyOrder = m_store.seq(entries[i - 1].id) < m_store.seq(entries[i].id);
-            continue;
-        }
-        inKeyOrder = c < 0;
-        std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart),
-                     entries.begin() + static_cast<std::ptrdiff_t>(i));
-        runStart = i;
-    }
-    if (inKeyOrder) {
-        std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart), entries.end());
-    } else {
-        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-            const int c = compareKeys(a, b);
-            return c != 0 ? c < 0 : m_store.seq(a.id) > m_store.seq(b.id);
-        });
-    }
     std::vector<RecordId> ids;
     ids.reserve(entries.size());
-    for (const Entry& e : entries)
-        ids.push_back(e.id);
+    if (useCache) {
+        // The groups in key order; groups whose keys are equal share a rank.
+        std::vector<std::uint32_t> sorted(groups.size());
+        std::iota(sorted.begin(), sorted.end(), 0u);
+        auto compareGroups = [&](std::uint32_t a, std::uint32_t b) {
+            return compareBytes(groups[a].key, groups[a].length, groups[b].key, groups[b].length);
+        };
+        std::sort(sorted.begin(), sorted.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return compareGroups(a, b) < 0; });
+        std::vector<std::uint32_t> rank(groups.size());
+        std::uint32_t r = 0;
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            if (i > 0 && compareGroups(sorted[i - 1], sorted[i]) != 0)
+                ++r;
+            rank[sorted[i]] = r;
+        }
+        // The records dealt out to their ranks in post order, the latest first, so that equal keys
+        // show the record posted last first. After a load the post order is the record order.
+        std::vector<std::uint32_t> byPost(entries.size());
+        std::iota(byPost.begin(), byPost.end(), 0u);
+        bool postedInOrder = true;
+        for (std::size_t i = 1; i < entries.size() && postedInOrder; ++i)
+            postedInOrder = m_store.seq(entries[i - 1].id) < m_store.seq(entries[i].id);
+        if (postedInOrder)
+            std::reverse(byPost.begin(), byPost.end());
+        else
+            std::sort(byPost.begin(), byPost.end(), [&](std::uint32_t a, std::uint32_t b) {
+                return m_store.seq(entries[a].id) > m_store.seq(entries[b].id);
+            });
+        std::vector<std::size_t> next(groups.empty() ? 1 : r + 2, 0);
+        for (const std::uint32_t g : entryGroups)
+            ++next[rank[g] + 1];
+        for (std::size_t i = 1; i < next.size(); ++i)
+            next[i] += next[i - 1];
+        ids.resize(entries.size());
+        for (const std::uint32_t e : byPost)
+            ids[next[rank[entryGroups[e]]]++] = entries[e].id;
+    } else {
+        for (Entry& e : entries) {
+            unsigned char head[16] = {};
+            std::memcpy(head, e.key, std::min<std::size_t>(16, e.length));
+            for (int i = 0; i < 8; ++i) {
+                e.head = (e.head << 8) | head[i];
+                e.head2 = (e.head2 << 8) | head[8 + i];
+            }
+        }
+        // Keys compare by their bytes; equal keys put the later post first. Heads are padded with
+        // zeros, so keys of up to 16 bytes with equal heads differ at most in their length.
+        auto compareKeys = [&](const Entry& a, const Entry& b) {
+            if (a.head != b.head)
+                return a.head < b.head ? -1 : 1;
+            if (a.head2 != b.head2)
+                return a.head2 < b.head2 ? -1 : 1;
+            if (a.length <= 16 && b.length <= 16)
+                return a.length == b.length ? 0 : a.length < b.length ? -1 : 1;
+            return compareBytes(a.key, a.length, b.key, b.length);
+        };
+        // A table loaded in key order is in order already but for each run of equal keys, which
+        // holds its records in post order: turning the runs round is all the sorting it needs.
+        bool inKeyOrder = true;
+        std::size_t runStart = 0;
+        for (std::size_t i = 1; i < entries.size() && inKeyOrder; ++i) {
+            const int c = compareKeys(entries[i - 1], entries[i]);
+            if (c == 0) {
+                inKeyOrder = m_store.seq(entries[i - 1].id) < m_store.seq(entries[i].id);
+                continue;
+            }
+            inKeyOrder = c < 0;
+            std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart),
+                         entries.begin() + static_cast<std::ptrdiff_t>(i));
+            runStart = i;
+        }
+        if (inKeyOrder) {
+            std::reverse(entries.begin() + static_cast<std::ptrdiff_t>(runStart), entries.end());
+        } else {
+            std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+                const int c = compareKeys(a, b);
+                return c != 0 ? c < 0 : m_store.seq(a.id) > m_store.seq(b.id);
+            });
+        }
+        for (const Entry& e : entries)
+            ids.push_back(e.id);
+    }
     entries = {};
     chunks.clear();
     ix.m_order.assign(ids);

@@ -69,6 +69,8 @@ public:
     void add(const IndexDef& def, std::vector<int> fields);
     // Leaves only the insertion order.
     void removeDefinitions();
+    // Lets the orders of the non-unique indexes go but index `keep`; each is sorted when next used.
+    void dropOrders(std::size_t keep);
     // Forgets every record (the record store is emptied alongside).
     void clearRecords();
 

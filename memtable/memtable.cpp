@@ -148,6 +148,10 @@ void MemTable::SyncIndexes() {
         m_indexes.ready(current());
 }
 
+void MemTable::dropOtherOrders() {
+    m_indexes.dropOrders(m_currentIndex);
+}
+
 // --- edit buffer ---------------------------------------------------------------------------------
 
 MemTable::Value MemTable::currentValue(int f) const {

@@ -2,7 +2,12 @@
 
 #include "memtable/values.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
 
 namespace velmo::detail {
 
@@ -60,9 +65,31 @@ void RecordStore::clear() {
 
 char* BlobArena::allocate(std::size_t bytes) {
     if (bytes > m_left) {
-        const std::size_t size = std::max(kBlock, bytes);
-        m_blocks.emplace_back(new char[size]);
-        m_next = m_blocks.back().get();
+        std::size_t size = std::max(m_blocks.empty() ? kBlock : kLargeBlock, bytes);
+        Block block{nullptr, 0};
+        if (!m_blocks.empty()) {
+            // Mapped with room to start on a huge-page boundary; the slack is unmapped again.
+            constexpr std::size_t kHugePage = std::size_t{2} << 20;
+            size = (size + kHugePage - 1) / kHugePage * kHugePage;
+            void* mapped =
+                ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mapped == MAP_FAILED)
+                throw std::bad_alloc();
+            auto* raw = static_cast<char*>(mapped);
+            const std::size_t lead =
+                (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
+            if (lead > 0)
+                ::munmap(raw, lead);
+            ::munmap(raw + lead + size, kHugePage - lead);
+            block = {raw + lead, size};
+            (void)::madvise(block.data, size, MADV_HUGEPAGE); // only advice: fine where refused
+        } else {
+            block.data = static_cast<char*>(std::malloc(size));
+            if (!block.data)
+                throw std::bad_alloc();
+        }
+        m_blocks.push_back(block);
+        m_next = block.data;
         m_left = size;
     }
     char* b = m_next;
@@ -79,6 +106,12 @@ void BlobArena::giveBack(char* blob, std::size_t bytes) {
 }
 
 void BlobArena::clear() {
+    for (const Block& b : m_blocks) {
+        if (b.size > 0)
+            ::munmap(b.data, b.size);
+        else
+            std::free(b.data);
+    }
     m_blocks.clear();
     m_next = nullptr;
     m_left = 0;

@@ -22,14 +22,28 @@ struct StoredValue {
 // memory, and emptying the table frees a few blocks. Space is only handed back as a whole.
 class BlobArena {
 public:
+    BlobArena() = default;
+    BlobArena(const BlobArena&) = delete;
+    BlobArena& operator=(const BlobArena&) = delete;
+    ~BlobArena() { clear(); }
+
     char* allocate(std::size_t bytes);
     // Takes back the latest allocation.
     void giveBack(char* blob, std::size_t bytes);
     void clear();
 
 private:
+    // The first block is small, for the many small tables. A table that outgrows it gets large
+    // blocks mapped on their own in huge pages where the system has them: a bulk load of a big
+    // file then does not fault in every 4 KiB page one by one, and emptying the table gives the
+    // memory back to the system at once.
     static constexpr std::size_t kBlock = 1 << 20;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    static constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
+    struct Block {
+        char* data;
+        std::size_t size; // of a mapped block; 0 for one from the heap
+    };
+    std::vector<Block> m_blocks;
     char* m_next = nullptr;
     std::size_t m_left = 0;
 };

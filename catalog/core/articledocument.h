@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace velmo {
@@ -51,12 +52,15 @@ public:
     // Deletes the table's current article; a change like any other.
     void deleteCurrent();
 
+    // Told now and then during a save: steps done of the steps in all.
+    using SaveProgress = std::function<void(std::size_t done, std::size_t total)>;
+
     // Writes every article in insertion order, whatever order the table shows, and stores the prices
     // back into the table as the file holds them. A value that would shift the fields of its line
     // throws EFieldFormatError before anything is written; that article is then current, so the
     // owner sees what to correct. Otherwise the current article and the sort order stay as they
     // were. Does nothing when no catalog is loaded. Does not change saved().
-    void save();
+    void save(const SaveProgress& progress = {});
 
 private:
     MemTable& m_table;

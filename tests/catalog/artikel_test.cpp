@@ -6,6 +6,8 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -247,6 +249,28 @@ TEST_F(ArticleListTest, SaveKeepsInsertionOrderConvertsThePriceAndWritesEmptyArt
     EXPECT_EQ(cell(3, 6), "12.50");
     EXPECT_EQ(cell(3, 7), "9,90");
     EXPECT_TRUE(list.saved());
+}
+
+// A save that takes longer than the delay shows its progress in the status bar, and only then.
+TEST_F(ArticleListTest, ALongSaveShowsItsProgressUntilItEnds) {
+    for (const int delay : {60'000, 0}) {
+        openKerzen();
+        list.setSaveProgressDelay(delay);
+        closeEditWindow();
+        list.Button2Click(); // unsaved, even without a change
+        QSignalSpy values(list.SaveProgress, &QProgressBar::valueChanged);
+        seam.answerConfirm(true);
+        list.SaveArticles();
+        EXPECT_TRUE(list.saved());
+        EXPECT_TRUE(list.SaveProgress->isHidden());
+        if (delay > 0) {
+            EXPECT_EQ(values.count(), 0);
+            continue;
+        }
+        ASSERT_FALSE(values.isEmpty());
+        EXPECT_EQ(values.last().at(0).toInt(), 1000);
+        EXPECT_TRUE(list.SaveProgress->text().startsWith(QStringLiteral("Artikel werden gespeichert")));
+    }
 }
 
 TEST_F(ArticleListTest, DeletionAsksAndMarksTheTableUnsaved) {

@@ -256,3 +256,40 @@ TEST(ArticleFile, MessyInput) {
     EXPECT_EQ(back.header, "H");
     EXPECT_EQ(back.articles, file.articles);
 }
+
+// The one-buffer form of a save must give the bytes of the line-list form, on lines that stress the
+// price rule, the separators and every byte value.
+TEST(ArticleFile, BufferedLinesAreTheBytesOfTheLineList) {
+    const std::string all = allBytesButLineBreaks();
+    const std::string noSeparator = [&] {
+        std::string s;
+        for (char c : all) {
+            if (c != ';')
+                s += c;
+        }
+        return s;
+    }();
+    std::vector<ArticleValues> articles = {
+        values({}),
+        values({"1", "", "", "", "", "", "1,2,3"}),
+        values({"2", "", "", "", "", "", ","}),
+        values({"3", "", "", "", "", "", ",50", "", "", "", "9,90"}),
+        values({"4", "", "", "", "", "", "12.50,"}),
+        values({";4", "a;b", "", "", "", "x", "", "", "", "", "", "", "", "http://a;;b;"}),
+        values({"5", "K\0Z"s, "", "", "", std::string(150, 'b'), "7,0", "", "", std::string(600, 'd')}),
+        values({noSeparator, "", "", "", "", "", noSeparator, "", "", "", "", "", "", all}),
+    };
+    std::vector<ArticleValues> copy = articles;
+    const std::string expected = joinLines(articleFileLines(kHeader, copy));
+
+    std::string bytes = articleHeaderBytes(kHeader);
+    for (const ArticleValues& a : articles) {
+        ArticleViews views;
+        for (std::size_t f = 0; f < kArticleFieldCount; ++f)
+            views[f] = a[f];
+        appendArticleLine(bytes, views);
+    }
+    EXPECT_EQ(bytes, expected);
+    EXPECT_THROW(articleHeaderBytes("Kopf\nZwei"), EFieldFormatError);
+    EXPECT_THROW(articleHeaderBytes("Kopf\r"), EFieldFormatError);
+}

@@ -817,3 +817,59 @@ TEST(BlockList, FindsEveryEntryThroughSplitsAndRemovedBlocks) {
     detail::BlockList::Pos p;
     EXPECT_FALSE(list.find(nextId + 1000, p));
 }
+
+// Orders let go before a batch of posts and sorted again show what orders kept in step post by post
+// show: equal keys with the record posted last first, in every kind of index.
+TEST(DroppedOrders, SortAgainToWhatThePostsGave) {
+    std::mt19937 rng(7);
+    const std::vector<std::string> makers = {"Bosch", "bosch", "BOSCH", "Miele", kAe + "rger", "AEG", ""};
+    MemTable kept, dropped;
+    for (MemTable* t : {&kept, &dropped}) {
+        t->addField("nr");
+        t->addField("maker", FieldType::String, 30);
+        t->addField("price");
+        t->addIndexDef({"nr", {"nr"}});
+        t->addIndexDef({"maker", {"maker"}});
+        t->addIndexDef({"makerDesc", {"maker"}, ixDescending});
+        t->addIndexDef({"makerCI", {"maker"}, ixCaseInsensitive});
+        t->addIndexDef({"makerNr", {"maker", "nr"}});
+        t->setActive(true);
+    }
+    for (int i = 0; i < 400; ++i) {
+        const std::string nr = std::to_string(rng() % 1000), maker = makers[rng() % makers.size()];
+        for (MemTable* t : {&kept, &dropped})
+            t->AppendValues({nr, maker, "1,00"});
+    }
+    for (MemTable* t : {&kept, &dropped}) {
+        for (const char* ix : {"nr", "maker", "makerDesc", "makerCI", "makerNr"}) {
+            t->setIndexName(ix);
+            t->SyncIndexes();
+        }
+        t->setIndexName("");
+    }
+    dropped.dropOtherOrders();
+    // Every other record posted again with only its price changed, a few with a new maker.
+    for (MemTable* t : {&kept, &dropped}) {
+        int n = 0;
+        for (t->First(); !t->eof(); t->Next()) {
+            if (n++ % 2)
+                continue;
+            t->Edit();
+            t->fieldByName("price").setAsString("1.00");
+            if (n % 11 == 0)
+                t->fieldByName("maker").setAsString("Miele");
+            t->Post();
+        }
+    }
+    for (const char* ix : {"nr", "maker", "makerDesc", "makerCI", "makerNr"}) {
+        SCOPED_TRACE(ix);
+        kept.setIndexName(ix);
+        dropped.setIndexName(ix);
+        std::vector<std::string> a, b;
+        for (kept.First(); !kept.eof(); kept.Next())
+            a.push_back(kept.fieldByName("nr").asString() + "/" + kept.fieldByName("maker").asString());
+        for (dropped.First(); !dropped.eof(); dropped.Next())
+            b.push_back(dropped.fieldByName("nr").asString() + "/" + dropped.fieldByName("maker").asString());
+        EXPECT_EQ(a, b);
+    }
+}

@@ -2,11 +2,15 @@
 // written back, values that would break a line, without any window.
 #include "catalog/core/articledocument.h"
 #include "memtable/memtable.h"
+#include "platform/linefile.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <utility>
+#include <vector>
 
 using namespace velmo;
 using namespace velmo::test;
@@ -153,6 +157,46 @@ TEST_F(ArticleDocumentTest, ValuesLongerThanTheirFieldSurviveASaveOfOtherArticle
     doc.save();
     EXPECT_EQ(readBytes(path()),
               kHeader + "\r\n" + other + "\r\n" + line({"L-3", "", "", "", "", typed}) + "\r\n");
+}
+
+// A save writes what the line-list writer writes for the same articles, on awkward rows, and tells
+// its progress up to the end.
+TEST_F(ArticleDocumentTest, SaveWritesTheBytesOfTheLineListWriter) {
+    std::string awkward;
+    for (int b = 0x80; b < 0x100; ++b)
+        awkward += static_cast<char>(b);
+    const std::vector<std::string> lines = {
+        line({}),
+        line({"K-1", "", "M\374ller;", "", "", "", "1,2,3", "", "", "", "9,90"}),
+        line({"K-2", "", "", "", "", "", ",", "", "", "", ","}),
+        line({"K-3", std::string("KZ\0Rest", 7), "", "", "", std::string(130, 'b'), "12,5", "", "", "", "",
+              "", "", "http://x;;y;"}),
+        line({"K-4", awkward, awkward, "", "", awkward, std::string(25, '9') + ",99"}),
+        "K-5;;nur;;drei",
+        "K-6;;;;;;;;;;;;;;;;;;;;;;;;;;;;;;;;;;",
+    };
+    std::string bytes = kHeader + "\r\n";
+    for (const std::string& l : lines)
+        bytes += l + "\n";
+    load(bytes);
+    datafiles::ArticleFile file = datafiles::parseArticleFile(splitLines(bytes));
+    const std::string expected = joinLines(datafiles::articleFileLines(file.header, file.articles));
+
+    std::vector<std::pair<std::size_t, std::size_t>> told;
+    doc.save([&](std::size_t done, std::size_t total) { told.emplace_back(done, total); });
+    EXPECT_EQ(readBytes(path()), expected);
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), std::make_pair(lines.size(), lines.size()));
+    for (std::size_t i = 1; i < told.size(); ++i)
+        EXPECT_LE(told[i - 1].first, told[i].first);
+
+    // Saved again, it is what the line-list writer makes of the file as it now is: the table holds the
+    // prices as they were written (a second comma is converted by the next save).
+    file = datafiles::parseArticleFile(splitLines(expected));
+    const std::string again = joinLines(datafiles::articleFileLines(file.header, file.articles));
+    ASSERT_NE(again, expected);
+    doc.save();
+    EXPECT_EQ(readBytes(path()), again);
 }
 
 } // namespace
