@@ -9,7 +9,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -863,51 +862,22 @@ void TSockSession::SendFile(const std::string& path) {
 
 void TSockSession::SendOpenFile(const ReadableFile& file) {
     ReportStatus(8, "SendFile");
+    char* buf = m_buffer.get();
     // A peer that stops taking data would hold the upload forever: TimeOut bounds the silence
     // (never the whole transfer, which may take as long as it takes).
     auto lastProgress = PumpClock::now();
-    if (m_tls || !sendByKernel(file, lastProgress)) {
-        char* buf = m_buffer.get();
-        while (!m_cancel) {
-            const ssize_t n = ::read(file.handle(), buf, kBufferSize);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                file.fail();
-            if (n == 0)
-                break;
-            sendChunk(buf, static_cast<std::size_t>(n), lastProgress);
-        }
+    while (!m_cancel) {
+        const ssize_t n = ::read(file.handle(), buf, kBufferSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            file.fail();
+        if (n == 0)
+            break;
+        sendChunk(buf, static_cast<std::size_t>(n), lastProgress);
     }
     if (m_cancel)
         raiseAbort("Socket-send abgebrochen");
-}
-
-bool TSockSession::sendByKernel(const ReadableFile& file, PumpClock::time_point& lastProgress) {
-    // The kernel moves the file to the socket without copying it through here, a piece at a time
-    // so progress is told and a cancel is seen between pieces.
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
-    bool started = false;
-    while (!m_cancel) {
-        const ssize_t k = ::sendfile(m_fd, file.handle(), nullptr, kPiece);
-        if (k > 0) {
-            started = true;
-            noteSent(k, lastProgress);
-            continue;
-        }
-        if (k == 0)
-            return true;
-        const int err = errno;
-        if (err == EINTR)
-            continue;
-        // A file the kernel cannot send this way goes through the buffer instead.
-        if (!started && (err == EINVAL || err == ENOSYS))
-            return false;
-        if (err == EIO)
-            file.fail();
-        awaitRoomToSend(lastProgress);
-    }
-    return true;
 }
 
 void TSockSession::sendChunk(const char* data, std::size_t size, PumpClock::time_point& lastProgress) {

@@ -242,9 +242,6 @@ private:
     // Waits for more of the line; raises when cancelled or when idleMs passed since lastByte.
     void awaitLineBytes(PumpClock::time_point lastByte, int idleMs);
     void sendChunk(const char* data, std::size_t size, PumpClock::time_point& lastProgress);
-    // Sends the file with sendfile(); false, before anything was sent, when the file cannot be sent
-    // that way.
-    bool sendByKernel(const ReadableFile& file, PumpClock::time_point& lastProgress);
     void noteSent(ssize_t count, PumpClock::time_point& lastProgress);
     // After a send that could not go on: raises for a socket error or after TimeOut of silence
     // since lastProgress, else waits until the socket takes more.

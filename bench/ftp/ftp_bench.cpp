@@ -146,6 +146,8 @@ bool runRounds(RealFtpServer& server, const TempDir& local, long long size, int 
         for (auto& s : steps) {
             if (!s.result.empty())
                 ::unlink(s.result.c_str());
+            // The step before may have left a gigabyte to write back; it would slow whoever comes next.
+            ::sync();
             const velmo::bench::ChildRun r = velmo::bench::runChild(s.argv);
             if (!r.ok || (!s.result.empty() && fileSize(s.result) != size)) {
                 std::printf("\n%s failed\n", s.label);
