@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QHash>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStaticText>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace velmo {
 
@@ -93,6 +96,18 @@ private:
     mutable QFont m_font;
 };
 
+// The record marker's column has the width it is given. The table view asks for the header's size
+// on every layout, which a header of many thousand rows would measure from their texts.
+class RowHeader : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+    QSize sizeHint() const override {
+        if (minimumWidth() == maximumWidth())
+            return {minimumWidth(), length()};
+        return QHeaderView::sizeHint();
+    }
+};
+
 } // namespace
 
 MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
@@ -106,6 +121,7 @@ MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
     setTabKeyNavigation(false);
+    setVerticalHeader(new RowHeader(Qt::Vertical, this));
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // Fixed row heights keep a grid of many thousand rows as cheap as one of a few.
@@ -114,6 +130,7 @@ MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
     verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("\u25B6")) + 10);
     verticalHeader()->setHighlightSections(false);
     setItemDelegate(new CellDelegate(this));
+    setGridStyle(Qt::NoPen); // the cells keep their room for the lines; drawGridLines draws them
 }
 
 void MemTableGrid::setTableModel(MemTableModel* model) {
@@ -137,6 +154,59 @@ void MemTableGrid::applyColumns() {
     for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
         if (cols[static_cast<std::size_t>(c)].width >= 0)
             setColumnWidth(c, cols[static_cast<std::size_t>(c)].width);
+    }
+}
+
+void MemTableGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (showGrid())
+        drawGridLines(event->region());
+}
+
+void MemTableGrid::drawGridLines(const QRegion& region) {
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QColor color = QColor::fromRgba(
+        static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+    const QHeaderView* rows = verticalHeader();
+    const QHeaderView* columns = horizontalHeader();
+    // Where the table ends: below its last row and beside its last column there are no lines.
+    const bool rightToLeft = isRightToLeft();
+    const int width = viewport()->width();
+    QRect table(0, 0, columns->length() - columns->offset(), rows->length() - rows->offset());
+    if (rightToLeft)
+        table.moveRight(width - 1);
+    QPainter painter(viewport());
+    painter.setClipRegion(region);
+    const QRect area = region.boundingRect() & table;
+    if (area.isEmpty())
+        return;
+    const int firstRow = std::max(rows->visualIndexAt(area.top()), 0);
+    int lastRow = rows->visualIndexAt(area.bottom());
+    if (lastRow < 0)
+        lastRow = rows->count() - 1;
+    for (int v = firstRow; v <= lastRow; ++v) {
+        const int row = rows->logicalIndex(v);
+        if (rows->isSectionHidden(row))
+            continue;
+        painter.fillRect(QRect(area.left(), rowViewportPosition(row) + rowHeight(row) - 1, area.width(), 1),
+                         color);
+    }
+    // The header takes viewport positions and mirrors them itself.
+    int firstColumn = columns->visualIndexAt(area.left());
+    int lastColumn = columns->visualIndexAt(area.right());
+    if (rightToLeft)
+        std::swap(firstColumn, lastColumn);
+    if (lastColumn < 0)
+        lastColumn = columns->count() - 1;
+    for (int v = std::max(firstColumn, 0); v <= lastColumn; ++v) {
+        const int column = columns->logicalIndex(v);
+        if (columns->isSectionHidden(column))
+            continue;
+        int x = columnViewportPosition(column);
+        if (!rightToLeft)
+            x += columnWidth(column) - 1;
+        painter.fillRect(QRect(x, area.top(), 1, area.height()), color);
     }
 }
 

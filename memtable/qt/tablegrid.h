@@ -20,10 +20,14 @@ public:
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void followCursor(int row);
     void applyColumns();
+    // The lines between the cells, where the table view would draw them, as one-pixel rectangles:
+    // a filled rectangle costs a fraction of a drawn line, and a jump repaints a whole screen.
+    void drawGridLines(const QRegion& region);
 
     MemTableModel* m_model = nullptr;
     bool m_following = false;

@@ -4,7 +4,11 @@
 #include "memtable/qt/tablemodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -259,4 +263,49 @@ TEST_F(Articles, MultiLineAndDropDownEditors) {
     t.First();
     EXPECT_EQ(memo.toPlainText(), "eins\nzwei");
     EXPECT_EQ(t.state(), TableState::Browse);
+}
+
+// The grid draws the lines between its cells itself; they must fall on exactly the pixels the table
+// view would colour, whatever is scrolled, hidden or mirrored.
+TEST(GridLines, FallWhereTheTableViewPutsThem) {
+    QStandardItemModel model(300, 6);
+    struct Case {
+        const char* what;
+        int scrolledTo;
+        int hiddenColumn;
+        Qt::LayoutDirection direction;
+    } cases[] = {
+        {"top", 0, -1, Qt::LeftToRight},
+        {"scrolled, a column hidden", 150, 2, Qt::LeftToRight},
+        {"end of the table", 299, -1, Qt::LeftToRight},
+        {"right to left", 40, 4, Qt::RightToLeft},
+    };
+    for (const Case& c : cases) {
+        MemTableGrid ours;
+        QTableView plain;
+        for (QTableView* view : {static_cast<QTableView*>(&ours), &plain}) {
+            view->setLayoutDirection(c.direction);
+            view->setFont(ours.font());
+            view->setModel(&model);
+            view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+            view->verticalHeader()->setDefaultSectionSize(ours.verticalHeader()->defaultSectionSize());
+            view->verticalHeader()->setFixedWidth(ours.verticalHeader()->width());
+            for (int column = 0; column < 6; ++column)
+                view->setColumnWidth(column, 37 + 11 * column);
+            if (c.hiddenColumn >= 0)
+                view->setColumnHidden(c.hiddenColumn, true);
+            view->resize(420, 260);
+            view->show();
+            view->scrollTo(model.index(c.scrolledTo, 0), QAbstractItemView::PositionAtTop);
+        }
+        QApplication::processEvents();
+        const QImage a = ours.grab().toImage();
+        const QImage b = plain.grab().toImage();
+        ASSERT_EQ(a.size(), b.size()) << c.what;
+        int differing = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                differing += a.pixel(x, y) != b.pixel(x, y);
+        EXPECT_EQ(differing, 0) << c.what;
+    }
 }
