@@ -1,14 +1,17 @@
 #include "memtable/qt/tablegrid.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSet>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <array>
 
 namespace velmo {
 
@@ -25,7 +28,17 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
+        if (qobject_cast<const MemTableModel*>(index.model())) {
+            // The record model answers with text and alignment alone; asking it every role the
+            // style option knows costs a tenth of the cell.
+            opt.text = index.data(Qt::DisplayRole).toString();
+            opt.text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+            if (const QVariant align = index.data(Qt::TextAlignmentRole); align.isValid())
+                opt.displayAlignment = align.value<Qt::Alignment>();
+            opt.features |= QStyleOptionViewItem::HasDisplay;
+        } else {
+            initStyleOption(&opt, index);
+        }
         const QWidget* widget = opt.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
         const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
@@ -42,20 +55,36 @@ public:
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
         if (!opt.text.isEmpty() && textRect.width() > 0) {
-            const QStaticText& text = laidOut(opt.text, opt.font, textRect.width());
-            const QSizeF size = text.size();
-            const Qt::Alignment align = QStyle::visualAlignment(opt.direction, opt.displayAlignment);
-            qreal x = textRect.left();
-            if (align & Qt::AlignRight)
-                x = textRect.right() + 1 - size.width();
-            else if (align & Qt::AlignHCenter)
-                x = textRect.left() + (textRect.width() - size.width()) / 2;
-            const qreal y = textRect.top() + (textRect.height() - size.height()) / 2;
             painter->save();
             painter->setClipRect(textRect, Qt::IntersectClip);
             painter->setFont(opt.font);
             painter->setPen(opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-            painter->drawStaticText(QPointF(x, y), text);
+            const Qt::Alignment align = QStyle::visualAlignment(opt.direction, opt.displayAlignment);
+            auto left = [&](qreal width) {
+                if (align & Qt::AlignRight)
+                    return textRect.right() + 1 - width;
+                if (align & Qt::AlignHCenter)
+                    return textRect.left() + (textRect.width() - width) / 2;
+                return qreal(textRect.left());
+            };
+            if (const QStaticText* text = laidOut(opt.text, opt.font, textRect.width())) {
+                const QSizeF size = text->size();
+                painter->drawStaticText(
+                    QPointF(left(size.width()), textRect.top() + (textRect.height() - size.height()) / 2),
+                    *text);
+            } else {
+                // A text seen for the first time (most of a screen after a far jump) is drawn
+                // straight away: laying it out to keep costs more than drawing it.
+                const QFontMetricsF metrics(opt.font);
+                QString shown = opt.text;
+                qreal width = advance(shown, metrics);
+                if (width > textRect.width()) {
+                    shown = metrics.elidedText(shown, Qt::ElideRight, textRect.width());
+                    width = metrics.horizontalAdvance(shown);
+                }
+                const qreal top = textRect.top() + (textRect.height() - metrics.height()) / 2;
+                painter->drawText(QPointF(left(width), top + metrics.ascent()), shown);
+            }
             painter->restore();
         }
         if (opt.state & QStyle::State_HasFocus) {
@@ -70,16 +99,26 @@ public:
     }
 
 private:
-    const QStaticText& laidOut(const QString& text, const QFont& font, int width) const {
+    // The text laid out and kept once it has been seen before in this width; null the first time.
+    // Values that repeat (manufacturers, suppliers, groups) are laid out once, unique ones never.
+    const QStaticText* laidOut(const QString& text, const QFont& font, int width) const {
         if (font != m_font) {
             m_cache.clear();
+            m_seen.clear();
+            m_advances.fill(-1);
             m_font = font;
         }
         const QString key = QString::number(width) + QLatin1Char('|') + text;
         auto it = m_cache.find(key);
         if (it != m_cache.end())
-            return *it;
+            return &*it;
         // Bounded: a long scroll through distinct texts must not keep them all.
+        if (m_seen.size() >= 65536)
+            m_seen.clear();
+        if (!m_seen.contains(key)) {
+            m_seen.insert(key);
+            return nullptr;
+        }
         if (m_cache.size() >= 8192)
             m_cache.clear();
         const QFontMetrics metrics(font);
@@ -89,10 +128,31 @@ private:
         option.setWrapMode(QTextOption::NoWrap);
         laid.setTextOption(option);
         laid.prepare(QTransform(), font);
-        return *m_cache.insert(key, laid);
+        return &*m_cache.insert(key, laid);
     }
 
+    // The width of a text drawn without shaping: the sum of its characters' advances, kept per
+    // character for the first 256; others are measured whole.
+    qreal advance(const QString& text, const QFontMetricsF& metrics) const {
+        qreal width = 0;
+        for (const QChar c : text) {
+            if (c.unicode() >= m_advances.size())
+                return metrics.horizontalAdvance(text);
+            qreal& a = m_advances[c.unicode()];
+            if (a < 0)
+                a = metrics.horizontalAdvance(c);
+            width += a;
+        }
+        return width;
+    }
+
+    mutable std::array<qreal, 256> m_advances = [] {
+        std::array<qreal, 256> unknown{};
+        unknown.fill(-1);
+        return unknown;
+    }();
     mutable QHash<QString, QStaticText> m_cache;
+    mutable QSet<QString> m_seen;
     mutable QFont m_font;
 };
 
