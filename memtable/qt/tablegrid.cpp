@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QSet>
 #include <QStaticText>
 #include <QStyledItemDelegate>
@@ -158,6 +159,7 @@ private:
 
 // The record marker's column has the width it is given. The table view asks for the header's size
 // on every layout, which a header of many thousand rows would measure from their texts.
+// Its sections look alike but for the marker, so each look is drawn by the style once and kept.
 class RowHeader : public QHeaderView {
 public:
     using QHeaderView::QHeaderView;
@@ -166,6 +168,44 @@ public:
             return {minimumWidth(), length()};
         return QHeaderView::sizeHint();
     }
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        if (!rect.isValid())
+            return;
+        QStyleOptionHeader option;
+        initStyleOption(&option);
+        initStyleOptionForIndex(&option, logicalIndex);
+        option.rect = QRect(QPoint(0, 0), rect.size());
+        const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
+                                .arg(rect.width())
+                                .arg(rect.height())
+                                .arg(int(option.state))
+                                .arg(int(option.position))
+                                .arg(int(option.selectedPosition))
+                                .arg(int(option.sortIndicator))
+                                .arg(option.palette.cacheKey())
+                                .arg(int(option.textAlignment))
+                                .arg(option.text);
+        auto it = m_looks.find(key);
+        if (it == m_looks.end()) {
+            if (m_looks.size() >= 64)
+                m_looks.clear();
+            QPixmap look(rect.size() * devicePixelRatio());
+            look.setDevicePixelRatio(devicePixelRatio());
+            look.fill(Qt::transparent);
+            QPainter onLook(&look);
+            onLook.setFont(painter->font());
+            onLook.setBrushOrigin(painter->brushOrigin() - rect.topLeft());
+            style()->drawControl(QStyle::CE_Header, &option, &onLook, this);
+            onLook.end();
+            it = m_looks.insert(key, look);
+        }
+        painter->drawPixmap(rect.topLeft(), *it);
+    }
+
+private:
+    mutable QHash<QString, QPixmap> m_looks;
 };
 
 } // namespace
