@@ -260,7 +260,7 @@ TEST(AtomicWriter, LargeFilesArriveWholeOrNotAtAll) {
     }
     EXPECT_EQ(readBytes(target), "alt");
     {
-        test::FileSizeLimit full(20 * 1000 * 1000);
+        test::FileSizeLimit full(20000000);
         AtomicFileWriter tooBig(target);
         EXPECT_THROW(writeInPieces(tooBig), EFCreateError);
     }
