@@ -148,37 +148,20 @@ std::optional<char32_t> nextCodePoint(std::string_view s, std::size_t& i) {
 class Writer {
 public:
     void open(std::string_view tag, std::string_view attributes = {}) {
-        indent();
-        m_out += '<';
-        m_out += tag;
-        if (!attributes.empty()) {
-            m_out += ' ';
-            m_out += attributes;
-        }
-        m_out += ">\n";
+        startTag(tag, attributes);
+        m_out += '\n';
         ++m_depth;
     }
     void close(std::string_view tag) {
         --m_depth;
         indent();
-        m_out += "</";
-        m_out += tag;
-        m_out += ">\n";
+        endTag(tag);
     }
     // An element with text (UTF-8, escaped here).
     void leaf(std::string_view tag, std::string_view text, std::string_view attributes = {}) {
-        indent();
-        m_out += '<';
-        m_out += tag;
-        if (!attributes.empty()) {
-            m_out += ' ';
-            m_out += attributes;
-        }
-        m_out += '>';
+        startTag(tag, attributes);
         m_out += escape(text);
-        m_out += "</";
-        m_out += tag;
-        m_out += ">\n";
+        endTag(tag);
     }
     // Only when there is something to say.
     void leafIfAny(std::string_view tag, std::string_view text) {
@@ -194,6 +177,21 @@ public:
 
 private:
     void indent() { m_out.append(static_cast<std::size_t>(m_depth) * 2, ' '); }
+    void startTag(std::string_view tag, std::string_view attributes) {
+        indent();
+        m_out += '<';
+        m_out += tag;
+        if (!attributes.empty()) {
+            m_out += ' ';
+            m_out += attributes;
+        }
+        m_out += '>';
+    }
+    void endTag(std::string_view tag) {
+        m_out += "</";
+        m_out += tag;
+        m_out += ">\n";
+    }
     std::string m_out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     int m_depth = 0;
 };

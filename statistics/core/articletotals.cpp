@@ -49,30 +49,32 @@ void defineArticleTotals(MemTable& table, const std::string& chartKey) {
 
 namespace {
 
-// The article numbers of a file, each numbered on first sight. Open addressing in a table at most
-// half full finds a number in one or two probes of one array, where a node-based map follows a
-// pointer and divides by a prime for each of a million lines.
-class ArticleNumbers {
+// Open addressing over the hashes of texts numbered 0, 1, 2, ...: a table at most half full finds
+// a text in one or two probes of one array, where a node-based map follows a pointer and divides by
+// a prime for each of a million lines. Which number holds which text is the owner's.
+class NumberSlots {
 public:
-    ArticleNumbers() : m_slots(1024) {}
+    NumberSlots() : m_slots(1024) {}
 
-    // The number of nr, and whether it was seen for the first time.
-    std::pair<std::uint32_t, bool> insert(std::string_view nr) {
-        const std::size_t hash = std::hash<std::string_view>{}(nr);
+    // The number whose text is the one looked for (same(id) says), or none.
+    template <class Same> std::optional<std::uint32_t> find(std::size_t hash, Same same) const {
         for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
-            Slot& slot = m_slots[i];
-            if (slot.id == kEmpty) {
-                slot = {hash, static_cast<std::uint32_t>(m_numbers.size())};
-                m_numbers.push_back(nr);
-                if (m_numbers.size() * 2 > m_slots.size())
-                    grow();
-                return {static_cast<std::uint32_t>(m_numbers.size() - 1), true};
-            }
-            if (slot.hash == hash && m_numbers[slot.id] == nr)
-                return {slot.id, false};
+            const Slot& slot = m_slots[i];
+            if (slot.id == kEmpty)
+                return std::nullopt;
+            if (slot.hash == hash && same(slot.id))
+                return slot.id;
         }
     }
-    const std::vector<std::string_view>& numbers() const { return m_numbers; }
+    // Files number id (not found before) under hash; count is how many numbers there are now.
+    void add(std::size_t hash, std::uint32_t id, std::size_t count) {
+        std::size_t i = hash & (m_slots.size() - 1);
+        while (m_slots[i].id != kEmpty)
+            i = (i + 1) & (m_slots.size() - 1);
+        m_slots[i] = {hash, id};
+        if (count * 2 > m_slots.size())
+            grow();
+    }
 
 private:
     static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
@@ -95,6 +97,25 @@ private:
     }
 
     std::vector<Slot> m_slots; // a power of two of them
+};
+
+// The article numbers of a file, each numbered on first sight.
+class ArticleNumbers {
+public:
+    // The number of nr, and whether it was seen for the first time.
+    std::pair<std::uint32_t, bool> insert(std::string_view nr) {
+        const std::size_t hash = std::hash<std::string_view>{}(nr);
+        if (const auto id = m_slots.find(hash, [&](std::uint32_t i) { return m_numbers[i] == nr; }))
+            return {*id, false};
+        const auto id = static_cast<std::uint32_t>(m_numbers.size());
+        m_numbers.push_back(nr);
+        m_slots.add(hash, id, m_numbers.size());
+        return {id, true};
+    }
+    const std::vector<std::string_view>& numbers() const { return m_numbers; }
+
+private:
+    NumberSlots m_slots;
     std::vector<std::string_view> m_numbers;
 };
 
@@ -397,56 +418,24 @@ struct ArticleSums::Article {
     german::Currency lastPreis;
 };
 
-// The articles by number, each numbered on first sight, in open addressing: a table at most half
-// full finds a number in one or two probes of one array.
+// The articles by number, each numbered on first sight.
 class ArticleSums::Numbers {
 public:
-    Numbers() : m_slots(1024) {}
-
     // The article of nr, or nullptr.
     Article* find(std::string_view nr, std::size_t hash) {
-        for (std::size_t i = hash & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
-            const Slot& slot = m_slots[i];
-            if (slot.id == kEmpty)
-                return nullptr;
-            if (slot.hash == hash && articles[slot.id].nr == nr)
-                return &articles[slot.id];
-        }
+        const auto id = m_slots.find(hash, [&](std::uint32_t i) { return articles[i].nr == nr; });
+        return id ? &articles[*id] : nullptr;
     }
     Article& add(std::string_view nr, std::size_t hash) {
-        std::size_t i = hash & (m_slots.size() - 1);
-        while (m_slots[i].id != kEmpty)
-            i = (i + 1) & (m_slots.size() - 1);
-        m_slots[i] = {hash, static_cast<std::uint32_t>(articles.size())};
+        m_slots.add(hash, static_cast<std::uint32_t>(articles.size()), articles.size() + 1);
         articles.emplace_back().nr = nr;
-        if (articles.size() * 2 > m_slots.size())
-            grow();
         return articles.back();
     }
 
     std::vector<Article> articles; // in the order of first sight
 
 private:
-    static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
-    struct Slot {
-        std::size_t hash = 0;
-        std::uint32_t id = kEmpty;
-    };
-
-    void grow() {
-        std::vector<Slot> old(m_slots.size() * 2);
-        old.swap(m_slots);
-        for (const Slot& slot : old) {
-            if (slot.id == kEmpty)
-                continue;
-            std::size_t i = slot.hash & (m_slots.size() - 1);
-            while (m_slots[i].id != kEmpty)
-                i = (i + 1) & (m_slots.size() - 1);
-            m_slots[i] = slot;
-        }
-    }
-
-    std::vector<Slot> m_slots; // a power of two of them
+    NumberSlots m_slots;
 };
 
 ArticleSums::ArticleSums() : m_numbers(std::make_unique<Numbers>()) {}
