@@ -836,7 +836,8 @@ TEST(DroppedOrders, SortAgainToWhatThePostsGave) {
         t->setActive(true);
     }
     for (int i = 0; i < 400; ++i) {
-        const std::string nr = std::to_string(rng() % 1000), maker = makers[rng() % makers.size()];
+        const std::string nr = std::to_string(rng() % 1000);
+        const std::string& maker = makers[rng() % makers.size()];
         for (MemTable* t : {&kept, &dropped})
             t->AppendValues({nr, maker, "1,00"});
     }
