@@ -115,12 +115,12 @@ std::string embedInvoice(std::string_view pdf, std::string_view xml) {
         const std::string now = QUtil::qpdf_time_to_pdf_time(QUtil::get_current_qpdf_time());
         QPDFEFStreamObjectHelper file = QPDFEFStreamObjectHelper::createEFStream(doc, std::string(xml));
         file.setSubtype("text/xml").setCreationDate(now).setModDate(now);
-        QPDFFileSpecObjectHelper spec = QPDFFileSpecObjectHelper::createFileSpec(doc, kFileName, file);
-        spec.setDescription("Factur-X/ZUGFeRD-Rechnung (EN 16931)");
-        QPDFObjectHandle specObject = spec.getObjectHandle();
-        specObject.replaceKey("/AFRelationship", QPDFObjectHandle::newName("/Alternative"));
-        QPDFEmbeddedFileDocumentHelper(doc).replaceEmbeddedFile(kFileName, spec);
-        root.replaceKey("/AF", QPDFObjectHandle::newArray({specObject}));
+        auto entry = QPDFFileSpecObjectHelper::createFileSpec(doc, kFileName, file);
+        entry.setDescription("Factur-X/ZUGFeRD-Rechnung (EN 16931)");
+        QPDFObjectHandle entryObject = entry.getObjectHandle();
+        entryObject.replaceKey("/AFRelationship", QPDFObjectHandle::newName("/Alternative"));
+        QPDFEmbeddedFileDocumentHelper(doc).replaceEmbeddedFile(kFileName, entry);
+        root.replaceKey("/AF", QPDFObjectHandle::newArray({entryObject}));
 
         QPDFWriter writer(doc);
         writer.setOutputMemory();

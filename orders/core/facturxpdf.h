@@ -26,8 +26,8 @@ public:
 std::string pdfa3Metadata(std::string_view xmp);
 
 // The PDF (a PDF/A-1b with an XMP packet, as the report engine writes it) with xml embedded:
-// an embedded file stream of MIME type text/xml with its size, checksum and dates, a file
-// specification "factur-x.xml" with /AFRelationship /Alternative (the PDF shows what the XML says),
+// an embedded file stream of MIME type text/xml with its size, checksum and dates, a file entry
+// "factur-x.xml" with /AFRelationship /Alternative (the PDF shows what the XML says),
 // listed in the catalog's /AF array and in the EmbeddedFiles name tree, and the metadata of
 // pdfa3Metadata. Throws EFacturXError when the PDF cannot be read or has no XMP packet.
 std::string embedInvoice(std::string_view pdf, std::string_view xml);
