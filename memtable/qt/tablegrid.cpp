@@ -7,8 +7,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QSet>
 #include <QStaticText>
+#include <QStyleFactory>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -56,10 +59,13 @@ public:
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
         if (!opt.text.isEmpty() && textRect.width() > 0) {
-            painter->save();
-            painter->setClipRect(textRect, Qt::IntersectClip);
-            painter->setFont(opt.font);
-            painter->setPen(opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            // The painter is the grid's own and carries from cell to cell; only what differs is set.
+            if (painter->font() != opt.font)
+                painter->setFont(opt.font);
+            const QColor color =
+                opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+            if (painter->pen().color() != color || painter->pen().style() != Qt::SolidLine)
+                painter->setPen(color);
             const Qt::Alignment align = QStyle::visualAlignment(opt.direction, opt.displayAlignment);
             auto left = [&](qreal width) {
                 if (align & Qt::AlignRight)
@@ -68,6 +74,14 @@ public:
                     return textRect.left() + (textRect.width() - width) / 2;
                 return qreal(textRect.left());
             };
+            // The text is shortened to the cell's width, so it needs no clip but where the row is
+            // lower than the font: a clip makes the painter blend every glyph at its edge the slow way.
+            const QFontMetricsF metrics(opt.font);
+            const bool clipped = metrics.height() > textRect.height();
+            if (clipped) {
+                painter->save();
+                painter->setClipRect(textRect, Qt::IntersectClip);
+            }
             if (const QStaticText* text = laidOut(opt.text, opt.font, textRect.width())) {
                 const QSizeF size = text->size();
                 painter->drawStaticText(
@@ -76,7 +90,6 @@ public:
             } else {
                 // A text seen for the first time (most of a screen after a far jump) is drawn
                 // straight away: laying it out to keep costs more than drawing it.
-                const QFontMetricsF metrics(opt.font);
                 QString shown = opt.text;
                 qreal width = advance(shown, metrics);
                 if (width > textRect.width()) {
@@ -86,7 +99,8 @@ public:
                 const qreal top = textRect.top() + (textRect.height() - metrics.height()) / 2;
                 painter->drawText(QPointF(left(width), top + metrics.ascent()), shown);
             }
-            painter->restore();
+            if (clipped)
+                painter->restore();
         }
         if (opt.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
@@ -177,16 +191,14 @@ protected:
         initStyleOption(&option);
         initStyleOptionForIndex(&option, logicalIndex);
         option.rect = QRect(QPoint(0, 0), rect.size());
-        const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
-                                .arg(rect.width())
-                                .arg(rect.height())
-                                .arg(int(option.state))
-                                .arg(int(option.position))
-                                .arg(int(option.selectedPosition))
-                                .arg(int(option.sortIndicator))
-                                .arg(option.palette.cacheKey())
-                                .arg(int(option.textAlignment))
-                                .arg(option.text);
+        const Look key{rect.size(),
+                       int(option.state),
+                       int(option.position),
+                       int(option.selectedPosition),
+                       int(option.sortIndicator),
+                       int(option.textAlignment),
+                       option.palette.cacheKey(),
+                       option.text};
         auto it = m_looks.find(key);
         if (it == m_looks.end()) {
             if (m_looks.size() >= 64)
@@ -205,7 +217,54 @@ protected:
     }
 
 private:
-    mutable QHash<QString, QPixmap> m_looks;
+    // What tells one section's look from another's.
+    struct Look {
+        QSize size;
+        int state, position, selectedPosition, sortIndicator, alignment;
+        qint64 palette;
+        QString text;
+        bool operator==(const Look&) const = default;
+        friend size_t qHash(const Look& l, size_t seed = 0) {
+            return qHashMulti(seed, l.size.width(), l.size.height(), l.state, l.position, l.selectedPosition,
+                              l.sortIndicator, l.alignment, l.palette, l.text);
+        }
+    };
+    mutable QHash<Look, QPixmap> m_looks;
+};
+
+// Scroll bars painted in bands. The style paints a bar's groove as a gradient the bar's length, and
+// the painter hands a fill of many lines to other threads and waits for them: on every jump of the
+// cursor, for less work than the waking costs. A band of fewer lines is filled where it is painted.
+class BandedScrollBars : public QProxyStyle {
+public:
+    BandedScrollBars() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        const QRect r = option->rect;
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        if (control != CC_ScrollBar || r.height() * ratio <= kBand || r.isEmpty()) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const int band = int(kBand / ratio);
+        QImage image(QSize(r.width(), band) * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        for (int y = r.top(); y <= r.bottom(); y += band) {
+            image.fill(Qt::transparent);
+            QPainter onBand(&image);
+            onBand.setFont(painter->font());
+            onBand.setRenderHints(painter->renderHints());
+            onBand.translate(-r.left(), -y);
+            QProxyStyle::drawComplexControl(control, option, &onBand, widget);
+            onBand.end();
+            painter->drawImage(QRectF(r.left(), y, r.width(), std::min(band, r.bottom() + 1 - y)), image,
+                               QRectF(0, 0, r.width() * ratio, std::min(band, r.bottom() + 1 - y) * ratio));
+        }
+    }
+
+private:
+    static constexpr int kBand = 95; // device lines: the painter shares out fills of 96 lines and more
 };
 
 } // namespace
@@ -222,6 +281,10 @@ MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
     setWordWrap(false);
     setTabKeyNavigation(false);
     setVerticalHeader(new RowHeader(Qt::Vertical, this));
+    auto* looks = new BandedScrollBars;
+    looks->setParent(this);
+    verticalScrollBar()->setStyle(looks);
+    horizontalScrollBar()->setStyle(looks);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // Fixed row heights keep a grid of many thousand rows as cheap as one of a few.
@@ -241,6 +304,17 @@ void MemTableGrid::setTableModel(MemTableModel* model) {
     if (!model)
         return;
     connect(model, &MemTableModel::currentRowChanged, this, &MemTableGrid::followCursor);
+    // The table view lays out every row and header anew when any header data changes. Of the record
+    // model's it is only the marker that moves with the cursor, which the row header repaints by
+    // itself; column titles still get the new layout.
+    if (metaObject()->indexOfSlot("_q_headerDataChanged()") >= 0 &&
+        disconnect(model, SIGNAL(headerDataChanged(Qt::Orientation, int, int)), this,
+                   SLOT(_q_headerDataChanged()))) {
+        connect(model, &QAbstractItemModel::headerDataChanged, this, [this](Qt::Orientation orientation) {
+            if (orientation == Qt::Horizontal)
+                scheduleDelayedItemsLayout();
+        });
+    }
     connect(model, &QAbstractItemModel::modelReset, this, [this] {
         applyColumns();
         followCursor(m_model->currentRow());

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -339,4 +341,119 @@ TEST(GridCells, FirstAndKeptTextsLookAlike) {
     const QImage kept = grid.grab().toImage();
     ASSERT_EQ(first.size(), kept.size());
     EXPECT_TRUE(first == kept);
+}
+
+namespace {
+
+// What the window shows now, from its backing store: unlike grab(), which paints the widget anew,
+// this keeps whatever a missed repaint left stale.
+QImage onScreen(QWidget& w) {
+    return QApplication::primaryScreen()->grabWindow(w.winId()).toImage().convertToFormat(
+        QImage::Format_RGB32);
+}
+QImage repainted(QWidget& w) {
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+// The record marker moves with the cursor without the whole grid being laid out anew; the rows it
+// leaves and enters must still be repainted.
+TEST_F(Articles, MarkerRepaintsWhereTheCursorMoves) {
+    for (int i = 0; i < 40; ++i)
+        t.AppendValues({std::to_string(10 + i), "Siemens"});
+    t.setIndexName("ArtikelNr");
+    t.First();
+    MemTableModel model(t);
+    MemTableGrid grid;
+    grid.setTableModel(&model);
+    grid.resize(320, 240);
+    grid.show();
+    QApplication::processEvents();
+    // Next to each other, a screen away and back to the top.
+    for (const char* key : {"2", "3", "35", "36", "1"}) {
+        ASSERT_TRUE(t.SeekNearest(key));
+        QApplication::processEvents();
+        EXPECT_TRUE(onScreen(grid) == repainted(grid)) << "after moving to " << key;
+    }
+}
+
+// The scroll bars are painted in bands; they must look as the style paints them in one piece.
+TEST(GridScrollBars, LookAsTheStylePaintsThem) {
+    struct Case {
+        const char* what;
+        Qt::Orientation orientation;
+        QSize size;
+        int value;
+        bool enabled;
+    } cases[] = {
+        {"at the top", Qt::Vertical, {14, 405}, 0, true},
+        {"in the middle", Qt::Vertical, {14, 405}, 51230, true},
+        {"at the bottom", Qt::Vertical, {14, 405}, 99979, true},
+        {"a band's height", Qt::Vertical, {16, 95}, 500, true},
+        {"disabled", Qt::Vertical, {14, 301}, 700, false},
+        {"horizontal", Qt::Horizontal, {788, 14}, 3, true},
+    };
+    for (const Case& c : cases) {
+        MemTableGrid grid;
+        QTableView view;
+        auto barOf = [&](QTableView& v) {
+            return c.orientation == Qt::Vertical ? v.verticalScrollBar() : v.horizontalScrollBar();
+        };
+        QScrollBar* ours = barOf(grid);
+        QScrollBar* plain = barOf(view);
+        for (QScrollBar* bar : {ours, plain}) {
+            bar->setRange(0, 99979);
+            bar->setPageStep(21);
+            bar->setValue(c.value);
+            bar->setEnabled(c.enabled);
+            bar->resize(c.size);
+        }
+        EXPECT_TRUE(repainted(*ours) == repainted(*plain)) << c.what;
+    }
+}
+
+// Texts are shortened to their cells and drawn without a clip but where the row is lower than the
+// font: nothing of them may fall outside their cells, whatever their alignment.
+TEST(GridCells, TextsStayInsideTheirCells) {
+    // Tall and deep glyphs first, so that they are drawn however short the cell; then width enough to
+    // shorten.
+    const QString wide = QStringLiteral("ÅÄ|jgpq ÖÜß WWWWMMMM fffff WWWWWWWWWW");
+    for (const int rowHeight : {0, 9}) { // the grid's own height, and one lower than the font
+        QStandardItemModel model(8, 5);
+        QStandardItemModel empty(8, 5);
+        for (int row = 0; row < 8; row += 2) {
+            model.setData(model.index(row, 1), wide);
+            model.setData(model.index(row, 3), wide);
+            model.setData(model.index(row, 3), int(Qt::AlignRight | Qt::AlignVCenter), Qt::TextAlignmentRole);
+            empty.setData(empty.index(row, 3), int(Qt::AlignRight | Qt::AlignVCenter), Qt::TextAlignmentRole);
+        }
+        MemTableGrid withTexts, without;
+        for (MemTableGrid* grid : {&withTexts, &without}) {
+            grid->setModel(grid == &withTexts ? &model : &empty);
+            for (int column = 0; column < 5; ++column)
+                grid->setColumnWidth(column, 60);
+            if (rowHeight > 0) {
+                grid->verticalHeader()->setMinimumSectionSize(1);
+                grid->verticalHeader()->setDefaultSectionSize(rowHeight);
+            }
+            grid->resize(360, 220);
+        }
+        ASSERT_EQ(withTexts.rowHeight(0), rowHeight > 0 ? rowHeight : without.rowHeight(0));
+        const QImage a = repainted(withTexts), b = repainted(without);
+        ASSERT_EQ(a.size(), b.size());
+        // Outside the text cells (the empty columns, the empty rows) both must be alike.
+        int strays = 0;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                const QPoint p = withTexts.viewport()->mapFrom(&withTexts, QPoint(x, y));
+                const QModelIndex at = withTexts.indexAt(p);
+                const bool inTextCell = withTexts.viewport()->rect().contains(p) && at.isValid() &&
+                                        at.row() % 2 == 0 && (at.column() == 1 || at.column() == 3);
+                if (!inTextCell)
+                    strays += a.pixel(x, y) != b.pixel(x, y);
+            }
+        }
+        EXPECT_EQ(strays, 0) << "row height " << rowHeight;
+    }
 }
