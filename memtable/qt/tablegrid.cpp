@@ -232,6 +232,18 @@ private:
     mutable QHash<Look, QPixmap> m_looks;
 };
 
+// Column titles that do not show the selection (the grid's) take no part in it: a new current row,
+// which selects a whole row and so touches every column, leaves them unpainted.
+class ColumnHeader : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+
+protected:
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override {
+        return highlightSections() ? QHeaderView::visualRegionForSelection(selection) : QRegion();
+    }
+};
+
 // Scroll bars painted in bands. The style paints a bar's groove as a gradient the bar's length, and
 // the painter hands a fill of many lines to other threads and waits for them: on every jump of the
 // cursor, for less work than the waking costs. A band of fewer lines is filled where it is painted.
@@ -285,6 +297,7 @@ MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
     looks->setParent(this);
     verticalScrollBar()->setStyle(looks);
     horizontalScrollBar()->setStyle(looks);
+    setHorizontalHeader(new ColumnHeader(Qt::Horizontal, this));
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // Fixed row heights keep a grid of many thousand rows as cheap as one of a few.
@@ -304,23 +317,34 @@ void MemTableGrid::setTableModel(MemTableModel* model) {
     if (!model)
         return;
     connect(model, &MemTableModel::currentRowChanged, this, &MemTableGrid::followCursor);
-    // The table view lays out every row and header anew when any header data changes. Of the record
-    // model's it is only the marker that moves with the cursor, which the row header repaints by
-    // itself; column titles still get the new layout.
-    if (metaObject()->indexOfSlot("_q_headerDataChanged()") >= 0 &&
-        disconnect(model, SIGNAL(headerDataChanged(Qt::Orientation, int, int)), this,
-                   SLOT(_q_headerDataChanged()))) {
-        connect(model, &QAbstractItemModel::headerDataChanged, this, [this](Qt::Orientation orientation) {
-            if (orientation == Qt::Horizontal)
-                scheduleDelayedItemsLayout();
-        });
-    }
+    layOutOnlyForColumnTitles();
     connect(model, &QAbstractItemModel::modelReset, this, [this] {
         applyColumns();
         followCursor(m_model->currentRow());
     });
     applyColumns();
     followCursor(model->currentRow());
+}
+
+void MemTableGrid::layOutOnlyForColumnTitles() {
+    const char* const slot = "_q_headerDataChanged()";
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(this), static_cast<QAbstractItemView*>(horizontalHeader()),
+          static_cast<QAbstractItemView*>(verticalHeader())}) {
+        if (view->metaObject()->indexOfSlot(slot) < 0 ||
+            !disconnect(m_model, SIGNAL(headerDataChanged(Qt::Orientation, int, int)), view,
+                        SLOT(_q_headerDataChanged())))
+            continue; // the view keeps laying itself out as it always did
+        connect(m_model, &QAbstractItemModel::headerDataChanged, view,
+                [this, view](Qt::Orientation orientation) {
+                    if (orientation != Qt::Horizontal)
+                        return;
+                    if (view == this)
+                        scheduleDelayedItemsLayout();
+                    else
+                        view->doItemsLayout();
+                });
+    }
 }
 
 void MemTableGrid::applyColumns() {

@@ -25,6 +25,11 @@ protected:
 private:
     void followCursor(int row);
     void applyColumns();
+    // A table view and each of its headers lay themselves out anew, and then repaint whole, after any
+    // change of header data. Of the record model's it is only the record marker that changes with
+    // every move of the cursor, and the row header repaints the rows it leaves and enters by itself;
+    // a change of the column titles still gets the new layout.
+    void layOutOnlyForColumnTitles();
     // The lines between the cells, where the table view would draw them, as one-pixel rectangles:
     // a filled rectangle costs a fraction of a drawn line, and a jump repaints a whole screen.
     void drawGridLines(const QRegion& region);
