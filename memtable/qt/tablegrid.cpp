@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace velmo {
 
@@ -312,6 +313,8 @@ MemTableGrid::MemTableGrid(QWidget* parent) : QTableView(parent) {
 void MemTableGrid::setTableModel(MemTableModel* model) {
     if (m_model)
         disconnect(m_model, nullptr, this, nullptr);
+    for (const QMetaObject::Connection& c : std::exchange(m_titleLayouts, {}))
+        disconnect(c);
     m_model = model;
     setModel(model);
     if (!model)
@@ -335,15 +338,15 @@ void MemTableGrid::layOutOnlyForColumnTitles() {
             !disconnect(m_model, SIGNAL(headerDataChanged(Qt::Orientation, int, int)), view,
                         SLOT(_q_headerDataChanged())))
             continue; // the view keeps laying itself out as it always did
-        connect(m_model, &QAbstractItemModel::headerDataChanged, view,
-                [this, view](Qt::Orientation orientation) {
-                    if (orientation != Qt::Horizontal)
-                        return;
-                    if (view == this)
-                        scheduleDelayedItemsLayout();
-                    else
-                        view->doItemsLayout();
-                });
+        m_titleLayouts.push_back(connect(m_model, &QAbstractItemModel::headerDataChanged, view,
+                                         [this, view](Qt::Orientation orientation) {
+                                             if (orientation != Qt::Horizontal)
+                                                 return;
+                                             if (view == this)
+                                                 scheduleDelayedItemsLayout();
+                                             else
+                                                 view->doItemsLayout();
+                                         }));
     }
 }
 

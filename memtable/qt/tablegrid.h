@@ -4,6 +4,8 @@
 
 #include <QTableView>
 
+#include <vector>
+
 namespace velmo {
 
 // A read-only grid over a MemTableModel: whole rows are selected, a narrow vertical header carries
@@ -36,6 +38,7 @@ private:
 
     MemTableModel* m_model = nullptr;
     bool m_following = false;
+    std::vector<QMetaObject::Connection> m_titleLayouts; // to the model in place of the views' own
 };
 
 } // namespace velmo
