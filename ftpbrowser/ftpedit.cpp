@@ -272,12 +272,11 @@ int TForm11::RowCount() const {
     return m_grid->rowCount() + 1;
 }
 
-const std::string& TForm11::Cells(int column, int row) const {
-    static const std::string none;
+std::string TForm11::Cells(int column, int row) const {
     const auto& rows = m_grid->rows();
     if (row < 1 || row > static_cast<int>(rows.size()) || column < 0 || column >= browser::ColumnCount)
-        return none;
-    return rows[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column)];
+        return {};
+    return std::string(rows[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column)]);
 }
 
 int TForm11::Row() const {
@@ -327,7 +326,7 @@ void TForm11::StringGrid1DblClick() {
     const GridRow* row = currentGridRow();
     if (!row || !browser::isDirectory(*row))
         return;
-    m_shop.connection.changeDir((*row)[ColName]);
+    m_shop.connection.changeDir(std::string((*row)[ColName]));
     RefreshRemote();
 }
 
@@ -396,7 +395,7 @@ void TForm11::Button4Click() {
 
 void TForm11::Button6Click() {
     const GridRow* row = currentGridRow();
-    const std::string name = row ? (*row)[ColName] : std::string();
+    const std::string name = row ? std::string((*row)[ColName]) : std::string();
     // The parent row (and a listing's own "." and ".."): removing it would take the directory
     // the browser stands in, or its parent.
     if (name.empty() || name == "." || name == "..") {

@@ -85,7 +85,7 @@ public:
     // The grid as rows and columns, row 0 being the header row (empty) and row 1 the parent row.
     // Cells are the server's bytes.
     int RowCount() const;
-    const std::string& Cells(int column, int row) const;
+    std::string Cells(int column, int row) const;
     int Row() const;
     void setRow(int row);
     browser::RemoteGridModel& gridModel() const { return *m_grid; }

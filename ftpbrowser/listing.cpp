@@ -3,7 +3,9 @@
 #include "platform/cp1252.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
+#include <stdexcept>
 
 namespace velmo::browser {
 
@@ -36,62 +38,146 @@ constexpr std::array<char, 256> kFolded = [] {
 
 } // namespace
 
-GridRow gridRow(std::string_view line) {
-    GridRow row;
-    for (int w = 1; w <= 8; ++w) {
-        const std::size_t blank = line.find(' ');
-        const std::string_view word =
-            blank == std::string_view::npos ? std::string_view() : line.substr(0, blank + 1);
-        if (w <= 6) {
-            row[w] = word;
-        } else {
-            row[ColDate] += ' ';
-            row[ColDate] += word;
-        }
-        if (blank != std::string_view::npos) {
-            line.remove_prefix(blank);
-            line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
-        }
+GridRow::GridRow(std::initializer_list<std::string_view> cells) {
+    auto text = std::make_shared<std::string>();
+    std::size_t column = 0;
+    for (std::string_view cell : cells) {
+        if (column == ColumnCount)
+            break;
+        text->append(cell);
+        m_ends[column++] = static_cast<std::uint32_t>(text->size());
     }
-    row[ColPerms] = std::move(row[ColName]);
-    row[ColName] = line;
-    row[ColKind] = !row[ColPerms].empty() && row[ColPerms].front() == 'd' ? std::string(DirectoryMark) : " ";
+    for (; column < ColumnCount; ++column)
+        m_ends[column] = static_cast<std::uint32_t>(text->size());
+    m_text = std::move(text);
+}
+
+bool GridRow::operator==(const GridRow& other) const {
+    for (std::size_t column = 0; column < ColumnCount; ++column)
+        if ((*this)[column] != other[column])
+            return false;
+    return true;
+}
+
+GridRow GridRow::cut(std::string_view line, std::string& text) {
+    std::array<std::string_view, 8> words; // each with its trailing blank
+    for (std::string_view& word : words) {
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos)
+            continue;
+        word = line.substr(0, blank + 1);
+        std::size_t next = blank + 1;
+        while (next < line.size() && line[next] == ' ')
+            ++next;
+        line.remove_prefix(next);
+    }
+    const std::string_view perms = words[0];
+    GridRow row;
+    row.m_start = static_cast<std::uint32_t>(text.size());
+    auto endCell = [&](std::size_t column) { row.m_ends[column] = static_cast<std::uint32_t>(text.size()); };
+    text.append(!perms.empty() && perms.front() == 'd' ? DirectoryMark : " ");
+    endCell(ColKind);
+    text.append(line); // the name: all that follows the eighth word
+    endCell(ColName);
+    for (std::size_t w = 1; w <= 4; ++w) {
+        text.append(words[w]);
+        endCell(ColLinks + w - 1);
+    }
+    text.append(words[5]);
+    text += ' ';
+    text.append(words[6]);
+    text += ' ';
+    text.append(words[7]);
+    endCell(ColDate);
+    text.append(perms);
+    endCell(ColPerms);
+    return row;
+}
+
+GridRow gridRow(std::string_view line) {
+    auto text = std::make_shared<std::string>();
+    text->reserve(line.size() + DirectoryMark.size() + 2);
+    GridRow row = GridRow::cut(line, *text);
+    row.m_text = std::move(text);
     return row;
 }
 
 GridRow parentRow() {
-    GridRow row;
-    row[ColKind] = DirectoryMark;
-    row[ColName] = "..";
-    return row;
+    return GridRow{DirectoryMark, ".."};
 }
 
 std::vector<GridRow> gridRows(const Lines& listing) {
-    // The folded lines side by side in one buffer, so a listing of many thousand lines costs two
-    // allocations for its sort keys, not one a line.
+    // Built in as few and as small buffers as will do: on a virtual machine, first touching the
+    // pages of a fresh buffer costs more than the work done in it.
     std::size_t total = 0;
     for (const std::string& line : listing)
         total += line.size();
-    std::string folded(total, '\0');
-    std::vector<std::string_view> keys;
-    keys.reserve(listing.size());
-    std::size_t at = 0;
-    for (const std::string& line : listing) {
-        for (std::size_t i = 0; i < line.size(); ++i)
-            folded[at + i] = kFolded[static_cast<unsigned char>(line[i])];
-        keys.emplace_back(folded.data() + at, line.size());
-        at += line.size();
-    }
-    std::vector<std::size_t> order(listing.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    // The rows' text: each line's bytes, a kind mark of up to three and two blanks in the date.
+    const std::size_t textSize = total + listing.size() * (DirectoryMark.size() + 2);
+    if (textSize > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("Das Verzeichnis ist zu groß, um es anzuzeigen.");
+    const std::size_t n = listing.size();
 
-    std::vector<GridRow> rows;
-    rows.reserve(listing.size() + 1);
-    rows.push_back(parentRow());
-    for (std::size_t i : order)
-        rows.push_back(gridRow(listing[i]));
+    // The folded lines side by side in one buffer, each from where it starts to where the next does.
+    const std::unique_ptr<char[]> folded(new char[total]);
+    std::vector<std::uint32_t> starts(n + 1);
+    char* out = folded.get();
+    for (std::size_t i = 0; i < n; ++i) {
+        starts[i] = static_cast<std::uint32_t>(out - folded.get());
+        for (const char c : listing[i])
+            *out++ = kFolded[static_cast<unsigned char>(c)];
+    }
+    starts[n] = static_cast<std::uint32_t>(total);
+    auto key = [&](std::size_t i) {
+        return std::string_view(folded.get() + starts[i], starts[i + 1] - starts[i]);
+    };
+
+    // The lines of a listing tend to begin alike. Comparing starts where they all part: the eight
+    // bytes from there, held beside each line as one number, decide most comparisons; equal ones go
+    // on to the whole rest of the lines, then to the listing's order.
+    auto sharedLength = [](std::string_view a, std::string_view b) {
+        const std::size_t most = std::min(a.size(), b.size());
+        return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + most, b.begin()).first -
+                                        a.begin());
+    };
+    std::size_t common = n == 0 ? 0 : key(0).size();
+    for (std::size_t i = 1; i < n; ++i)
+        common = sharedLength(key(0).substr(0, common), key(i));
+    struct Entry {
+        std::uint64_t head; // bytes from `common` on, the first in the highest place, zeros after the end
+        std::uint32_t index;
+    };
+    std::vector<Entry> order(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view rest = key(i).substr(common);
+        std::uint64_t head = 0;
+        for (std::size_t b = 0; b < 8; ++b)
+            head = head << 8 | (b < rest.size() ? static_cast<unsigned char>(rest[b]) : 0u);
+        order[i] = {head, static_cast<std::uint32_t>(i)};
+    }
+    std::sort(order.begin(), order.end(), [&](const Entry& a, const Entry& b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        const int byRest = key(a.index).substr(common).compare(key(b.index).substr(common));
+        return byRest != 0 ? byRest < 0 : a.index < b.index;
+    });
+    // Where each line goes (in the room of the starts, which the sorting was the last to need).
+    std::vector<std::uint32_t>& rank = starts;
+    for (std::size_t k = 0; k < n; ++k)
+        rank[order[k].index] = static_cast<std::uint32_t>(k + 1);
+
+    // The rows cut in the listing's order, which reads the lines and writes the text front to back,
+    // each put in its sorted place.
+    auto text = std::make_shared<std::string>();
+    text->reserve(textSize);
+    const std::shared_ptr<const std::string> shared = text;
+    std::vector<GridRow> rows(n + 1);
+    rows[0] = parentRow();
+    for (std::size_t i = 0; i < n; ++i) {
+        GridRow& row = rows[rank[i]];
+        row = GridRow::cut(listing[i], *text);
+        row.m_text = shared;
+    }
     return rows;
 }
 

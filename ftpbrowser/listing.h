@@ -3,6 +3,9 @@
 #include "platform/linefile.h"
 
 #include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,7 +29,33 @@ enum Column : int {
     ColumnCount = 8,
 };
 
-using GridRow = std::array<std::string, ColumnCount>;
+// One row of the remote grid: its cells side by side in a text it shares with the other rows of its
+// listing, so that a listing of many thousand lines is one allocation, not one a cell or a row.
+class GridRow {
+public:
+    GridRow() = default;
+    // The cells in column order; fewer leave the later ones empty.
+    GridRow(std::initializer_list<std::string_view> cells);
+
+    std::string_view operator[](std::size_t column) const {
+        if (!m_text)
+            return {};
+        const std::uint32_t from = column == 0 ? m_start : m_ends[column - 1];
+        return std::string_view(*m_text).substr(from, m_ends[column] - from);
+    }
+    // Alike when every cell is.
+    bool operator==(const GridRow& other) const;
+
+private:
+    friend GridRow gridRow(std::string_view line);
+    friend std::vector<GridRow> gridRows(const Lines& listing);
+    // The cells of a listing line appended to text; the row still has to be given the text.
+    static GridRow cut(std::string_view line, std::string& text);
+
+    std::shared_ptr<const std::string> m_text;
+    std::uint32_t m_start = 0;
+    std::array<std::uint32_t, ColumnCount> m_ends{};
+};
 
 inline constexpr std::string_view DirectoryMark = "[D]";
 

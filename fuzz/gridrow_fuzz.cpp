@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     bool ended = false;
     for (int c : {ColPerms, ColLinks, ColOwner, ColGroup, ColSize}) {
-        const std::string& word = row[c];
+        const std::string_view word = row[static_cast<std::size_t>(c)];
         if (word.empty()) {
             ended = true;
             continue;

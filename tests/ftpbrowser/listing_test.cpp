@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+
 using namespace velmo;
 using namespace velmo::browser;
 
@@ -63,7 +67,7 @@ TEST(GridRows, ParentRowFirstThenLinesSortedWithoutRegardToCase) {
     std::vector<std::string> names;
     names.reserve(rows.size());
     for (const GridRow& r : rows)
-        names.push_back(r[ColName]);
+        names.emplace_back(r[ColName]);
     // Whole lines compare, so the permissions decide first; equal lines keep their listing order.
     EXPECT_EQ(names,
               (std::vector<std::string>{"..", "beta", "Beta", "zeta", "\xC4pfel", "\xE4pfel", "Alpha", "3"}));
@@ -77,6 +81,49 @@ TEST(GridRows, ParentRowFirstThenLinesSortedWithoutRegardToCase) {
 // and × are no letters. A tie keeps the listing order, so the listing puts each neighbour where a
 // wrong key for ß would show: ÿ before ß (ß taken for ÿ), ß before ¿ (ß taken for ¿) and before
 // "ss" (ß spelt out).
+// The sort compares from where all lines part, eight bytes at a time held as a number: over random
+// listings (shared beginnings of every length, lines ending inside them or within eight bytes, equal
+// lines, NUL and high bytes, capitals) the order must be the plain stable one of the folded lines.
+TEST(GridRows, SortedLikeAStableSortOfTheFoldedLines) {
+    auto fold = [](std::string line) {
+        for (char& c : line)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c + 0x20);
+        return line;
+    };
+    std::mt19937 rng(20261210);
+    const std::string alphabet{"\0 -09aAbBz\xE4", 11};
+    for (int round = 0; round < 300; ++round) {
+        const std::string shared = [&] {
+            std::string s;
+            for (int n = std::uniform_int_distribution<int>(0, 12)(rng); n > 0; --n)
+                s += alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng)];
+            return s;
+        }();
+        Lines listing;
+        for (int n = std::uniform_int_distribution<int>(0, 40)(rng); n > 0; --n) {
+            std::string line =
+                shared.substr(0, std::uniform_int_distribution<std::size_t>(0, shared.size())(rng));
+            for (int k = std::uniform_int_distribution<int>(0, 11)(rng); k > 0; --k)
+                line +=
+                    alphabet[std::uniform_int_distribution<std::size_t>(0, 3)(rng) == 0
+                                 ? 0
+                                 : std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng)];
+            listing.push_back(line);
+            if (std::uniform_int_distribution<int>(0, 5)(rng) == 0)
+                listing.push_back(line); // the same line twice
+        }
+        std::vector<std::size_t> order(listing.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return fold(listing[a]) < fold(listing[b]); });
+        const std::vector<GridRow> rows = gridRows(listing);
+        ASSERT_EQ(rows.size(), listing.size() + 1);
+        for (std::size_t i = 0; i < order.size(); ++i)
+            ASSERT_EQ(rows[i + 1], gridRow(listing[order[i]])) << "round " << round << ", row " << i;
+    }
+}
+
 TEST(GridRows, LettersWithoutACasePartnerKeepTheirPlace) {
     const char* const listed[] = {"\xFF", "\xDF", "\xE0", "\xDE", "\xD7", "\xBF", "ss", "\xC0"};
     Lines listing;
@@ -85,7 +132,7 @@ TEST(GridRows, LettersWithoutACasePartnerKeepTheirPlace) {
     const std::vector<GridRow> rows = gridRows(listing);
     std::vector<std::string> names;
     for (std::size_t i = 1; i < rows.size(); ++i)
-        names.push_back(rows[i][ColName]);
+        names.emplace_back(rows[i][ColName]);
     // By key: ss, ¿ (BF), × (D7), ß (DF), À and à (E0, in listing order), Þ (FE), ÿ (FF).
     EXPECT_EQ(names,
               (std::vector<std::string>{"ss", "\xBF", "\xD7", "\xDF", "\xE0", "\xC0", "\xDE", "\xFF"}));
