@@ -132,39 +132,16 @@ std::vector<GridRow> gridRows(const Lines& listing) {
         return std::string_view(folded.get() + starts[i], starts[i + 1] - starts[i]);
     };
 
-    // The lines of a listing tend to begin alike. Comparing starts where they all part: the eight
-    // bytes from there, held beside each line as one number, decide most comparisons; equal ones go
-    // on to the whole rest of the lines, then to the listing's order.
-    auto sharedLength = [](std::string_view a, std::string_view b) {
-        const std::size_t most = std::min(a.size(), b.size());
-        return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + most, b.begin()).first -
-                                        a.begin());
-    };
-    std::size_t common = n == 0 ? 0 : key(0).size();
-    for (std::size_t i = 1; i < n; ++i)
-        common = sharedLength(key(0).substr(0, common), key(i));
-    struct Entry {
-        std::uint64_t head; // bytes from `common` on, the first in the highest place, zeros after the end
-        std::uint32_t index;
-    };
-    std::vector<Entry> order(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string_view rest = key(i).substr(common);
-        std::uint64_t head = 0;
-        for (std::size_t b = 0; b < 8; ++b)
-            head = head << 8 | (b < rest.size() ? static_cast<unsigned char>(rest[b]) : 0u);
-        order[i] = {head, static_cast<std::uint32_t>(i)};
-    }
-    std::sort(order.begin(), order.end(), [&](const Entry& a, const Entry& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        const int byRest = key(a.index).substr(common).compare(key(b.index).substr(common));
-        return byRest != 0 ? byRest < 0 : a.index < b.index;
+    // Sorted by the folded lines, equal ones in the listing's order.
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int byKey = key(a).compare(key(b));
+        return byKey != 0 ? byKey < 0 : a < b;
     });
-    // Where each line goes (in the room of the starts, which the sorting was the last to need).
-    std::vector<std::uint32_t>& rank = starts;
+    std::vector<std::uint32_t> rank(n); // each line's row
     for (std::size_t k = 0; k < n; ++k)
-        rank[order[k].index] = static_cast<std::uint32_t>(k + 1);
+        rank[order[k]] = static_cast<std::uint32_t>(k + 1);
 
     // The rows cut in the listing's order, which reads the lines and writes the text front to back,
     // each put in its sorted place.

@@ -271,8 +271,9 @@ public:
             onBand.translate(-r.left(), -y);
             QProxyStyle::drawComplexControl(control, option, &onBand, widget);
             onBand.end();
-            painter->drawImage(QRectF(r.left(), y, r.width(), std::min(band, r.bottom() + 1 - y)), image,
-                               QRectF(0, 0, r.width() * ratio, std::min(band, r.bottom() + 1 - y) * ratio));
+            const int lines = std::min(band, r.bottom() + 1 - y);
+            painter->drawImage(QRectF(r.left(), y, r.width(), lines), image,
+                               QRectF(0, 0, r.width() * ratio, lines * ratio));
         }
     }
 

@@ -81,9 +81,8 @@ TEST(GridRows, ParentRowFirstThenLinesSortedWithoutRegardToCase) {
 // and × are no letters. A tie keeps the listing order, so the listing puts each neighbour where a
 // wrong key for ß would show: ÿ before ß (ß taken for ÿ), ß before ¿ (ß taken for ¿) and before
 // "ss" (ß spelt out).
-// The sort compares from where all lines part, eight bytes at a time held as a number: over random
-// listings (shared beginnings of every length, lines ending inside them or within eight bytes, equal
-// lines, NUL and high bytes, capitals) the order must be the plain stable one of the folded lines.
+// Over random listings (shared beginnings of every length, lines ending inside them, equal lines, NUL
+// and high bytes, capitals) the order must be the plain stable one of the folded lines.
 TEST(GridRows, SortedLikeAStableSortOfTheFoldedLines) {
     auto fold = [](std::string line) {
         for (char& c : line)
